@@ -1,0 +1,15 @@
+#pragma once
+#include <string>
+
+namespace tarnwell::platform {
+
+inline constexpr int kMbInformation = 64;  // OK button and the information icon
+
+// The modal message box: returns when the user has closed it.
+class MessageBox {
+public:
+    virtual ~MessageBox() = default;
+    virtual int Show(const std::string& prompt, int style, const std::string& title) = 0;
+};
+
+}  // namespace tarnwell::platform

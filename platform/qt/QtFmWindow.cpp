@@ -1,0 +1,220 @@
+#include "platform/qt/QtFmWindow.h"
+
+#include "platform/Failure.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace tarnwell::platform {
+
+namespace {
+
+constexpr int kDipsPerInch = 96;
+
+QFont FontOf(const FontSpec& spec, const QFont& base) {
+    // Qt chooses faces by name and has no notion of a character set; the
+    // face is asked for by name and Cyrillic comes with it.
+    QFont font(base);
+    font.setFamily(QString::fromUtf8(spec.face));
+    font.setPointSizeF(spec.points);
+    font.setWeight(static_cast<QFont::Weight>(spec.weight));
+    font.setItalic(false);
+    font.setUnderline(false);
+    font.setStrikeOut(false);
+    return font;
+}
+
+}  // namespace
+
+// The domain box: an editable drop-down list whose typed text stays as
+// typed (Enter adds nothing to the list).
+class QtFmWindow::Combo : public ComboBox {
+public:
+    explicit Combo(QComboBox* box) : box_(box) {}
+    void AddItem(const std::string& item) override { box_->addItem(QString::fromStdString(item)); }
+    std::string Text() override { return box_->currentText().toStdString(); }
+    void SetText(const std::string& text) override {
+        box_->setEditText(QString::fromStdString(text));
+    }
+
+private:
+    QComboBox* box_;
+};
+
+// The report box. Qt keeps line feeds only; the logic sees CRLF.
+class QtFmWindow::Report : public TextBox {
+public:
+    explicit Report(QPlainTextEdit* edit) : edit_(edit) {}
+    std::string Text() override {
+        QString text = edit_->toPlainText();
+        text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        return text.toStdString();
+    }
+    void SetText(const std::string& text) override {
+        QString plain = QString::fromStdString(text);
+        plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        edit_->setPlainText(plain);
+    }
+    void SetBackColor(Rgb colour) override {
+        QPalette palette = edit_->palette();
+        palette.setColor(QPalette::Base, QColor(colour.red, colour.green, colour.blue));
+        edit_->setPalette(palette);
+    }
+
+private:
+    QPlainTextEdit* edit_;
+};
+
+int QtFmWindow::Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
+
+QtFmWindow::QtFmWindow(const FormSpec& spec, QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromUtf8(spec.name));
+    setWindowTitle(QString::fromUtf8(spec.caption));
+    resize(Pixels(spec.clientWidth), Pixels(spec.clientHeight));
+
+    std::map<std::string, QWidget*> byName;
+    std::vector<std::pair<int, QWidget*>> tabOrder;
+    QComboBox* combo = nullptr;
+    QPlainTextEdit* report = nullptr;
+    for (std::size_t i = 0; i < spec.controlCount; ++i) {
+        const ControlSpec& c = spec.controls[i];
+        QWidget* container = c.container ? byName.at(c.container) : this;
+        QWidget* widget = nullptr;
+        switch (c.kind) {
+            case ControlKind::GroupFrame: {
+                auto* frame = new QGroupBox(QString::fromUtf8(c.caption), container);
+                frame->setFocusPolicy(Qt::NoFocus);
+                widget = frame;
+                break;
+            }
+            case ControlKind::ComboBox: {
+                combo = new QComboBox(container);
+                combo->setEditable(true);
+                combo->setInsertPolicy(QComboBox::NoInsert);
+                combo->setMaxVisibleItems(8);
+                widget = combo;
+                break;
+            }
+            case ControlKind::Button: {
+                auto* button = new QPushButton(QString::fromUtf8(c.caption), container);
+                button->setAutoDefault(false);
+                button->setDefault(false);
+                connect(button, &QPushButton::clicked, this, [this] {
+                    if (events_) events_->Cmd1_Click();
+                });
+                widget = button;
+                break;
+            }
+            case ControlKind::TextBox: {
+                report = new QPlainTextEdit(container);
+                report->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+                report->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+                report->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+                report->setTabChangesFocus(true);
+                QPalette palette = report->palette();
+                palette.setColor(QPalette::Text, Qt::black);
+                palette.setColor(QPalette::Base, Qt::white);
+                report->setPalette(palette);
+                widget = report;
+                break;
+            }
+        }
+        widget->setObjectName(QString::fromUtf8(c.name));
+        widget->setGeometry(Pixels(c.left), Pixels(c.top), Pixels(c.width), Pixels(c.height));
+        if (c.font) widget->setFont(FontOf(*c.font, widget->font()));
+        if (widget->focusPolicy() != Qt::NoFocus) tabOrder.emplace_back(c.tabIndex, widget);
+        byName[c.name] = widget;
+    }
+    std::sort(tabOrder.begin(), tabOrder.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
+    if (!tabOrder.empty()) tabOrder.front().second->setFocus(Qt::OtherFocusReason);
+
+    combo_ = new Combo(combo);
+    report_ = new Report(report);
+}
+
+QtFmWindow::~QtFmWindow() {
+    delete combo_;
+    delete report_;
+}
+
+void QtFmWindow::Load() {
+    if (events_) events_->Form_Load();
+}
+
+void QtFmWindow::CenterOnScreen() {
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s) return;
+    QRect frame = frameGeometry();
+    frame.moveCenter(s->availableGeometry().center());
+    move(frame.topLeft());
+}
+
+ComboBox& QtFmWindow::Cmb1() {
+    if (!combo_) throw Failure("no combo box");
+    return *combo_;
+}
+
+TextBox& QtFmWindow::Txt_IP() {
+    if (!report_) throw Failure("no report box");
+    return *report_;
+}
+
+void QtFmWindow::CheckSizable() const {
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+        throw Failure("a minimized or maximized window keeps its size");
+}
+
+// The outer size includes the border and the caption bar; whatever their
+// thickness, the client area takes the difference.
+void QtFmWindow::SetOuterHeight(int twips) {
+    CheckSizable();
+    const int decoration = frameGeometry().height() - geometry().height();
+    resize(width(), std::max(1, Pixels(twips) - decoration));
+}
+
+void QtFmWindow::SetOuterWidth(int twips) {
+    CheckSizable();
+    const int decoration = frameGeometry().width() - geometry().width();
+    resize(std::max(1, Pixels(twips) - decoration), height());
+}
+
+void QtFmWindow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (!events_ || inResize_) return;
+    inResize_ = true;
+    events_->Form_Resize();
+    inResize_ = false;
+}
+
+void QtFmWindow::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    // Restoring a minimized or maximized window brings it back to its size.
+    if (event->type() == QEvent::WindowStateChange && events_ && !inResize_) {
+        inResize_ = true;
+        events_->Form_Resize();
+        inResize_ = false;
+    }
+}
+
+void QtFmWindow::closeEvent(QCloseEvent* event) {
+    std::int16_t cancel = 0;
+    if (events_) events_->Form_Unload(cancel);
+    if (cancel)
+        event->ignore();
+    else
+        event->accept();
+}
+
+}  // namespace tarnwell::platform

@@ -1,0 +1,19 @@
+#pragma once
+#include "platform/MessageBox.h"
+
+class QWidget;
+
+namespace tarnwell::platform {
+
+// A modal QMessageBox with the information icon and one OK button.
+class QtMessageBox : public MessageBox {
+public:
+    explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
+    void SetOwner(QWidget* owner) { owner_ = owner; }
+    int Show(const std::string& prompt, int style, const std::string& title) override;
+
+private:
+    QWidget* owner_;
+};
+
+}  // namespace tarnwell::platform

@@ -1,0 +1,26 @@
+#include "resolve/DNS_HostByName.h"
+
+#include "platform/CodePage.h"
+#include "platform/Failure.h"
+#include "resolve/Text.h"
+
+namespace tarnwell {
+
+std::string ToAnsi(const std::string& utf8) {
+    std::string out;
+    for (char32_t ch : text::Decode(utf8)) {
+        const auto byte = platform::AnsiByte(ch);
+        if (!byte) throw Failure("character without a one-byte code");
+        out.push_back(static_cast<char>(*byte));
+    }
+    return out;
+}
+
+std::string GetHostIP(platform::Sockets& sockets, std::string domain) {
+    const auto addresses = sockets.GetHostByName(ToAnsi(domain));
+    // No record, or a record whose address list is empty: no address.
+    if (!addresses || addresses->empty()) return {};
+    return text::DottedText(addresses->front());
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,22 @@
+#pragma once
+#include "platform/Sockets.h"
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// UTF-8 text helpers. A "character" is one Unicode code point; bytes that
+// are not valid UTF-8 count as one character each.
+namespace tarnwell::text {
+
+std::u32string Decode(std::string_view utf8);
+std::string Encode(std::u32string_view chars);
+std::size_t CharCount(std::string_view utf8);
+
+// Removes leading and trailing space characters (U+0020 only).
+std::string TrimSpaces(std::string_view utf8);
+
+// The four bytes as unsigned decimals joined by ".": 192.168.0.1.
+std::string DottedText(const platform::Ipv4& address);
+
+}  // namespace tarnwell::text

@@ -1,0 +1,253 @@
+// The check procedure from the click to the verdict, against fakes of the
+// platform: every report byte for byte.
+#include "app/Fm.h"
+#include "tests/fakes/Fakes.h"
+
+#include <gtest/gtest.h>
+
+namespace tarnwell {
+namespace {
+
+using fakes::ARecord;
+using fakes::ReplyTo;
+
+const std::string kHead =
+    "Начало проверки. Домен: [example.com]\r\n"
+    "\r\n"
+    "- Получаем IP адрес для домена [example.com] от DNS службы компьютера (Эмуляция работы браузера)\r\n"
+    "\r\n"
+    "Результат:\r\n";
+const std::string kDirect =
+    "93.184.216.34\r\n"
+    "\r\n"
+    "- Получаем IP example.com (Прямой запрос на DNS сервер)\r\n";
+const std::string kServer =
+    "DNS сервер определен: 10.0.0.53\r\n"
+    "\r\n"
+    "Результат:\r\n";
+const std::string kWarning =
+    "\r\n"
+    "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной "
+    "сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n"
+    "\r\n"
+    "Путь к фалу HOSTS по данным системного реестра:\r\n";
+
+class CheckTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        box.report = &view.report;
+        sockets.hosts["example.com"] = {{93, 184, 216, 34}, {93, 184, 216, 35}};
+        params.Add("10.0.0.53");
+        Answer({{10, 1, 1, 1}, {93, 184, 216, 34}});
+    }
+    // The server answers every query with these A records.
+    void Answer(std::vector<platform::Ipv4> addresses) {
+        sockets.server = [addresses](const std::vector<std::uint8_t>& q) {
+            std::vector<std::vector<std::uint8_t>> records;
+            for (auto a : addresses) records.push_back(ARecord(a));
+            return std::vector<std::vector<std::uint8_t>>{ReplyTo(q, records)};
+        };
+    }
+    void Click(const std::string& text) {
+        view.combo.text = text;
+        fm.Cmd1_Click();
+    }
+
+    fakes::FakeView view;
+    fakes::FakeSockets sockets;
+    fakes::FakeNetworkParams params;
+    fakes::FakeShellFactory shells;
+    fakes::RecordingMessageBox box;
+    CheckState state;
+    Fm fm{view, {sockets, params, shells, box}, state};
+};
+
+TEST_F(CheckTest, MatchVerdictEndsWithoutLineBreak) {
+    Click("example.com");
+    EXPECT_EQ(view.report.text, kHead + kDirect + kServer +
+                                    "10.1.1.1\r\n93.184.216.34\r\n\r\n"
+                                    "IP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено.");
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(shells.created, 0);  // a match reads no registry
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Match);
+    EXPECT_EQ(sockets.open, 0);
+}
+
+TEST_F(CheckTest, MismatchShowsLowerCasedHostsDirectory) {
+    Answer({{10, 1, 1, 1}});
+    Click("example.com");
+    EXPECT_EQ(view.report.text,
+              kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n");
+    EXPECT_TRUE(box.shown.empty());
+    ASSERT_EQ(shells.readPaths.size(), 1u);
+    EXPECT_EQ(shells.readPaths[0],
+              "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath");
+    EXPECT_EQ(state.Answers, 1);
+
+    // A second mismatch creates a fresh shell object in place of the first.
+    const platform::Shell* first = fm.WshShell();
+    Click("example.com");
+    EXPECT_EQ(shells.created, 2);
+    EXPECT_NE(fm.WshShell(), nullptr);
+    EXPECT_NE(fm.WshShell(), first);
+}
+
+TEST_F(CheckTest, NoAnswerGivesMismatchRightAfterResult) {
+    sockets.server = nullptr;  // the server never answers
+    Click("example.com");
+    EXPECT_EQ(view.report.text, kHead + kDirect + kServer + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n");
+}
+
+TEST_F(CheckTest, MissingRegistryValueStillWritesTheLabel) {
+    Answer({{10, 1, 1, 1}});
+    shells.value.reset();
+    Click("example.com");
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].prompt, "DataBasePath параметр в реестре не найден");
+    EXPECT_EQ(box.shown[0].title, "ERROR 001");
+    EXPECT_EQ(box.shown[0].style, 64);
+    // The box comes up after the warning and before the label line.
+    EXPECT_EQ(box.shown[0].reportThen,
+              kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning.substr(0, kWarning.find("Путь")));
+    EXPECT_EQ(view.report.text, kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning + "\r\n");
+
+    // A value of 1 to 4 characters is written all the same, lower-cased.
+    shells.value = "C:\\X";
+    Click("example.com");
+    EXPECT_EQ(box.shown.size(), 2u);
+    EXPECT_TRUE(view.report.text.ends_with("реестра:\r\nc:\\x\r\n"));
+
+    // No shell object can be created: the one of the earlier mismatch reads.
+    shells.failCreate = true;
+    shells.value = "D:\\Hosts";
+    Click("example.com");
+    EXPECT_TRUE(view.report.text.ends_with("реестра:\r\nd:\\hosts\r\n"));
+}
+
+TEST_F(CheckTest, NoServerEndsWithError002) {
+    params.entries.clear();
+    params.Add("");
+    Click("example.com");
+    EXPECT_EQ(view.report.text, kHead + kDirect);
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].prompt, "DNS сервер не определен");
+    EXPECT_EQ(box.shown[0].title, "Error 002");
+    EXPECT_TRUE(sockets.sent.empty());
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::NoServer);
+
+    // A missing service shows its own box first, then "Error 002".
+    params.available = false;
+    Click("example.com");
+    ASSERT_EQ(box.shown.size(), 3u);
+    EXPECT_EQ(box.shown[1].title, "Error 001");
+    EXPECT_EQ(box.shown[1].prompt, "Iphlpapi.dll load error");
+    EXPECT_EQ(box.shown[2].title, "Error 002");
+}
+
+TEST_F(CheckTest, ResolverFailureListsTheReasons) {
+    Click("nowhere.test");
+    EXPECT_EQ(view.report.text,
+              "Начало проверки. Домен: [nowhere.test]\r\n"
+              "\r\n"
+              "- Получаем IP адрес для домена [nowhere.test] от DNS службы компьютера (Эмуляция работы браузера)\r\n"
+              "\r\n"
+              "Результат:\r\n"
+              "Ошибка! IP для Домена  [nowhere.test] не определено\r\n"
+              "\r\n"
+              "Причины:\r\n"
+              "1. Отсутствует подключение к Интернет\r\n"
+              "2. Указанный домен не существует.\r\n");
+    EXPECT_TRUE(box.shown.empty());
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::ResolverFailed);
+}
+
+TEST_F(CheckTest, LengthIsCountedBeforeTrimmingSpaces) {
+    view.report.text = "old report";
+    Click("a.bc");  // 4 characters
+    EXPECT_EQ(view.report.text, "");
+    ASSERT_EQ(box.shown.size(), 1u);
+    EXPECT_EQ(box.shown[0].prompt, "Данные о домене некорректны");
+    EXPECT_EQ(box.shown[0].title, "Domen Error");
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Rejected);
+
+    Click(" a.bc");  // 5 with the blank: accepted, D is trimmed
+    EXPECT_EQ(box.shown.size(), 1u);
+    EXPECT_TRUE(view.report.text.starts_with("Начало проверки. Домен: [a.bc]\r\n"));
+    ASSERT_FALSE(sockets.lookedUp.empty());
+    EXPECT_EQ(sockets.lookedUp.back(), "a.bc");
+
+    // Only space characters are trimmed; tabs and inner blanks stay.
+    Click("  \tex ample.com ");
+    EXPECT_EQ(sockets.lookedUp.back(), "\tex ample.com");
+    EXPECT_EQ(view.report.text.substr(0, view.report.text.find("\r\n")),
+              "Начало проверки. Домен: [\tex ample.com]");
+
+    // Five characters counted, not five bytes: "пр.рф" is 5 characters.
+    Click("пр.р");
+    EXPECT_EQ(box.shown.size(), 2u);
+}
+
+TEST_F(CheckTest, EmptyAddressListCountsAsNone) {
+    // A dotted text has at least seven characters, so the shortest answer
+    // the resolver can give is none at all: a record with no address.
+    struct ShortSockets : fakes::FakeSockets {
+        std::optional<std::vector<platform::Ipv4>> GetHostByName(const std::string&) override {
+            return std::vector<platform::Ipv4>{};
+        }
+    } empty;
+    Fm other{view, {empty, params, shells, box}, state};
+    view.combo.text = "example.com";
+    other.Cmd1_Click();
+    EXPECT_EQ(other.LastCheckEnd(), CheckEnd::ResolverFailed);
+    EXPECT_EQ(state.HostIP, "");
+}
+
+TEST_F(CheckTest, AnyDomainTextEndsInAClearOutcome) {
+    const std::string inputs[] = {"", "x", std::string(10000, 'a'), "exam\x01\x02ple.com\x7f",
+                                  "пример.рф", "例子.测试", std::string(300, 'b') + ".com",
+                                  "\xff\xfe\xfd\xfc\xfb"};
+    for (const auto& input : inputs) {
+        Click(input);
+        EXPECT_NE(fm.LastCheckEnd(), CheckEnd::None);
+        EXPECT_NE(fm.LastCheckEnd(), CheckEnd::Match) << input.substr(0, 20);
+        EXPECT_EQ(sockets.open, 0);
+    }
+}
+
+TEST_F(CheckTest, LoadFillsPresetsAndResizeForcesOuterSize) {
+    fm.Form_Load();
+    EXPECT_EQ(view.combo.items.size(), 8u);
+    EXPECT_EQ(view.combo.text, view.combo.items[2]);
+    EXPECT_EQ(view.report.back.red, 251);
+    EXPECT_EQ(view.report.back.green, 249);
+    EXPECT_EQ(view.report.back.blue, 244);
+    for (const auto& item : view.combo.items) {
+        EXPECT_GT(item.size(), 4u);
+        EXPECT_EQ(item.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ/:"), std::string::npos);
+    }
+
+    fm.Form_Resize();
+    EXPECT_EQ(view.outerWidth, 7785);
+    EXPECT_EQ(view.outerHeight, 7140);
+    view.minimized = true;
+    view.outerWidth = 1;
+    fm.Form_Resize();  // refused and ignored
+    EXPECT_EQ(view.outerWidth, 1);
+
+    std::int16_t cancel = 0;
+    fm.Form_Unload(cancel);
+    EXPECT_EQ(cancel, 0);
+    EXPECT_EQ(sockets.ended, 1);
+}
+
+TEST_F(CheckTest, FailedStartLeavesTheWindowEmpty) {
+    sockets.startResult = 10091;
+    fm.Form_Load();
+    EXPECT_TRUE(view.combo.items.empty());
+    EXPECT_EQ(view.combo.text, "");
+    EXPECT_EQ(view.report.back.red, 255);
+    EXPECT_TRUE(box.shown.empty());
+}
+
+}  // namespace
+}  // namespace tarnwell
