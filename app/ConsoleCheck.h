@@ -1,0 +1,27 @@
+#pragma once
+#include "app/Fm.h"
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tarnwell {
+
+// Exit statuses of the console checker.
+enum ConsoleStatus {
+    kStatusMatch = 0,
+    kStatusMismatch = 1,          // the server gave addresses, none equal
+    kStatusNoVerdict = 2,         // the check ended before a verdict
+    kStatusInconclusive = 3,      // mismatch with no address from the server
+    kStatusUsage = 64,            // EX_USAGE
+};
+
+// Runs the console checker's command line with the given platform: one
+// check of the domain through the window's own check procedure; the report
+// goes to `out` when it ends, with `newline` for its line breaks, and each
+// message box to `err` as it comes up.
+int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& sockets,
+                    platform::NetworkParams& networkParams, platform::ShellFactory& shells,
+                    std::ostream& out, std::ostream& err, const std::string& newline);
+
+}  // namespace tarnwell

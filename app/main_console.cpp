@@ -1,0 +1,16 @@
+// The console checker: the window's check for one domain given on the
+// command line, for scripts and terminals.
+#include "app/ConsoleCheck.h"
+#include "platform/posix/PosixShell.h"
+#include "platform/posix/PosixSockets.h"
+#include "platform/posix/ResolvConf.h"
+
+#include <iostream>
+
+int main(int argc, char* argv[]) {
+    tarnwell::platform::PosixSockets sockets;
+    tarnwell::platform::ResolvConfNetworkParams networkParams;
+    tarnwell::platform::PosixShellFactory shells;
+    return tarnwell::RunConsoleCheck({argv + 1, argv + argc}, sockets, networkParams, shells,
+                                     std::cout, std::cerr, "\n");
+}
