@@ -20,4 +20,9 @@ std::string FromAnsi(std::string_view bytes);
 // character stays.
 std::string LowerCase(std::string_view utf8);
 
+// The ASCII form of an internationalized domain name (IDNA2008 with UTS #46
+// processing, non-transitional, as browsers convert names), or nothing when
+// the name cannot be converted.
+std::optional<std::string> IdnToAscii(std::string_view utf8);
+
 }  // namespace tarnwell::platform

@@ -1,5 +1,7 @@
 #include "resolve/DNS_HostByName.h"
 
+#include <algorithm>
+
 #include "platform/CodePage.h"
 #include "platform/Failure.h"
 #include "resolve/Text.h"
@@ -16,8 +18,15 @@ std::string ToAnsi(const std::string& utf8) {
     return out;
 }
 
+std::string LookupName(const std::string& domain) {
+    const bool ascii = std::all_of(domain.begin(), domain.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii) return domain;
+    return platform::IdnToAscii(domain).value_or(domain);
+}
+
 std::string GetHostIP(platform::Sockets& sockets, std::string domain) {
-    const auto addresses = sockets.GetHostByName(ToAnsi(domain));
+    const auto addresses = sockets.GetHostByName(ToAnsi(LookupName(domain)));
     // No record, or a record whose address list is empty: no address.
     if (!addresses || addresses->empty()) return {};
     return text::DottedText(addresses->front());

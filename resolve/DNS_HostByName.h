@@ -10,6 +10,11 @@ namespace tarnwell {
 // no one-byte code.
 std::string ToAnsi(const std::string& utf8);
 
+// The name as it goes to the resolver and into the query: an all-ASCII
+// domain text unchanged; otherwise its IDNA ASCII form, as a browser would
+// send it; a text that IDNA rejects unchanged.
+std::string LookupName(const std::string& domain);
+
 // The first IPv4 address that the computer's own resolver (hosts file and
 // local name service included) gives for the domain, as dotted text, or the
 // empty text when the name does not resolve. Handles no failure itself: a

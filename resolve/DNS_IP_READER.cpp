@@ -91,7 +91,7 @@ std::vector<std::uint8_t> BuildQuery(const std::string& domain) {
     p = Add16(p, kHeaderSize);
 
     QName q;
-    Step([&] { q = EncodeQName(domain); });
+    Step([&] { q = EncodeQName(LookupName(domain)); });
     const int length = static_cast<int>(q.size());
     for (int i = 0; i < length; ++i) {
         // A character without a one-byte code leaves its position zero.

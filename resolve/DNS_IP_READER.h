@@ -43,7 +43,8 @@ struct QueryContext {
 // label longer than 255 characters.
 QName EncodeQName(const std::string& domain);
 
-// The query message for a domain text: header (identifier 4575, recursion
+// The query message for a domain text (in its IDNA ASCII form when it has
+// one, see LookupName): header (identifier 4575, recursion
 // desired, one question), the name, QTYPE A, QCLASS IN; 17 + L bytes.
 std::vector<std::uint8_t> BuildQuery(const std::string& domain);
 

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <cwctype>
 #include <iconv.h>
+#include <idn2.h>
 #include <locale.h>
 #include <unordered_map>
 
@@ -78,6 +79,20 @@ std::string LowerCase(std::string_view utf8) {
             c = static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), locale));
     }
     return text::Encode(chars);
+}
+
+std::optional<std::string> IdnToAscii(std::string_view utf8) {
+    const std::string input(utf8);
+    if (input.find('\0') != std::string::npos) return std::nullopt;
+    char* output = nullptr;
+    const int rc = idn2_to_ascii_8z(input.c_str(), &output, IDN2_NFC_INPUT | IDN2_NONTRANSITIONAL);
+    if (rc != IDN2_OK || !output) {
+        idn2_free(output);
+        return std::nullopt;
+    }
+    std::string ascii(output);
+    idn2_free(output);
+    return ascii;
 }
 
 }  // namespace tarnwell::platform

@@ -187,6 +187,20 @@ TEST_F(CheckTest, LengthIsCountedBeforeTrimmingSpaces) {
     EXPECT_EQ(box.shown.size(), 2u);
 }
 
+TEST_F(CheckTest, InternationalNamesTakeTheBrowsersRoad) {
+    sockets.hosts["xn--e1afmkfd.xn--p1ai"] = {{10, 1, 1, 1}};
+    Click(" пример.рф ");
+    EXPECT_EQ(sockets.lookedUp.back(), "xn--e1afmkfd.xn--p1ai");
+    EXPECT_TRUE(view.report.text.starts_with("Начало проверки. Домен: [пример.рф]\r\n"));
+    EXPECT_NE(view.report.text.find("- Получаем IP пример.рф (Прямой"), std::string::npos);
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Match);
+
+    // A name IDNA rejects goes to the resolver in Windows-1251.
+    Click("ая.ру€");
+    EXPECT_EQ(sockets.lookedUp.back(), "\xe0\xff.\xf0\xf3\x88");
+    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::ResolverFailed);
+}
+
 TEST_F(CheckTest, EmptyAddressListCountsAsNone) {
     // A dotted text has at least seven characters, so the shortest answer
     // the resolver can give is none at all: a record with no address.

@@ -58,10 +58,20 @@ TEST(BuildQuery, ExactBytes) {
     // A label over 255 characters cannot be encoded: a query for the root.
     EXPECT_EQ(BuildQuery(std::string(300, 'd') + ".com"), Message({0, 0, 1, 0, 1}));
 
-    // Cyrillic letters go out as their Windows-1251 bytes; a character the
+    // International names go out in their IDNA ASCII form.
+    auto ascii = [](std::string_view labels) {
+        Bytes q;
+        for (char c : labels) q.push_back(static_cast<std::uint8_t>(c));
+        q.insert(q.end(), {0, 0, 1, 0, 1});
+        return Message(q);
+    };
+    EXPECT_EQ(BuildQuery("пример.рф"), ascii("\x0c" "xn--e1afmkfd\x08" "xn--p1ai"));
+    EXPECT_EQ(BuildQuery("Кто.example"), ascii("\x09" "xn--j1ail\x07" "example"));
+    EXPECT_EQ(BuildQuery("MiXeD.Example"), ascii("\x05MiXeD\x07" "Example"));  // ASCII untouched
+    // A name IDNA rejects goes out as Windows-1251 bytes; a character the
     // code page lacks leaves a zero at its place.
-    EXPECT_EQ(BuildQuery("ая.ру"), Message({2, 0xE0, 0xFF, 2, 0xF0, 0xF3, 0, 0, 1, 0, 1}));
-    EXPECT_EQ(BuildQuery("a例b"), Message({3, 'a', 0, 'b', 0, 0, 1, 0, 1}));
+    EXPECT_EQ(BuildQuery("ая.ру€"), Message({2, 0xE0, 0xFF, 3, 0xF0, 0xF3, 0x88, 0, 0, 1, 0, 1}));
+    EXPECT_EQ(BuildQuery("a例€"), Message({3, 'a', 0, 0x88, 0, 0, 1, 0, 1}));
 
     // Positions past 4000 stay zero but the message keeps 17 + L bytes.
     std::string longName;
