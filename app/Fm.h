@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/MessageBox.h"
+#include "platform/MsgBox.h"
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"
 #include "platform/Sockets.h"
@@ -17,7 +17,7 @@ struct FmPlatform {
     platform::Sockets& sockets;
     platform::NetworkParams& networkParams;
     platform::ShellFactory& shells;
-    platform::MessageBox& messageBox;
+    platform::MsgBox& messageBox;
 };
 
 // How the last check ended.

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/MessageBox.h"
+#include "platform/MsgBox.h"
 #include "platform/Toolkit.h"
 
 #include <ostream>
@@ -34,7 +34,7 @@ private:
     } report_;
 };
 
-class ConsoleMessageBox : public MessageBox {
+class ConsoleMessageBox : public MsgBox {
 public:
     explicit ConsoleMessageBox(std::ostream& out) : out_(out) {}
     int Show(const std::string& prompt, int, const std::string& title) override {

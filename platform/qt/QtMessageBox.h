@@ -1,12 +1,12 @@
 #pragma once
-#include "platform/MessageBox.h"
+#include "platform/MsgBox.h"
 
 class QWidget;
 
 namespace tarnwell::platform {
 
 // A modal QMessageBox with the information icon and one OK button.
-class QtMessageBox : public MessageBox {
+class QtMessageBox : public MsgBox {
 public:
     explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
     void SetOwner(QWidget* owner) { owner_ = owner; }

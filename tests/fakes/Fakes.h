@@ -2,7 +2,7 @@
 // Stand-ins for the platform, for tests of the logic without a real window,
 // network or registry.
 #include "platform/Failure.h"
-#include "platform/MessageBox.h"
+#include "platform/MsgBox.h"
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"
 #include "platform/Sockets.h"
@@ -62,7 +62,7 @@ struct Shown {
     std::string reportThen;  // the report text when the box came up
 };
 
-struct RecordingMessageBox : platform::MessageBox {
+struct RecordingMessageBox : platform::MsgBox {
     std::vector<Shown> shown;
     const FakeTextBox* report = nullptr;
     int Show(const std::string& prompt, int style, const std::string& title) override {

@@ -6,9 +6,9 @@ namespace tarnwell::platform {
 inline constexpr int kMbInformation = 64;  // OK button and the information icon
 
 // The modal message box: returns when the user has closed it.
-class MessageBox {
+class MsgBox {
 public:
-    virtual ~MessageBox() = default;
+    virtual ~MsgBox() = default;
     virtual int Show(const std::string& prompt, int style, const std::string& title) = 0;
 };
 

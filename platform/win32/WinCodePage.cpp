@@ -1,0 +1,64 @@
+#include "platform/CodePage.h"
+#include "platform/win32/WinText.h"
+
+#include <windows.h>
+
+#include <vector>
+
+namespace tarnwell::platform {
+
+std::wstring Widen(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), n);
+    return out;
+}
+
+std::string Narrow(std::wstring_view wide) {
+    if (wide.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), n, nullptr, nullptr);
+    return out;
+}
+
+// The computer's ANSI code page; a character it has no single byte for
+// (or only a best-fit stand-in) has no code.
+std::optional<std::uint8_t> AnsiByte(char32_t ch) {
+    if (ch < 0x80) return static_cast<std::uint8_t>(ch);
+    if (ch > 0xFFFF) return std::nullopt;
+    const wchar_t wide = static_cast<wchar_t>(ch);
+    char bytes[4];
+    BOOL usedDefault = FALSE;
+    const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, &wide, 1, bytes, sizeof bytes, nullptr,
+                                      &usedDefault);
+    if (n != 1 || usedDefault) return std::nullopt;
+    return static_cast<std::uint8_t>(bytes[0]);
+}
+
+std::string FromAnsi(std::string_view bytes) {
+    if (bytes.empty()) return {};
+    const int n = MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, bytes.data(), static_cast<int>(bytes.size()), wide.data(), n);
+    return Narrow(wide);
+}
+
+std::string LowerCase(std::string_view utf8) {
+    std::wstring wide = Widen(utf8);
+    if (!wide.empty()) CharLowerBuffW(wide.data(), static_cast<DWORD>(wide.size()));
+    return Narrow(wide);
+}
+
+std::optional<std::string> IdnToAscii(std::string_view utf8) {
+    const std::wstring wide = Widen(utf8);
+    if (wide.empty() || wide.find(L'\0') != std::wstring::npos) return std::nullopt;
+    wchar_t out[512];
+    const int n = ::IdnToAscii(0, wide.c_str(), static_cast<int>(wide.size()), out, 512);
+    if (n <= 0) return std::nullopt;
+    return Narrow(std::wstring_view(out, static_cast<std::size_t>(n)));
+}
+
+}  // namespace tarnwell::platform

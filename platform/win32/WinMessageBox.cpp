@@ -1,0 +1,11 @@
+#include "platform/win32/WinMessageBox.h"
+
+#include "platform/win32/WinText.h"
+
+namespace tarnwell::platform {
+
+int WinMessageBox::Show(const std::string& prompt, int style, const std::string& title) {
+    return MessageBoxW(owner_, Widen(prompt).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
+}
+
+}  // namespace tarnwell::platform
