@@ -17,7 +17,7 @@ std::string CutAtNull(std::string text) {
     return text.substr(first, text.find_last_not_of(' ') - first + 1);
 }
 
-std::string FindDnsServer(platform::NetworkParams& params, platform::MessageBox& box,
+std::string FindDnsServer(platform::NetworkParams& params, platform::MsgBox& box,
                           CheckState& state) {
     bool available = false;
     Step([&] { available = params.Available(); });

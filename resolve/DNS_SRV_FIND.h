@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/MessageBox.h"
+#include "platform/MsgBox.h"
 #include "platform/NetworkParams.h"
 #include "resolve/CheckState.h"
 
@@ -15,7 +15,7 @@ std::string CutAtNull(std::string text);
 // The address text of the first DNS server configured for the computer, or
 // the empty text. Leaves the whole list in state.DnsServers; shows
 // "Iphlpapi.dll load error" when the network parameters service is missing.
-std::string FindDnsServer(platform::NetworkParams& params, platform::MessageBox& box,
+std::string FindDnsServer(platform::NetworkParams& params, platform::MsgBox& box,
                           CheckState& state);
 
 }  // namespace tarnwell
