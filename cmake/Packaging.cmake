@@ -5,8 +5,9 @@
 #   cmake --install BUILD_DIR --prefix /usr --strip   # or DESTDIR=... as usual
 #   cpack --config BUILD_DIR/CPackConfig.cmake -G DEB -B OUT_DIR
 #
-# The desktop entry, the AppStream metainfo and the man pages live in
-# packaging/; the icons in res/.
+# The desktop entry, the AppStream metainfo, the man pages and the Debian
+# changelog (its top version must be the project's) live in packaging/;
+# the icons in res/.
 
 include(GNUInstallDirs)
 
@@ -31,36 +32,42 @@ if(TARGET tarnwell)
           DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 endif()
 
-# Man pages, compressed as Debian does (gzip -9n: no name, no time stamp)
-# when gzip is there, plain otherwise.
+# Man pages and the changelog, compressed as Debian does (gzip -9n: no
+# name, no time stamp) when gzip is there, plain otherwise.
 set(_tarnwell_man_pages tarnwell-check.1)
 if(TARGET tarnwell)
   list(APPEND _tarnwell_man_pages tarnwell.1)
 endif()
 find_program(TARNWELL_GZIP gzip)
 set(_tarnwell_man_files)
-foreach(page IN LISTS _tarnwell_man_pages)
+foreach(file IN LISTS _tarnwell_man_pages ITEMS changelog)
   if(TARNWELL_GZIP)
-    set(out ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/packaging/${file}.gz)
     add_custom_command(
       OUTPUT ${out}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
-      COMMAND ${TARNWELL_GZIP} -9nc ${_tarnwell_packaging}/${page} > ${out}
-      DEPENDS ${_tarnwell_packaging}/${page}
-      COMMENT "Compressing the man page ${page}"
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/packaging
+      COMMAND ${TARNWELL_GZIP} -9nc ${_tarnwell_packaging}/${file} > ${out}
+      DEPENDS ${_tarnwell_packaging}/${file}
+      COMMENT "Compressing ${file}"
       VERBATIM)
   else()
-    set(out ${_tarnwell_packaging}/${page})
+    set(out ${_tarnwell_packaging}/${file})
   endif()
-  list(APPEND _tarnwell_man_files ${out})
+  if(file STREQUAL "changelog")
+    set(_tarnwell_changelog ${out})
+  else()
+    list(APPEND _tarnwell_man_files ${out})
+  endif()
 endforeach()
-add_custom_target(tarnwell_man_pages ALL DEPENDS ${_tarnwell_man_files})
+add_custom_target(tarnwell_man_pages ALL DEPENDS ${_tarnwell_man_files} ${_tarnwell_changelog})
 install(FILES ${_tarnwell_man_files} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-# Debian keeps the license as /usr/share/doc/PACKAGE/copyright.
+# Debian keeps the license as /usr/share/doc/PACKAGE/copyright, next to the
+# package's changelog.
 install(FILES ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwell
         RENAME copyright)
+install(FILES ${_tarnwell_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwell)
 
 # The Debian package.
 set(CPACK_GENERATOR DEB)
