@@ -1,0 +1,81 @@
+// Micro-benchmarks: the query message, the reply reader, and one whole check
+// with a platform that answers at once (the check's own cost, without the
+// resolver's and the network's round trips).
+//   build/test/bench/tarnwell_bench
+#include "app/Fm.h"
+#include "resolve/DNS_IP_READER.h"
+#include "tests/fakes/Fakes.h"
+
+#include <benchmark/benchmark.h>
+
+namespace tarnwell {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void BM_BuildQuery(benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(BuildQuery("example.com"));
+}
+BENCHMARK(BM_BuildQuery);
+
+void BM_BuildQueryIdn(benchmark::State& s) {
+    for (auto _ : s) benchmark::DoNotOptimize(BuildQuery("пример.рф"));
+}
+BENCHMARK(BM_BuildQueryIdn);
+
+// A reply to example.com with N A records; the last one is the match.
+void BM_ReadAnswers(benchmark::State& s) {
+    const auto n = static_cast<int>(s.range(0));
+    std::vector<Bytes> records;
+    for (int i = 0; i < n; ++i) records.push_back(fakes::ARecord({10, 1, std::uint8_t(i >> 8), std::uint8_t(i)}));
+    const Bytes reply = fakes::ReplyTo(BuildQuery("example.com"), records);
+    if (reply.size() > kReceiveCapacity) s.SkipWithError("reply over 2,048 bytes");
+    CheckState state;
+    state.HostIP = "10.1.0." + std::to_string(n - 1);
+    fakes::FakeTextBox report;
+    for (auto _ : s) {
+        report.text.clear();
+        state.Answers = 0;
+        state.IpMatch = false;
+        ReadAnswers(reply, kHeaderSize, static_cast<std::uint16_t>(n), state, report);
+        benchmark::DoNotOptimize(report.text.data());
+    }
+    if (state.Answers != n || !state.IpMatch) s.SkipWithError("not every record read");
+    s.SetItemsProcessed(s.iterations() * n);
+}
+BENCHMARK(BM_ReadAnswers)->Arg(1)->Arg(16)->Arg(126);
+
+// One whole Cmd1_Click: resolver, discovery and server answer at once, the
+// verdict a match (mismatch: also the registry read and the warning).
+void Check(benchmark::State& s, bool match) {
+    fakes::FakeView view;
+    fakes::FakeSockets sockets;
+    fakes::FakeNetworkParams params;
+    fakes::FakeShellFactory shells;
+    fakes::RecordingMessageBox box;
+    CheckState state;
+    sockets.hosts["example.com"] = {{93, 184, 216, 34}};
+    const platform::Ipv4 answer = match ? platform::Ipv4{93, 184, 216, 34} : platform::Ipv4{10, 1, 1, 1};
+    sockets.server = [answer](const Bytes& q) {
+        return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::ARecord(answer)})};
+    };
+    params.Add("10.0.0.53");
+    Fm fm(view, {sockets, params, shells, box}, state);
+    view.combo.text = "example.com";
+    for (auto _ : s) {
+        fm.Cmd1_Click();
+        sockets.sent.clear();
+        sockets.lookedUp.clear();
+    }
+    const CheckEnd want = match ? CheckEnd::Match : CheckEnd::Mismatch;
+    if (fm.LastCheckEnd() != want || !box.shown.empty()) s.SkipWithError("unexpected verdict");
+}
+void BM_CheckMatch(benchmark::State& s) { Check(s, true); }
+void BM_CheckMismatch(benchmark::State& s) { Check(s, false); }
+BENCHMARK(BM_CheckMatch)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_CheckMismatch)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace tarnwell
+
+BENCHMARK_MAIN();
