@@ -20,13 +20,13 @@ namespace {
 
 constexpr int kDipsPerInch = 96;
 
-QFont FontOf(const FontSpec& spec, const QFont& base) {
+QFont FontOf(const FontSpec& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the
     // face is asked for by name and Cyrillic comes with it.
     QFont font(base);
-    font.setFamily(QString::fromUtf8(spec.face));
-    font.setPointSizeF(spec.points);
-    font.setWeight(static_cast<QFont::Weight>(spec.weight));
+    font.setFamily(QString::fromUtf8(wanted.face));
+    font.setPointSizeF(wanted.points);
+    font.setWeight(static_cast<QFont::Weight>(wanted.weight));
     font.setItalic(false);
     font.setUnderline(false);
     font.setStrikeOut(false);
@@ -76,17 +76,17 @@ private:
 
 int QtFmWindow::Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
 
-QtFmWindow::QtFmWindow(const FormSpec& spec, QWidget* parent) : QWidget(parent) {
-    setObjectName(QString::fromUtf8(spec.name));
-    setWindowTitle(QString::fromUtf8(spec.caption));
-    resize(Pixels(spec.clientWidth), Pixels(spec.clientHeight));
+QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) {
+    setObjectName(QString::fromUtf8(form.name));
+    setWindowTitle(QString::fromUtf8(form.caption));
+    resize(Pixels(form.clientWidth), Pixels(form.clientHeight));
 
     std::map<std::string, QWidget*> byName;
     std::vector<std::pair<int, QWidget*>> tabOrder;
     QComboBox* combo = nullptr;
     QPlainTextEdit* report = nullptr;
-    for (std::size_t i = 0; i < spec.controlCount; ++i) {
-        const ControlSpec& c = spec.controls[i];
+    for (std::size_t i = 0; i < form.controlCount; ++i) {
+        const ControlSpec& c = form.controls[i];
         QWidget* container = c.container ? byName.at(c.container) : this;
         QWidget* widget = nullptr;
         switch (c.kind) {

@@ -13,7 +13,7 @@ namespace tarnwell::platform {
 class QtFmWindow : public QWidget, public FmView {
     Q_OBJECT
 public:
-    explicit QtFmWindow(const FormSpec& spec, QWidget* parent = nullptr);
+    explicit QtFmWindow(const FormSpec& form, QWidget* parent = nullptr);
     ~QtFmWindow() override;
 
     // Connects the window's events to the logic. Events before this go
