@@ -69,9 +69,11 @@ TEST(BuildQuery, ExactBytes) {
     EXPECT_EQ(BuildQuery("Кто.example"), ascii("\x09" "xn--j1ail\x07" "example"));
     EXPECT_EQ(BuildQuery("MiXeD.Example"), ascii("\x05MiXeD\x07" "Example"));  // ASCII untouched
     // A name IDNA rejects goes out as Windows-1251 bytes; a character the
-    // code page lacks leaves a zero at its place.
-    EXPECT_EQ(BuildQuery("ая.ру€"), Message({2, 0xE0, 0xFF, 3, 0xF0, 0xF3, 0x88, 0, 0, 1, 0, 1}));
-    EXPECT_EQ(BuildQuery("a例€"), Message({3, 'a', 0, 0x88, 0, 0, 1, 0, 1}));
+    // code page lacks leaves a zero at its place. The private use character
+    // makes IDNA2003 (Windows' IdnToAscii) refuse the name too, not only
+    // IDNA2008.
+    EXPECT_EQ(BuildQuery("ая.ру€\uE000"), Message({2, 0xE0, 0xFF, 4, 0xF0, 0xF3, 0x88, 0, 0, 0, 1, 0, 1}));
+    EXPECT_EQ(BuildQuery("a例€\uE000"), Message({4, 'a', 0, 0x88, 0, 0, 0, 1, 0, 1}));
 
     // Positions past 4000 stay zero but the message keeps 17 + L bytes.
     std::string longName;
