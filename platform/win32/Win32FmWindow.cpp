@@ -1,0 +1,449 @@
+#include "platform/win32/Win32FmWindow.h"
+
+#include "platform/Failure.h"
+#include "platform/win32/WinText.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace tarnwell::platform {
+
+namespace {
+
+// Rows of the drop-down list shown without scrolling.
+constexpr int kVisibleItems = 8;
+
+std::wstring WindowText(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0) return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(window, text.data(), length + 1);
+    text.resize(static_cast<std::size_t>(std::max(copied, 0)));
+    return text;
+}
+
+const ControlSpec* FindSpec(const FormSpec& spec, const char* name) {
+    for (std::size_t i = 0; i < spec.controlCount; ++i)
+        if (std::string_view(spec.controls[i].name) == name) return &spec.controls[i];
+    return nullptr;
+}
+
+}  // namespace
+
+// The domain box: an editable drop-down list, unsorted, whose typed text
+// stays as typed.
+class Win32FmWindow::Combo : public ComboBox {
+public:
+    explicit Combo(HWND box) : box_(box) {}
+    void AddItem(const std::string& item) override {
+        const LRESULT at = SendMessageW(box_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(item).c_str()));
+        if (at == CB_ERR || at == CB_ERRSPACE) throw Failure("item not added");
+    }
+    std::string Text() override { return Narrow(WindowText(box_)); }
+    // A text equal to an item selects that item, as picking it would.
+    void SetText(const std::string& text) override {
+        const std::wstring wide = Widen(text);
+        LRESULT at = SendMessageW(box_, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                  reinterpret_cast<LPARAM>(wide.c_str()));
+        if (at != CB_ERR) {
+            // The search ignores case; the item must be the very text.
+            const LRESULT length = SendMessageW(box_, CB_GETLBTEXTLEN, static_cast<WPARAM>(at), 0);
+            std::wstring item(static_cast<std::size_t>(std::max<LRESULT>(length, 0)) + 1, L'\0');
+            SendMessageW(box_, CB_GETLBTEXT, static_cast<WPARAM>(at), reinterpret_cast<LPARAM>(item.data()));
+            item.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
+            if (item != wide) at = CB_ERR;
+        }
+        SendMessageW(box_, CB_SETCURSEL, static_cast<WPARAM>(at == CB_ERR ? -1 : at), 0);
+        if (!SetWindowTextW(box_, wide.c_str())) throw Failure("combo box text not set");
+    }
+
+private:
+    HWND box_;
+};
+
+// The report box. The edit control keeps CRLF line breaks itself, so the
+// text crosses as it is, in UTF-16 inside and UTF-8 outside.
+class Win32FmWindow::Report : public TextBox {
+public:
+    explicit Report(HWND edit) : edit_(edit), brush_(CreateSolidBrush(back_)) {}
+    ~Report() override {
+        if (brush_) DeleteObject(brush_);
+    }
+    Report(const Report&) = delete;
+    Report& operator=(const Report&) = delete;
+
+    std::string Text() override { return Narrow(WindowText(edit_)); }
+    void SetText(const std::string& text) override {
+        if (!SetWindowTextW(edit_, Widen(text).c_str())) throw Failure("report text not set");
+    }
+    void SetBackColor(Rgb colour) override {
+        const COLORREF back = RGB(colour.red, colour.green, colour.blue);
+        HBRUSH brush = CreateSolidBrush(back);
+        if (!brush) throw Failure("no brush");
+        if (brush_) DeleteObject(brush_);
+        brush_ = brush;
+        back_ = back;
+        InvalidateRect(edit_, nullptr, TRUE);
+    }
+
+    HWND Edit() const { return edit_; }
+    // Colours for WM_CTLCOLOREDIT: black text on the background colour.
+    HBRUSH Paint(HDC dc) const {
+        SetTextColor(dc, RGB(0, 0, 0));
+        SetBkColor(dc, back_);
+        return brush_;
+    }
+
+private:
+    HWND edit_;
+    COLORREF back_ = RGB(255, 255, 255);
+    HBRUSH brush_;
+};
+
+Win32FmWindow::Win32FmWindow(const FormSpec& spec, HINSTANCE instance, int icon) : spec_(spec) {
+    HDC screen = GetDC(nullptr);
+    if (screen) {
+        dpiX_ = GetDeviceCaps(screen, LOGPIXELSX);
+        dpiY_ = GetDeviceCaps(screen, LOGPIXELSY);
+        ReleaseDC(nullptr, screen);
+    }
+
+    if (icon) {
+        bigIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(icon), IMAGE_ICON,
+                                                 GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+        smallIcon_ = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(icon), IMAGE_ICON,
+                                                   GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+    }
+
+    WNDCLASSEXW windowClass{};
+    windowClass.cbSize = sizeof windowClass;
+    if (!GetClassInfoExW(instance, kClassName, &windowClass)) {
+        windowClass.cbSize = sizeof windowClass;
+        windowClass.style = CS_HREDRAW | CS_VREDRAW;
+        windowClass.lpfnWndProc = &Win32FmWindow::Procedure;
+        windowClass.hInstance = instance;
+        windowClass.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512));  // IDC_ARROW
+        windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        windowClass.lpszClassName = kClassName;
+        if (!RegisterClassExW(&windowClass)) throw Failure("window class not registered");
+    }
+
+    // Created at the designed outer size; the resize event keeps it there.
+    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(spec.caption).c_str(),
+                              WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                              TwipsToPixels(spec.outerWidth, dpiX_), TwipsToPixels(spec.outerHeight, dpiY_),
+                              nullptr, nullptr, instance, this);
+    if (!window_) throw Failure("window not created");
+    if (bigIcon_) SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
+    if (smallIcon_) SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
+    CreateControls(spec);
+}
+
+Win32FmWindow::~Win32FmWindow() {
+    if (window_) DestroyWindow(window_);
+    for (auto& [spec, font] : fonts_) DeleteObject(font);
+    if (defaultFont_) DeleteObject(defaultFont_);
+    if (bigIcon_) DestroyIcon(bigIcon_);
+    if (smallIcon_) DestroyIcon(smallIcon_);
+}
+
+int Win32FmWindow::FontHeight(double points, int dpi) {
+    // Negative: the character height, without the internal leading.
+    return -static_cast<int>(std::lround(points * dpi / 72.0));
+}
+
+HFONT Win32FmWindow::Font(const FontSpec* spec) {
+    if (!spec) {
+        if (!defaultFont_) {
+            NONCLIENTMETRICSW metrics{};
+            metrics.cbSize = sizeof metrics;
+            if (SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0))
+                defaultFont_ = CreateFontIndirectW(&metrics.lfMessageFont);
+        }
+        return defaultFont_;
+    }
+    auto& font = fonts_[spec];
+    if (!font)
+        font = CreateFontW(FontHeight(spec->points, dpiY_), 0, 0, 0, spec->weight, FALSE, FALSE, FALSE,
+                           static_cast<DWORD>(spec->charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Widen(spec->face).c_str());
+    return font;
+}
+
+void Win32FmWindow::CreateControls(const FormSpec& spec) {
+    // Created in tab order: the z-order of the children is the order the
+    // dialog manager moves the focus in.
+    std::vector<const ControlSpec*> order;
+    for (std::size_t i = 0; i < spec.controlCount; ++i) order.push_back(&spec.controls[i]);
+    std::stable_sort(order.begin(), order.end(),
+                     [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    for (const ControlSpec* c : order) {
+        int left = c->left, top = c->top;
+        for (const char* in = c->container; in;) {
+            const ControlSpec* frame = FindSpec(spec, in);
+            if (!frame) throw Failure("unknown container");
+            left += frame->left;
+            top += frame->top;
+            in = frame->container;
+        }
+        const int x = TwipsToPixels(left, dpiX_), y = TwipsToPixels(top, dpiY_);
+        const int width = TwipsToPixels(c->width, dpiX_), height = TwipsToPixels(c->height, dpiY_);
+        const int id = kFirstControlId + static_cast<int>(c - spec.controls);
+        const std::wstring caption = c->caption ? Widen(c->caption) : std::wstring();
+
+        const wchar_t* className = L"";
+        DWORD style = WS_CHILD | WS_VISIBLE, exStyle = 0;
+        switch (c->kind) {
+            case ControlKind::GroupFrame:
+                className = L"BUTTON";
+                style |= BS_GROUPBOX;
+                break;
+            case ControlKind::ComboBox:
+                className = L"COMBOBOX";
+                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
+                break;
+            case ControlKind::Button:
+                className = L"BUTTON";
+                style |= WS_TABSTOP | BS_PUSHBUTTON;
+                break;
+            case ControlKind::TextBox:
+                className = L"EDIT";
+                style |= WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
+                exStyle |= WS_EX_CLIENTEDGE;
+                break;
+        }
+        HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, x, y, width, height, window_,
+                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        if (!control) throw Failure("control not created");
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c->font)), FALSE);
+
+        switch (c->kind) {
+            case ControlKind::ComboBox: {
+                // The closed box gets the designed height by its selection
+                // field; the window height is that of the dropped list.
+                // Some combo boxes report the field a little taller than it
+                // was set, so the set value is corrected by what it gave.
+                LRESULT field = SendMessageW(control, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+                for (int attempt = 0; attempt < 3 && field > 0; ++attempt) {
+                    RECT closed;
+                    GetWindowRect(control, &closed);
+                    const int extra = height - (closed.bottom - closed.top);
+                    if (extra == 0 || field + extra <= 0) break;
+                    field += extra;
+                    SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+                }
+                const LRESULT item = SendMessageW(control, CB_GETITEMHEIGHT, 0, 0);
+                SetWindowPos(control, nullptr, 0, 0, width,
+                             height + kVisibleItems * static_cast<int>(std::max<LRESULT>(item, 1)) + 2,
+                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                combo_ = std::make_unique<Combo>(control);
+                break;
+            }
+            case ControlKind::TextBox:
+                SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit but the system's
+                report_ = std::make_unique<Report>(control);
+                break;
+            default:
+                break;
+        }
+        controls_[c->name] = control;
+        byId_[id] = control;
+    }
+}
+
+HWND Win32FmWindow::Control(const std::string& name) const {
+    const auto it = controls_.find(name);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+int Win32FmWindow::ControlId(const FormSpec& spec, const std::string& name) {
+    const ControlSpec* c = FindSpec(spec, name.c_str());
+    return c ? kFirstControlId + static_cast<int>(c - spec.controls) : 0;
+}
+
+template <class Event>
+void Win32FmWindow::Deliver(Event&& event) {
+    if (!events_) return;
+    // Nothing may unwind through the system's code that called the window
+    // procedure; the logic handles its own failures.
+    try {
+        event(*events_);
+    } catch (...) {
+    }
+}
+
+void Win32FmWindow::Load() {
+    Deliver([](FormEvents& events) { events.Form_Load(); });
+}
+
+void Win32FmWindow::CenterOnScreen() {
+    RECT area, frame;
+    if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0) || !GetWindowRect(window_, &frame)) return;
+    const int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    SetWindowPos(window_, nullptr, area.left + (area.right - area.left - width) / 2,
+                 area.top + (area.bottom - area.top - height) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void Win32FmWindow::Show(int showCommand) {
+    ShowWindow(window_, showCommand);
+    UpdateWindow(window_);
+    if (GetActiveWindow() == window_ && !IsIconic(window_)) {
+        HWND first = GetNextDlgTabItem(window_, nullptr, FALSE);
+        if (first) SetFocus(first);
+    }
+}
+
+bool Win32FmWindow::Navigate(MSG& message) { return window_ && IsDialogMessageW(window_, &message); }
+
+int Win32FmWindow::Run() {
+    MSG message{};
+    while (window_) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0) return static_cast<int>(message.wParam);  // WM_QUIT
+        if (got < 0) return 1;
+        if (!Navigate(message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    return 0;
+}
+
+ComboBox& Win32FmWindow::Cmb1() {
+    if (!combo_) throw Failure("no combo box");
+    return *combo_;
+}
+
+TextBox& Win32FmWindow::Txt_IP() {
+    if (!report_) throw Failure("no report box");
+    return *report_;
+}
+
+void Win32FmWindow::CheckSizable() const {
+    if (!window_) throw Failure("no window");
+    if (IsIconic(window_) || IsZoomed(window_)) throw Failure("a minimized or maximized window keeps its size");
+}
+
+// The outer size includes the border and the caption bar; the client area
+// takes what is left.
+void Win32FmWindow::SetOuterHeight(int twips) {
+    CheckSizable();
+    RECT outer;
+    if (!GetWindowRect(window_, &outer)) throw Failure("no window size");
+    if (!SetWindowPos(window_, nullptr, 0, 0, outer.right - outer.left, std::max(1, TwipsToPixels(twips, dpiY_)),
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+        throw Failure("window not resized");
+}
+
+void Win32FmWindow::SetOuterWidth(int twips) {
+    CheckSizable();
+    RECT outer;
+    if (!GetWindowRect(window_, &outer)) throw Failure("no window size");
+    if (!SetWindowPos(window_, nullptr, 0, 0, std::max(1, TwipsToPixels(twips, dpiX_)), outer.bottom - outer.top,
+                      SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE))
+        throw Failure("window not resized");
+}
+
+// The unload event; false when the logic cancelled it.
+bool Win32FmWindow::Unload() {
+    if (unloaded_) return true;
+    std::int16_t cancel = 0;
+    Deliver([&](FormEvents& events) { events.Form_Unload(cancel); });
+    unloaded_ = cancel == 0;
+    return unloaded_;
+}
+
+// WM_NEXTDLGCTL, as a dialog box handles it: from the edit control's Tab and
+// from programs that move the focus.
+void Win32FmWindow::NextControl(WPARAM wParam, LPARAM lParam) {
+    HWND target = nullptr;
+    if (LOWORD(lParam)) {
+        target = reinterpret_cast<HWND>(wParam);
+    } else {
+        HWND focus = GetFocus();
+        if (focus == window_ || (focus && !IsChild(window_, focus))) focus = nullptr;
+        target = GetNextDlgTabItem(window_, focus, wParam != 0);
+    }
+    if (!target) return;
+    if (SendMessageW(target, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(target, EM_SETSEL, 0, -1);
+    SetFocus(target);
+}
+
+LRESULT CALLBACK Win32FmWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<Win32FmWindow*>(create->lpCreateParams);
+        self->window_ = window;
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<Win32FmWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        self->window_ = nullptr;
+        self->controls_.clear();
+        self->byId_.clear();
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    return self->OnMessage(message, wParam, lParam);
+}
+
+LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_COMMAND: {
+            const auto button = byId_.find(ControlId(spec_, "Cmd1"));
+            if (HIWORD(wParam) == BN_CLICKED && button != byId_.end() &&
+                reinterpret_cast<HWND>(lParam) == button->second)
+                Deliver([](FormEvents& events) { events.Cmd1_Click(); });
+            // Enter and Escape come here as IDOK and IDCANCEL: the window
+            // has no default or cancel button, so they do nothing.
+            return 0;
+        }
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORSTATIC:
+            if (report_ && reinterpret_cast<HWND>(lParam) == report_->Edit())
+                return reinterpret_cast<LRESULT>(report_->Paint(reinterpret_cast<HDC>(wParam)));
+            break;
+        case WM_SIZE:
+            if (!inResize_) {
+                inResize_ = true;
+                Deliver([](FormEvents& events) { events.Form_Resize(); });
+                inResize_ = false;
+            }
+            return 0;
+        case WM_ACTIVATE:
+            // A top-level window that is no dialog box keeps its focused
+            // control itself.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                HWND focus = GetFocus();
+                if (focus && IsChild(window_, focus)) focus_ = focus;
+            } else if (!HIWORD(wParam)) {
+                HWND to = focus_ && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window_, nullptr, FALSE);
+                if (to) SetFocus(to);
+            }
+            return 0;
+        case WM_SETFOCUS: {
+            HWND to = focus_ && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window_, nullptr, FALSE);
+            if (to) SetFocus(to);
+            return 0;
+        }
+        case WM_NEXTDLGCTL:
+            NextControl(wParam, lParam);
+            return 0;
+        case WM_CLOSE:
+            if (Unload()) DestroyWindow(window_);
+            return 0;
+        case WM_DESTROY:
+            Unload();  // destroyed without being closed: cannot be cancelled
+            return 0;
+        default:
+            break;
+    }
+    return DefWindowProcW(window_, message, wParam, lParam);
+}
+
+}  // namespace tarnwell::platform
