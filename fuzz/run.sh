@@ -6,6 +6,7 @@
 #
 #   fuzz/run.sh [SECONDS]     seconds per target, default 30, at most 60
 #   FUZZ_RUNS=N fuzz/run.sh   a fixed number of executions instead (figures)
+#   FUZZ_TARGETS="reader reply" fuzz/run.sh   only these targets
 #
 # Findings are kept in build/fuzz/artifacts/; the grown corpora in
 # build/fuzz/corpus/ are reused by the next run.
@@ -30,6 +31,7 @@ summary=()
 for entry in "${targets[@]}"; do
     name=${entry%%:*}
     maxlen=${entry##*:}
+    [[ " ${FUZZ_TARGETS:-$name} " == *" $name "* ]] || continue
     corpus=$build/corpus/$name
     log=$build/$name.log
     mkdir -p "$corpus" "$build/artifacts"
