@@ -30,7 +30,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 start=$SECONDS
 
 export WINEPREFIX=$out/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-unset WINEARCH WINESERVER WINELOADER
+unset WINEARCH WINESERVER WINELOADER DISPLAY # the display is this script's own Xvfb
 # Wine takes its code pages from the locale; given to Wine's processes only.
 wine_env=(LOCPATH="$out/locale" LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8)
 
