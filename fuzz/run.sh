@@ -35,8 +35,13 @@ for entry in "${targets[@]}"; do
     corpus=$build/corpus/$name
     log=$build/$name.log
     mkdir -p "$corpus" "$build/artifacts"
-    if [[ -n ${FUZZ_RUNS:-} ]]; then bound=(-runs="$FUZZ_RUNS"); else bound=(-max_total_time="$seconds"); fi
-    echo "--- fuzz_$name (${FUZZ_RUNS:+$FUZZ_RUNS runs}${FUZZ_RUNS:-$seconds s})"
+    if [[ -n ${FUZZ_RUNS:-} ]]; then
+        bound=(-runs="$FUZZ_RUNS")
+        echo "--- fuzz_$name ($FUZZ_RUNS runs)"
+    else
+        bound=(-max_total_time="$seconds")
+        echo "--- fuzz_$name ($seconds s)"
+    fi
     start=$(date +%s%N)
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         "$build/fuzz/fuzz_$name" "${bound[@]}" -max_len="$maxlen" -timeout=10 -rss_limit_mb=2560 \
