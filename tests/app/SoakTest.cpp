@@ -9,14 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 #include <fstream>
 
 namespace tarnwell {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using testing::OpenDescriptors;
 using testing::ScriptedServer;
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -30,15 +29,6 @@ constexpr bool kAddressSanitizer = false;
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
-
-int OpenDescriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 long ResidentKiB() {
     std::ifstream status("/proc/self/status");

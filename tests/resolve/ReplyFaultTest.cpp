@@ -9,23 +9,13 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 namespace tarnwell {
 namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<std::uint8_t>;
+using testing::OpenDescriptors;
 using testing::ScriptedServer;
-
-int OpenDescriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 Bytes A(std::uint8_t last) { return fakes::ARecord({10, 0, 0, last}); }
 Bytes Join(Bytes a, const Bytes& b) {
@@ -113,6 +103,13 @@ TEST(ReplyFaults, SizesAroundTheReceiveBuffer) {
         {"empty and 11 bytes are dropped, the reply after them read",
          [&](const Bytes& q) { return std::vector<Bytes>{Bytes{}, Bytes(11, 0x11), good(q)}; },
          "10.0.0.1\r\n10.0.0.2\r\n"},
+        {"our identifier, an error code and no question: the wait ends, the reply after it unread",
+         [&](const Bytes& q) {
+             Bytes formerr(q.begin(), q.begin() + 12);
+             formerr[2] = 0x81, formerr[3] = 0x81, formerr[5] = 0;
+             return std::vector<Bytes>{formerr, good(q)};
+         },
+         ""},
         {"exactly 2,048 bytes", padded(2048), "10.0.0.1\r\n10.0.0.2\r\n"},
         {"126 records in exactly 2,040 bytes", [](const Bytes& q) { return std::vector<Bytes>{Many(q, 126, 2040)}; },
          Lines(0, 126)},

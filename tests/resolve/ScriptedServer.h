@@ -5,6 +5,7 @@
 // (on another port or on the server's own port number). All sockets are
 // made up front, so the server opens no descriptor while it runs.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -19,6 +20,16 @@
 #include <vector>
 
 namespace tarnwell::testing {
+
+// Descriptors open in this process, to show that nothing is left open.
+inline int OpenDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
 
 class ScriptedServer {
 public:
