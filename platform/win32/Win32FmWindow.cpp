@@ -23,9 +23,9 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-const ControlSpec* FindSpec(const FormSpec& spec, const char* name) {
-    for (std::size_t i = 0; i < spec.controlCount; ++i)
-        if (std::string_view(spec.controls[i].name) == name) return &spec.controls[i];
+const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
+    for (std::size_t i = 0; i < design.controlCount; ++i)
+        if (std::string_view(design.controls[i].name) == name) return &design.controls[i];
     return nullptr;
 }
 
@@ -101,7 +101,7 @@ private:
     HBRUSH brush_;
 };
 
-Win32FmWindow::Win32FmWindow(const FormSpec& spec, HINSTANCE instance, int icon) : spec_(spec) {
+Win32FmWindow::Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon) : spec_(design) {
     HDC screen = GetDC(nullptr);
     if (screen) {
         dpiX_ = GetDeviceCaps(screen, LOGPIXELSX);
@@ -130,19 +130,19 @@ Win32FmWindow::Win32FmWindow(const FormSpec& spec, HINSTANCE instance, int icon)
     }
 
     // Created at the designed outer size; the resize event keeps it there.
-    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(spec.caption).c_str(),
+    window_ = CreateWindowExW(WS_EX_CONTROLPARENT, kClassName, Widen(design.caption).c_str(),
                               WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                              TwipsToPixels(spec.outerWidth, dpiX_), TwipsToPixels(spec.outerHeight, dpiY_),
+                              TwipsToPixels(design.outerWidth, dpiX_), TwipsToPixels(design.outerHeight, dpiY_),
                               nullptr, nullptr, instance, this);
     if (!window_) throw Failure("window not created");
     if (bigIcon_) SendMessageW(window_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_));
     if (smallIcon_) SendMessageW(window_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
-    CreateControls(spec);
+    CreateControls(design);
 }
 
 Win32FmWindow::~Win32FmWindow() {
     if (window_) DestroyWindow(window_);
-    for (auto& [spec, font] : fonts_) DeleteObject(font);
+    for (auto& [design, font] : fonts_) DeleteObject(font);
     if (defaultFont_) DeleteObject(defaultFont_);
     if (bigIcon_) DestroyIcon(bigIcon_);
     if (smallIcon_) DestroyIcon(smallIcon_);
@@ -153,8 +153,8 @@ int Win32FmWindow::FontHeight(double points, int dpi) {
     return -static_cast<int>(std::lround(points * dpi / 72.0));
 }
 
-HFONT Win32FmWindow::Font(const FontSpec* spec) {
-    if (!spec) {
+HFONT Win32FmWindow::Font(const FontSpec* design) {
+    if (!design) {
         if (!defaultFont_) {
             NONCLIENTMETRICSW metrics{};
             metrics.cbSize = sizeof metrics;
@@ -163,19 +163,19 @@ HFONT Win32FmWindow::Font(const FontSpec* spec) {
         }
         return defaultFont_;
     }
-    auto& font = fonts_[spec];
+    auto& font = fonts_[design];
     if (!font)
-        font = CreateFontW(FontHeight(spec->points, dpiY_), 0, 0, 0, spec->weight, FALSE, FALSE, FALSE,
-                           static_cast<DWORD>(spec->charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Widen(spec->face).c_str());
+        font = CreateFontW(FontHeight(design->points, dpiY_), 0, 0, 0, design->weight, FALSE, FALSE, FALSE,
+                           static_cast<DWORD>(design->charset), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                           DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, Widen(design->face).c_str());
     return font;
 }
 
-void Win32FmWindow::CreateControls(const FormSpec& spec) {
+void Win32FmWindow::CreateControls(const FormSpec& design) {
     // Created in tab order: the z-order of the children is the order the
     // dialog manager moves the focus in.
     std::vector<const ControlSpec*> order;
-    for (std::size_t i = 0; i < spec.controlCount; ++i) order.push_back(&spec.controls[i]);
+    for (std::size_t i = 0; i < design.controlCount; ++i) order.push_back(&design.controls[i]);
     std::stable_sort(order.begin(), order.end(),
                      [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
 
@@ -183,7 +183,7 @@ void Win32FmWindow::CreateControls(const FormSpec& spec) {
     for (const ControlSpec* c : order) {
         int left = c->left, top = c->top;
         for (const char* in = c->container; in;) {
-            const ControlSpec* frame = FindSpec(spec, in);
+            const ControlSpec* frame = FindSpec(design, in);
             if (!frame) throw Failure("unknown container");
             left += frame->left;
             top += frame->top;
@@ -191,7 +191,7 @@ void Win32FmWindow::CreateControls(const FormSpec& spec) {
         }
         const int x = TwipsToPixels(left, dpiX_), y = TwipsToPixels(top, dpiY_);
         const int width = TwipsToPixels(c->width, dpiX_), height = TwipsToPixels(c->height, dpiY_);
-        const int id = kFirstControlId + static_cast<int>(c - spec.controls);
+        const int id = kFirstControlId + static_cast<int>(c - design.controls);
         const std::wstring caption = c->caption ? Widen(c->caption) : std::wstring();
 
         const wchar_t* className = L"";
@@ -259,9 +259,9 @@ HWND Win32FmWindow::Control(const std::string& name) const {
     return it == controls_.end() ? nullptr : it->second;
 }
 
-int Win32FmWindow::ControlId(const FormSpec& spec, const std::string& name) {
-    const ControlSpec* c = FindSpec(spec, name.c_str());
-    return c ? kFirstControlId + static_cast<int>(c - spec.controls) : 0;
+int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
+    const ControlSpec* c = FindSpec(design, name.c_str());
+    return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
 }
 
 template <class Event>

@@ -21,7 +21,7 @@ public:
 
     // Creates the window hidden. `icon` is the resource identifier of the
     // window's icon in `instance`, or 0 for none.
-    Win32FmWindow(const FormSpec& spec, HINSTANCE instance, int icon);
+    Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon);
     ~Win32FmWindow() override;
     Win32FmWindow(const Win32FmWindow&) = delete;
     Win32FmWindow& operator=(const Win32FmWindow&) = delete;
@@ -45,7 +45,7 @@ public:
     HWND Handle() const { return window_; }
     // The control of that layout name, or nullptr.
     HWND Control(const std::string& name) const;
-    static int ControlId(const FormSpec& spec, const std::string& name);
+    static int ControlId(const FormSpec& design, const std::string& name);
     int DpiX() const { return dpiX_; }
     int DpiY() const { return dpiY_; }
     // Font height in logical units for a size in points at `dpi`.
@@ -63,8 +63,8 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void NextControl(WPARAM wParam, LPARAM lParam);
-    void CreateControls(const FormSpec& spec);
-    HFONT Font(const FontSpec* spec);
+    void CreateControls(const FormSpec& design);
+    HFONT Font(const FontSpec* design);
     void CheckSizable() const;
     bool Unload();
     template <class Event>

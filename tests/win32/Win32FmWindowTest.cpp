@@ -227,7 +227,7 @@ TEST(Win32FmWindow, FontsAreArialInCyrillicAtTheirPointSizes) {
     const int dpi = rig.window.DpiY();
     const struct {
         const char* name;
-        const platform::FontSpec& spec;
+        const platform::FontSpec& design;
     } rows[] = {{"Cmb1", layout::kCmb1Font}, {"Txt_IP", layout::kTxtIpFont}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
@@ -239,7 +239,7 @@ TEST(Win32FmWindow, FontsAreArialInCyrillicAtTheirPointSizes) {
         EXPECT_EQ(lf.lfCharSet, 204);
         EXPECT_EQ(lf.lfWeight, 400);
         EXPECT_FALSE(lf.lfItalic);
-        EXPECT_EQ(lf.lfHeight, -static_cast<LONG>(row.spec.points * dpi / 72.0 + 0.5));
+        EXPECT_EQ(lf.lfHeight, -static_cast<LONG>(row.design.points * dpi / 72.0 + 0.5));
 
         HDC dc = GetDC(rig.Find(row.name));
         HGDIOBJ old = SelectObject(dc, font);
@@ -250,7 +250,7 @@ TEST(Win32FmWindow, FontsAreArialInCyrillicAtTheirPointSizes) {
         SelectObject(dc, old);
         ReleaseDC(rig.Find(row.name), dc);
         std::printf("%s: asked Arial %.2fpt (height %ld), drawn with %ls, charset %d\n", row.name,
-                    row.spec.points, lf.lfHeight, face, metrics.tmCharSet);
+                    row.design.points, lf.lfHeight, face, metrics.tmCharSet);
         // The face drawn with has the character height asked for, give or
         // take the rasterizer's rounding.
         EXPECT_LE(std::abs(metrics.tmHeight - metrics.tmInternalLeading + lf.lfHeight), 1);
