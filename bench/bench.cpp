@@ -4,7 +4,7 @@
 //   build/test/bench/tarnwell_bench
 #include "app/Fm.h"
 #include "resolve/DNS_IP_READER.h"
-#include "tests/fakes/Fakes.h"
+#include "tests/fakes/CheckRig.h"
 
 #include <benchmark/benchmark.h>
 
@@ -48,27 +48,16 @@ BENCHMARK(BM_ReadAnswers)->Arg(1)->Arg(16)->Arg(126);
 // One whole Cmd1_Click: resolver, discovery and server answer at once, the
 // verdict a match (mismatch: also the registry read and the warning).
 void Check(benchmark::State& s, bool match) {
-    fakes::FakeView view;
-    fakes::FakeSockets sockets;
-    fakes::FakeNetworkParams params;
-    fakes::FakeShellFactory shells;
-    fakes::RecordingMessageBox box;
-    CheckState state;
-    sockets.hosts["example.com"] = {{93, 184, 216, 34}};
-    const platform::Ipv4 answer = match ? platform::Ipv4{93, 184, 216, 34} : platform::Ipv4{10, 1, 1, 1};
-    sockets.server = [answer](const Bytes& q) {
-        return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::ARecord(answer)})};
-    };
-    params.Add("10.0.0.53");
-    Fm fm(view, {sockets, params, shells, box}, state);
-    view.combo.text = "example.com";
+    fakes::CheckRig<> rig;
+    if (!match) rig.Answer({{10, 1, 1, 1}});
+    rig.view.combo.text = "example.com";
     for (auto _ : s) {
-        fm.Cmd1_Click();
-        sockets.sent.clear();
-        sockets.lookedUp.clear();
+        rig.fm.Cmd1_Click();
+        rig.sockets.sent.clear();
+        rig.sockets.lookedUp.clear();
     }
     const CheckEnd want = match ? CheckEnd::Match : CheckEnd::Mismatch;
-    if (fm.LastCheckEnd() != want || !box.shown.empty()) s.SkipWithError("unexpected verdict");
+    if (rig.fm.LastCheckEnd() != want || !rig.box.shown.empty()) s.SkipWithError("unexpected verdict");
 }
 void BM_CheckMatch(benchmark::State& s) { Check(s, true); }
 void BM_CheckMismatch(benchmark::State& s) { Check(s, false); }

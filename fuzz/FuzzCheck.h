@@ -2,6 +2,8 @@
 // What the fuzz targets share: a check that stops the run with a finding,
 // and the invariants of the report lines the reply reader writes.
 #include "resolve/CheckState.h"
+#include "resolve/DNS_IP_READER.h"
+#include "tests/fakes/Fakes.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -68,6 +70,19 @@ inline void CheckReport(const std::string& report, const CheckState& state, std:
         match = match || line == state.HostIP;
     }
     Check(match == state.IpMatch, "IpMatch differs from the lines");
+}
+
+// Reads a received datagram's answers as the query does, then checks the
+// report: a malformed record ends the reading, the lines before it stay.
+inline void ReadAndCheck(std::span<const std::uint8_t> datagram, std::uint16_t answerCount) {
+    CheckState state;
+    state.HostIP = "10.0.0.1";
+    fakes::FakeTextBox report;
+    try {
+        ReadAnswers(datagram, kHeaderSize, answerCount, state, report);
+    } catch (const Failure&) {
+    }
+    CheckReport(report.text, state, datagram.size(), answerCount);
 }
 
 }  // namespace tarnwell::fuzz
