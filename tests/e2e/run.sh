@@ -87,38 +87,8 @@ result() { # OK(0/1) MODE DETAIL
 now_us() { echo "${EPOCHREALTIME/[.,]/}"; }
 as_console() { cat "$1"; [[ -z $(tail -c1 "$1") ]] || echo; } # the console ends the report with a line break
 
-# The report's pieces as Fm::Cmd1_Click writes them (LF line breaks here).
-p_head() {
-    printf 'Начало проверки. Домен: [%s]\n\n' "$1"
-    printf -- '- Получаем IP адрес для домена [%s] от DNS службы компьютера (Эмуляция работы браузера)\n\n' "$1"
-    printf 'Результат:\n'
-}
-p_no_ip() {
-    printf 'Ошибка! IP для Домена  [%s] не определено\n\nПричины:\n' "$1"
-    printf '1. Отсутствует подключение к Интернет\n2. Указанный домен не существует.\n'
-}
-p_host_ip() { printf -- '%s\n\n- Получаем IP %s (Прямой запрос на DNS сервер)\n' "$2" "$1"; } # DOMAIN IP
-p_server() { printf 'DNS сервер определен: %s\n\nРезультат:\n' "$1"; }
-p_lines() { (($#)) && printf '%s\n' "$@"; return 0; }
-p_match() { printf '\nIP адреса совпадают. Проблем связанных с доменом [%s] не обнаружено.' "$1"; }
-p_warning() {
-    printf '\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или'
-    printf ' локальной сети. Проверьте компьютер на вирусы и файл HOSTS.\n\n'
-    printf 'Путь к фалу HOSTS по данным системного реестра:\n/etc/\n'
-}
-# Whole reports.
-r_match() { # DOMAIN HOST_IP SERVER_ADDRESS...
-    local d=$1 ip=$2
-    shift 2
-    p_head "$d"; p_host_ip "$d" "$ip"; p_server 127.0.0.1; p_lines "$@"; p_match "$d"
-}
-r_mismatch() { # DOMAIN HOST_IP SERVER_ADDRESS...
-    local d=$1 ip=$2
-    shift 2
-    p_head "$d"; p_host_ip "$d" "$ip"; p_server 127.0.0.1; p_lines "$@"; p_warning
-}
-r_no_ip() { p_head "$1"; p_no_ip "$1"; }
-r_no_server() { p_head "$1"; p_host_ip "$1" "$2"; }
+# shellcheck source=tests/e2e/reports.sh
+source "$here/reports.sh"
 
 expect() { # REPORT_FUNCTION ARG...: one more acceptable report
     local f=$art/$num.expected.$((${#expected[@]} + 1)).txt

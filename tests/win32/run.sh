@@ -205,37 +205,12 @@ else
     X "$build/tarnwell-check.exe" --version >"$art/version.txt" 2>&1
     check "tarnwell-check.exe --version in the namespace" grep -q '^tarnwell-check 1.1.0' "$art/version.txt"
 
-    # The report's pieces as the check writes them, with CRLF.
-    p_head() {
-        printf 'Начало проверки. Домен: [%s]\r\n\r\n' "$1"
-        printf -- '- Получаем IP адрес для домена [%s] от DNS службы компьютера (Эмуляция работы браузера)\r\n\r\n' "$1"
-        printf 'Результат:\r\n'
-    }
-    p_direct() { # DOMAIN HOST_IP
-        printf -- '%s\r\n\r\n- Получаем IP %s (Прямой запрос на DNS сервер)\r\n' "$2" "$1"
-        printf 'DNS сервер определен: 127.0.0.1\r\n\r\nРезультат:\r\n'
-    }
-    p_lines() { (($#)) && printf '%s\r\n' "$@"; return 0; }
-    r_match() { # DOMAIN HOST_IP SERVER_ADDRESS...
-        local d=$1 ip=$2
-        shift 2
-        p_head "$d"; p_direct "$d" "$ip"; p_lines "$@"
-        printf '\r\nIP адреса совпадают. Проблем связанных с доменом [%s] не обнаружено.' "$d"
-        printf '\r\n' # the console's line break after a report without one
-    }
-    r_mismatch() { # DOMAIN HOST_IP SERVER_ADDRESS...
-        local d=$1 ip=$2
-        shift 2
-        p_head "$d"; p_direct "$d" "$ip"; p_lines "$@"
-        printf '\r\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или'
-        printf ' локальной сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\n'
-        printf 'Путь к фалу HOSTS по данным системного реестра:\r\n%s\r\n' "$hosts_dir"
-    }
-    r_no_ip() {
-        p_head "$1"
-        printf 'Ошибка! IP для Домена  [%s] не определено\r\n\r\nПричины:\r\n' "$1"
-        printf '1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n'
-    }
+    # The reports with CRLF, Wine's hosts directory, and the console's line
+    # break after a report that ends without one.
+    REPORT_EOL=$'\r\n' REPORT_HOSTS_DIR=$hosts_dir
+    # shellcheck source=tests/e2e/reports.sh
+    source "$root/tests/e2e/reports.sh"
+    r_console_match() { r_match "$@"; printf '\r\n'; }
     expect() { # REPORT ARG...: one more acceptable output
         local f=$art/$num.expected.$((${#expected[@]} + 1)).txt
         "$@" >"$f" && expected+=("$f")
@@ -319,8 +294,8 @@ else
 
     num=1 expected=()
     netns_hosts "$ns" && netns_dnsmasq "$ns" good.test=198.51.100.10,198.51.100.11 --no-round-robin &&
-        expect_two r_match good.test 198.51.100.10 198.51.100.10 198.51.100.11 &&
-        expect_two r_match good.test 198.51.100.11 198.51.100.10 198.51.100.11 &&
+        expect_two r_console_match good.test 198.51.100.10 198.51.100.10 198.51.100.11 &&
+        expect_two r_console_match good.test 198.51.100.11 198.51.100.10 198.51.100.11 &&
         console 1 "two A records, not in hosts" good.test 0 0 3000 || fail "e2e 1 setup"
 
     num=2 expected=()
@@ -332,8 +307,8 @@ else
     num=3 expected=()
     netns_hosts "$ns" && netns_dnsmasq "$ns" cname:www.chain.test=cdn.chain.test \
         cname:cdn.chain.test=edge.chain.test edge.chain.test=198.51.100.20,198.51.100.21 --no-round-robin &&
-        expect_two r_match www.chain.test 198.51.100.20 198.51.100.20 198.51.100.21 &&
-        expect_two r_match www.chain.test 198.51.100.21 198.51.100.20 198.51.100.21 &&
+        expect_two r_console_match www.chain.test 198.51.100.20 198.51.100.20 198.51.100.21 &&
+        expect_two r_console_match www.chain.test 198.51.100.21 198.51.100.20 198.51.100.21 &&
         console 3 "CNAME chain ending in A records" www.chain.test 0 0 3000 || fail "e2e 3 setup"
 
     num=4 expected=()
@@ -354,7 +329,7 @@ else
 
     num=7 expected=()
     netns_hosts "$ns" && netns_dnsmasq "$ns" xn--e1afmkfd.xn--p1ai=198.51.100.30 nxdomain &&
-        expect r_match пример.рф 198.51.100.30 198.51.100.30 &&
+        expect r_console_match пример.рф 198.51.100.30 198.51.100.30 &&
         console 7 "IDN through Windows' IdnToAscii" пример.рф 0 0 3000 || fail "e2e 7 setup"
 
     wineserver -k 2>/dev/null
