@@ -17,7 +17,7 @@ constexpr char kUsage[] =
     "Exit status: 0 addresses match; 1 mismatch; 3 mismatch, the DNS server gave no\n"
     "address (inconclusive); 2 the check ended before a verdict; 64 usage error.\n";
 
-constexpr char kVersion[] = "tarnwell-check 1.1.0\n";
+constexpr char kVersion[] = "tarnwell-check " TARNWELL_VERSION "\n";
 
 }  // namespace
 

@@ -7,7 +7,7 @@
 #include "resolve/DNS_SRV_FIND.h"
 #include "resolve/Report.h"
 #include "resolve/Resume.h"
-#include "resolve/Text.h"
+#include "common/Text.h"
 
 namespace tarnwell {
 

@@ -20,8 +20,7 @@ inline constexpr std::array<platform::ControlSpec, 4> kControls{{
     {"Txt_IP", ControlKind::TextBox, nullptr, 120, 1080, 7440, 5415, 0, &kTxtIpFont, nullptr},
 }};
 
-inline constexpr char kMakerAddress[] = "https://tarnwell.example";
-inline constexpr char kCaption[] = "Tarnwell 1.1 - https://tarnwell.example";
+inline constexpr char kCaption[] = "Tarnwell " TARNWELL_VERSION_SHORT " - https://tarnwell.example";
 
 inline constexpr int kClientWidth = 7665;
 inline constexpr int kClientHeight = 6630;

@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 out=build/fuzz/coverage
 mkdir -p "$out"
-sources=(resolve/DNS_IP_READER.cpp resolve/DNS_HostByName.cpp resolve/Text.cpp
+sources=(resolve/DNS_IP_READER.cpp resolve/DNS_HostByName.cpp common/Text.cpp
          platform/posix/PosixCodePage.cpp tests/fakes/Fakes.cpp)
 for t in "${@:-reader reply}"; do
     for name in $t; do

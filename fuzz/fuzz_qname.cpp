@@ -2,10 +2,10 @@
 // or not: EncodeQName's labels, and BuildQuery's header, length and bytes.
 #include "fuzz/FuzzCheck.h"
 #include "platform/CodePage.h"
-#include "platform/Failure.h"
+#include "common/Failure.h"
 #include "resolve/DNS_HostByName.h"
 #include "resolve/DNS_IP_READER.h"
-#include "resolve/Text.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cstdint>

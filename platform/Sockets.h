@@ -1,4 +1,6 @@
 #pragma once
+#include "common/Text.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -8,12 +10,11 @@
 
 namespace tarnwell::platform {
 
-// Four address bytes in network byte order: element 0 is the first number of
-// the dotted text.
-using Ipv4 = std::array<std::uint8_t, 4>;
+using tarnwell::Ipv4;
 
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
+inline constexpr int kDatagramTooLong = -2;
 
 // The computer's sockets library. Every call blocks until it has its result.
 class Sockets {
@@ -45,8 +46,9 @@ public:
     virtual int Send(SocketHandle s, const std::uint8_t* data, int length) = 0;
 
     // Waits at most `wait` for one datagram of at most `capacity` bytes.
-    // Gives its length, or -1 on a failed receive, on a datagram longer than
-    // `capacity`, and when the wait passes with none.
+    // Gives its length; kDatagramTooLong for a datagram longer than
+    // `capacity`, which is dropped; -1 on a failed receive and when the wait
+    // passes with none.
     virtual int Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                         std::chrono::milliseconds wait) = 0;
 

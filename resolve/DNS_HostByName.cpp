@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include "platform/CodePage.h"
-#include "platform/Failure.h"
-#include "resolve/Text.h"
+#include "common/Failure.h"
+#include "common/Text.h"
 
 namespace tarnwell {
 

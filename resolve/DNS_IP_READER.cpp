@@ -5,7 +5,7 @@
 #include "resolve/DNS_HostByName.h"
 #include "resolve/Report.h"
 #include "resolve/Resume.h"
-#include "resolve/Text.h"
+#include "common/Text.h"
 
 #include <array>
 #include <cstring>
@@ -250,6 +250,8 @@ std::string QueryDnsServer(const std::string& domain, const std::string& server,
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return {};
         const int received = sockets.Receive(handle, buffer.data(), static_cast<int>(buffer.size()), left);
+        // A datagram too long for the buffer is dropped like any stray.
+        if (received == platform::kDatagramTooLong) continue;
         if (received < 0) return {};
         const std::span<const std::uint8_t> datagram(buffer.data(), static_cast<std::size_t>(received));
         switch (ClassifyReply(datagram, query)) {

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Failure.h"
+#include "common/Failure.h"
 
 #include <cstdint>
 #include <limits>

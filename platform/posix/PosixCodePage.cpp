@@ -1,6 +1,6 @@
 #include "platform/CodePage.h"
 
-#include "resolve/Text.h"
+#include "common/Text.h"
 
 #include <array>
 #include <clocale>

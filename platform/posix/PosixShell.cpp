@@ -1,6 +1,6 @@
 #include "platform/posix/PosixShell.h"
 
-#include "platform/Failure.h"
+#include "common/Failure.h"
 
 #include <algorithm>
 #include <cctype>

@@ -71,10 +71,10 @@ int PosixSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
     } while (ready < 0 && errno == EINTR);
     if (ready <= 0) return -1;
     // MSG_TRUNC gives the datagram's real length, so that one longer than
-    // the buffer counts as a failed receive, as Windows Sockets reports it.
+    // the buffer is told apart, as Windows Sockets tells it with WSAEMSGSIZE.
     const ssize_t n = ::recv(static_cast<int>(s), buffer, static_cast<std::size_t>(capacity), MSG_TRUNC);
-    if (n < 0 || n > capacity) return -1;
-    return static_cast<int>(n);
+    if (n < 0) return -1;
+    return n > capacity ? kDatagramTooLong : static_cast<int>(n);
 }
 
 void PosixSockets::Close(SocketHandle s) {

@@ -1,6 +1,6 @@
 #include "platform/qt/QtFmWindow.h"
 
-#include "platform/Failure.h"
+#include "common/Failure.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include "platform/win32/Win32FmWindow.h"
 
-#include "platform/Failure.h"
+#include "common/Failure.h"
 #include "platform/win32/WinText.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "platform/win32/WinShell.h"
 
-#include "platform/Failure.h"
+#include "common/Failure.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>

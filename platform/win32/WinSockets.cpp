@@ -60,9 +60,11 @@ int WinSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
     FD_SET(static_cast<SOCKET>(s), &readable);
     timeval limit{static_cast<long>(wait.count() / 1000), static_cast<long>((wait.count() % 1000) * 1000)};
     if (select(0, &readable, nullptr, nullptr, &limit) <= 0) return -1;
-    // A datagram longer than the buffer fails with WSAEMSGSIZE.
+    // A datagram longer than the buffer fails with WSAEMSGSIZE; the rest of
+    // it is discarded, as for any datagram socket.
     const int n = recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(buffer), capacity, 0);
-    return n == SOCKET_ERROR ? -1 : n;
+    if (n != SOCKET_ERROR) return n;
+    return WSAGetLastError() == WSAEMSGSIZE ? kDatagramTooLong : -1;
 }
 
 void WinSockets::Close(SocketHandle s) {

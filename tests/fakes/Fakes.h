@@ -1,7 +1,7 @@
 #pragma once
 // Stand-ins for the platform, for tests of the logic without a real window,
 // network or registry.
-#include "platform/Failure.h"
+#include "common/Failure.h"
 #include "platform/MsgBox.h"
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"

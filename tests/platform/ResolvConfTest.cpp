@@ -1,6 +1,6 @@
 // Reading the configured name servers as the C library's resolver does.
 #include "platform/CodePage.h"
-#include "platform/Failure.h"
+#include "common/Failure.h"
 #include "platform/posix/PosixShell.h"
 #include "platform/posix/ResolvConf.h"
 

@@ -1,6 +1,6 @@
 // The query message and the reading of replies, on hand-built bytes.
 #include "resolve/DNS_IP_READER.h"
-#include "resolve/Text.h"
+#include "common/Text.h"
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>

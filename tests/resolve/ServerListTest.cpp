@@ -1,7 +1,7 @@
 // DNS server discovery over a fake network parameters service, and the
 // dotted address text.
 #include "resolve/DNS_SRV_FIND.h"
-#include "resolve/Text.h"
+#include "common/Text.h"
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>

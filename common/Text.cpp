@@ -1,4 +1,4 @@
-#include "resolve/Text.h"
+#include "common/Text.h"
 
 namespace tarnwell::text {
 
@@ -92,7 +92,7 @@ std::string TrimSpaces(std::string_view utf8) {
     return std::string(utf8.substr(first, last - first + 1));
 }
 
-std::string DottedText(const platform::Ipv4& address) {
+std::string DottedText(const Ipv4& address) {
     std::string out;
     for (std::size_t k = 0; k < address.size(); ++k) {
         if (k) out.push_back('.');

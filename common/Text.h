@@ -1,9 +1,15 @@
 #pragma once
-#include "platform/Sockets.h"
-
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
+
+namespace tarnwell {
+// Four address bytes in network byte order: element 0 is the first number of
+// the dotted text.
+using Ipv4 = std::array<std::uint8_t, 4>;
+}  // namespace tarnwell
 
 // UTF-8 text helpers. A "character" is one Unicode code point; bytes that
 // are not valid UTF-8 count as one character each.
@@ -17,6 +23,6 @@ std::size_t CharCount(std::string_view utf8);
 std::string TrimSpaces(std::string_view utf8);
 
 // The four bytes as unsigned decimals joined by ".": 192.168.0.1.
-std::string DottedText(const platform::Ipv4& address);
+std::string DottedText(const Ipv4& address);
 
 }  // namespace tarnwell::text

@@ -5,8 +5,8 @@
 namespace tarnwell {
 
 // The one exception type of the project. A statement that cannot do its job
-// throws it; the step runners of the top-level procedures catch it and go on
-// with the next statement (see Steps in resolve/Resume.h).
+// throws it; the procedures that resume at the next statement catch it there
+// and go on.
 class Failure : public std::runtime_error {
 public:
     explicit Failure(const std::string& what) : std::runtime_error(what) {}
