@@ -10,12 +10,15 @@ namespace tarnwell::layout {
 
 inline constexpr platform::FontSpec kCmb1Font{"Arial", 9.75, 400, 204};
 inline constexpr platform::FontSpec kTxtIpFont{"Arial", 9.0, 400, 204};
+// Rows of the domain box's dropped list shown without scrolling.
+inline constexpr int kCmb1ListRows = 8;
 
 using platform::ControlKind;
 inline constexpr std::array<platform::ControlSpec, 4> kControls{{
     {"Frame1", ControlKind::GroupFrame, nullptr, 120, 120, 7455, 855, 1, nullptr,
      "Проверка DNS записей домена "},
-    {"Cmb1", ControlKind::ComboBox, "Frame1", 120, 280, 4695, 360, 3, &kCmb1Font, nullptr},
+    {"Cmb1", ControlKind::ComboBox, "Frame1", 120, 280, 4695, 360, 3, &kCmb1Font, nullptr,
+     kCmb1ListRows},
     {"Cmd1", ControlKind::Button, "Frame1", 5040, 280, 2175, 375, 2, nullptr, "Проверить сайт"},
     {"Txt_IP", ControlKind::TextBox, nullptr, 120, 1080, 7440, 5415, 0, &kTxtIpFont, nullptr},
 }};

@@ -29,6 +29,7 @@ struct ControlSpec {
     int tabIndex;
     const FontSpec* font;   // nullptr: the toolkit's default
     const char* caption;    // nullptr when the control has none
+    int listRows = 0;       // a combo box: rows of its dropped list shown without scrolling
 };
 
 struct FormSpec {
