@@ -9,9 +9,9 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QScrollBar>
+
+#include <algorithm>
 #include <map>
-#include <memory>
 #include <vector>
 
 namespace tarnwell::platform {
@@ -19,6 +19,22 @@ namespace tarnwell::platform {
 namespace {
 
 constexpr int kDipsPerInch = 96;
+
+int Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
+
+// Delivers one event to the logic. Its handlers resume at the next statement
+// after a Failure, so none should arrive here; one that does is dropped and
+// the window goes on. Any other exception is a fault of the program and ends
+// it (std::terminate, by noexcept) where it is thrown: Qt does not let
+// exceptions unwind through its event loop.
+template <class Event>
+void Deliver(FormEvents* events, Event&& event) noexcept {
+    if (!events) return;
+    try {
+        event(*events);
+    } catch (const Failure&) {
+    }
+}
 
 QFont FontOf(const FontSpec& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the
@@ -74,8 +90,6 @@ private:
     QPlainTextEdit* edit_;
 };
 
-int QtFmWindow::Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
-
 QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) {
     setObjectName(QString::fromUtf8(form.name));
     setWindowTitle(QString::fromUtf8(form.caption));
@@ -83,8 +97,6 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
 
     std::map<std::string, QWidget*> byName;
     std::vector<std::pair<int, QWidget*>> tabOrder;
-    QComboBox* combo = nullptr;
-    QPlainTextEdit* report = nullptr;
     for (std::size_t i = 0; i < form.controlCount; ++i) {
         const ControlSpec& c = form.controls[i];
         QWidget* container = c.container ? byName.at(c.container) : this;
@@ -97,10 +109,11 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
                 break;
             }
             case ControlKind::ComboBox: {
-                combo = new QComboBox(container);
+                auto* combo = new QComboBox(container);
                 combo->setEditable(true);
                 combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setMaxVisibleItems(8);
+                combo->setMaxVisibleItems(c.listRows);
+                combo_ = std::make_unique<Combo>(combo);
                 widget = combo;
                 break;
             }
@@ -108,14 +121,13 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
                 auto* button = new QPushButton(QString::fromUtf8(c.caption), container);
                 button->setAutoDefault(false);
                 button->setDefault(false);
-                connect(button, &QPushButton::clicked, this, [this] {
-                    if (events_) events_->Cmd1_Click();
-                });
+                connect(button, &QPushButton::clicked, this,
+                        [this] { Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); }); });
                 widget = button;
                 break;
             }
             case ControlKind::TextBox: {
-                report = new QPlainTextEdit(container);
+                auto* report = new QPlainTextEdit(container);
                 report->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
                 report->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
                 report->setLineWrapMode(QPlainTextEdit::WidgetWidth);
@@ -124,6 +136,7 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
                 palette.setColor(QPalette::Text, Qt::black);
                 palette.setColor(QPalette::Base, Qt::white);
                 report->setPalette(palette);
+                report_ = std::make_unique<Report>(report);
                 widget = report;
                 break;
             }
@@ -139,18 +152,12 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
     for (std::size_t i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
     if (!tabOrder.empty()) tabOrder.front().second->setFocus(Qt::OtherFocusReason);
-
-    combo_ = new Combo(combo);
-    report_ = new Report(report);
 }
 
-QtFmWindow::~QtFmWindow() {
-    delete combo_;
-    delete report_;
-}
+QtFmWindow::~QtFmWindow() = default;
 
 void QtFmWindow::Load() {
-    if (events_) events_->Form_Load();
+    Deliver(events_, [](FormEvents& events) { events.Form_Load(); });
 }
 
 void QtFmWindow::CenterOnScreen() {
@@ -190,27 +197,28 @@ void QtFmWindow::SetOuterWidth(int twips) {
     resize(std::max(1, Pixels(twips) - decoration), height());
 }
 
+// The resize event, not again from the sizes it sets itself.
+void QtFmWindow::KeepSize() {
+    if (inResize_) return;
+    inResize_ = true;
+    Deliver(events_, [](FormEvents& events) { events.Form_Resize(); });
+    inResize_ = false;
+}
+
 void QtFmWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    if (!events_ || inResize_) return;
-    inResize_ = true;
-    events_->Form_Resize();
-    inResize_ = false;
+    KeepSize();
 }
 
 void QtFmWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Restoring a minimized or maximized window brings it back to its size.
-    if (event->type() == QEvent::WindowStateChange && events_ && !inResize_) {
-        inResize_ = true;
-        events_->Form_Resize();
-        inResize_ = false;
-    }
+    if (event->type() == QEvent::WindowStateChange) KeepSize();
 }
 
 void QtFmWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = 0;
-    if (events_) events_->Form_Unload(cancel);
+    Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
     if (cancel)
         event->ignore();
     else

@@ -3,8 +3,7 @@
 
 #include <QWidget>
 
-class QComboBox;
-class QPlainTextEdit;
+#include <memory>
 
 namespace tarnwell::platform {
 
@@ -29,8 +28,6 @@ public:
     ComboBox& Cmb1() override;
     TextBox& Txt_IP() override;
 
-    static int Pixels(int twips);
-
 protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -41,10 +38,11 @@ private:
     class Report;
 
     void CheckSizable() const;
+    void KeepSize();
 
     FormEvents* events_ = nullptr;
-    Combo* combo_ = nullptr;
-    Report* report_ = nullptr;
+    std::unique_ptr<Combo> combo_;    // null while the layout has no combo box
+    std::unique_ptr<Report> report_;  // null while the layout has no text box
     bool inResize_ = false;
 };
 
