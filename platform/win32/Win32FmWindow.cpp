@@ -11,9 +11,6 @@ namespace tarnwell::platform {
 
 namespace {
 
-// Rows of the drop-down list shown without scrolling.
-constexpr int kVisibleItems = 8;
-
 std::wstring WindowText(HWND window) {
     const int length = GetWindowTextLengthW(window);
     if (length <= 0) return {};
@@ -27,6 +24,24 @@ const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
     for (std::size_t i = 0; i < design.controlCount; ++i)
         if (std::string_view(design.controls[i].name) == name) return &design.controls[i];
     return nullptr;
+}
+
+// Font height in logical units for a size in points at `dpi`; negative: the
+// character height, without the internal leading.
+int FontHeight(double points, int dpi) { return -static_cast<int>(std::lround(points * dpi / 72.0)); }
+
+// Delivers one event to the logic. Its handlers resume at the next statement
+// after a Failure, so none should arrive here; one that does is dropped and
+// the window goes on. Any other exception is a fault of the program and ends
+// it (std::terminate, by noexcept) where it is thrown: nothing may unwind
+// through the system's code that called the window procedure.
+template <class Event>
+void Deliver(FormEvents* events, Event&& event) noexcept {
+    if (!events) return;
+    try {
+        event(*events);
+    } catch (const Failure&) {
+    }
 }
 
 }  // namespace
@@ -101,7 +116,7 @@ private:
     HBRUSH brush_;
 };
 
-Win32FmWindow::Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon) : spec_(design) {
+Win32FmWindow::Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon) {
     HDC screen = GetDC(nullptr);
     if (screen) {
         dpiX_ = GetDeviceCaps(screen, LOGPIXELSX);
@@ -146,11 +161,6 @@ Win32FmWindow::~Win32FmWindow() {
     if (defaultFont_) DeleteObject(defaultFont_);
     if (bigIcon_) DestroyIcon(bigIcon_);
     if (smallIcon_) DestroyIcon(smallIcon_);
-}
-
-int Win32FmWindow::FontHeight(double points, int dpi) {
-    // Negative: the character height, without the internal leading.
-    return -static_cast<int>(std::lround(points * dpi / 72.0));
 }
 
 HFONT Win32FmWindow::Font(const FontSpec* design) {
@@ -237,7 +247,7 @@ void Win32FmWindow::CreateControls(const FormSpec& design) {
                 }
                 const LRESULT item = SendMessageW(control, CB_GETITEMHEIGHT, 0, 0);
                 SetWindowPos(control, nullptr, 0, 0, width,
-                             height + kVisibleItems * static_cast<int>(std::max<LRESULT>(item, 1)) + 2,
+                             height + c->listRows * static_cast<int>(std::max<LRESULT>(item, 1)) + 2,
                              SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
                 combo_ = std::make_unique<Combo>(control);
                 break;
@@ -250,7 +260,6 @@ void Win32FmWindow::CreateControls(const FormSpec& design) {
                 break;
         }
         controls_[c->name] = control;
-        byId_[id] = control;
     }
 }
 
@@ -264,19 +273,8 @@ int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
     return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
 }
 
-template <class Event>
-void Win32FmWindow::Deliver(Event&& event) {
-    if (!events_) return;
-    // Nothing may unwind through the system's code that called the window
-    // procedure; the logic handles its own failures.
-    try {
-        event(*events_);
-    } catch (...) {
-    }
-}
-
 void Win32FmWindow::Load() {
-    Deliver([](FormEvents& events) { events.Form_Load(); });
+    Deliver(events_, [](FormEvents& events) { events.Form_Load(); });
 }
 
 void Win32FmWindow::CenterOnScreen() {
@@ -352,7 +350,7 @@ void Win32FmWindow::SetOuterWidth(int twips) {
 bool Win32FmWindow::Unload() {
     if (unloaded_) return true;
     std::int16_t cancel = 0;
-    Deliver([&](FormEvents& events) { events.Form_Unload(cancel); });
+    Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
     unloaded_ = cancel == 0;
     return unloaded_;
 }
@@ -373,6 +371,13 @@ void Win32FmWindow::NextControl(WPARAM wParam, LPARAM lParam) {
     SetFocus(target);
 }
 
+// Gives the focus back to the control that had it on deactivation, or else
+// to the first control of the tab order.
+void Win32FmWindow::RestoreFocus() {
+    HWND to = focus_ && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window_, nullptr, FALSE);
+    if (to) SetFocus(to);
+}
+
 LRESULT CALLBACK Win32FmWindow::Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -386,7 +391,6 @@ LRESULT CALLBACK Win32FmWindow::Procedure(HWND window, UINT message, WPARAM wPar
         SetWindowLongPtrW(window, GWLP_USERDATA, 0);
         self->window_ = nullptr;
         self->controls_.clear();
-        self->byId_.clear();
         return DefWindowProcW(window, message, wParam, lParam);
     }
     return self->OnMessage(message, wParam, lParam);
@@ -395,10 +399,8 @@ LRESULT CALLBACK Win32FmWindow::Procedure(HWND window, UINT message, WPARAM wPar
 LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND: {
-            const auto button = byId_.find(ControlId(spec_, "Cmd1"));
-            if (HIWORD(wParam) == BN_CLICKED && button != byId_.end() &&
-                reinterpret_cast<HWND>(lParam) == button->second)
-                Deliver([](FormEvents& events) { events.Cmd1_Click(); });
+            if (HIWORD(wParam) == BN_CLICKED && lParam && reinterpret_cast<HWND>(lParam) == Control("Cmd1"))
+                Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
             // Enter and Escape come here as IDOK and IDCANCEL: the window
             // has no default or cancel button, so they do nothing.
             return 0;
@@ -411,7 +413,7 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_SIZE:
             if (!inResize_) {
                 inResize_ = true;
-                Deliver([](FormEvents& events) { events.Form_Resize(); });
+                Deliver(events_, [](FormEvents& events) { events.Form_Resize(); });
                 inResize_ = false;
             }
             return 0;
@@ -422,15 +424,12 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
                 HWND focus = GetFocus();
                 if (focus && IsChild(window_, focus)) focus_ = focus;
             } else if (!HIWORD(wParam)) {
-                HWND to = focus_ && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window_, nullptr, FALSE);
-                if (to) SetFocus(to);
+                RestoreFocus();
             }
             return 0;
-        case WM_SETFOCUS: {
-            HWND to = focus_ && IsWindow(focus_) ? focus_ : GetNextDlgTabItem(window_, nullptr, FALSE);
-            if (to) SetFocus(to);
+        case WM_SETFOCUS:
+            RestoreFocus();
             return 0;
-        }
         case WM_NEXTDLGCTL:
             NextControl(wParam, lParam);
             return 0;

@@ -46,10 +46,6 @@ public:
     // The control of that layout name, or nullptr.
     HWND Control(const std::string& name) const;
     static int ControlId(const FormSpec& design, const std::string& name);
-    int DpiX() const { return dpiX_; }
-    int DpiY() const { return dpiY_; }
-    // Font height in logical units for a size in points at `dpi`.
-    static int FontHeight(double points, int dpi);
 
     void SetOuterHeight(int twips) override;
     void SetOuterWidth(int twips) override;
@@ -63,14 +59,12 @@ private:
     static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void NextControl(WPARAM wParam, LPARAM lParam);
+    void RestoreFocus();
     void CreateControls(const FormSpec& design);
     HFONT Font(const FontSpec* design);
     void CheckSizable() const;
     bool Unload();
-    template <class Event>
-    void Deliver(Event&& event);
 
-    const FormSpec& spec_;
     HWND window_ = nullptr;
     HWND focus_ = nullptr;  // the control that had the focus on deactivation
     int dpiX_ = 96, dpiY_ = 96;
@@ -78,7 +72,6 @@ private:
     bool inResize_ = false;
     bool unloaded_ = false;
     std::map<std::string, HWND> controls_;
-    std::map<int, HWND> byId_;
     std::map<const FontSpec*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
