@@ -8,7 +8,7 @@ declare -A GROUPS_=(
   [test]="xvfb xauth xdotool x11-utils imagemagick dnsmasq-base iproute2 bind9-dnsutils procps"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick zip locales"
   [fuzz]="clang libclang-rt-14-dev libbenchmark-dev hyperfine"
-  [package]="dpkg-dev desktop-file-utils appstream groff-base"
+  [package]="dpkg-dev desktop-file-utils appstream groff-base lintian"
 )
 
 want=()
