@@ -2,10 +2,14 @@
 # cross build (cmake/mingw-w64-x86_64.cmake) or a native one. Included from
 # the top-level CMakeLists.txt on Windows builds only.
 #
-#   cmake --build BUILD_DIR --target package   # BUILD_DIR/tarnwell-1.1.0-win64.zip
+#   cmake --build BUILD_DIR --target package   # BUILD_DIR/tarnwell-VERSION-win64.zip
+
+# The readme (UTF-8 with a byte order mark, CRLF) names the version.
+configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt.in
+               ${PROJECT_BINARY_DIR}/packaging/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
 
 install(TARGETS tarnwell tarnwell-check RUNTIME DESTINATION .)
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt
+install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt
               ${PROJECT_SOURCE_DIR}/LICENSE
         DESTINATION .)
 
