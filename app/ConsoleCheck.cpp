@@ -1,5 +1,6 @@
 #include "app/ConsoleCheck.h"
 
+#include "common/Text.h"
 #include "platform/console/ConsoleView.h"
 
 namespace tarnwell {
@@ -14,10 +15,32 @@ constexpr char kUsage[] =
     "  -h, --help     show this help and exit\n"
     "  -V, --version  show the version and exit\n"
     "\n"
-    "Exit status: 0 addresses match; 1 mismatch; 3 mismatch, the DNS server gave no\n"
-    "address (inconclusive); 2 the check ended before a verdict; 64 usage error.\n";
+    "Exit status: 0 addresses match; 1 mismatch; 2 the check ended before a verdict;\n"
+    "3 inconclusive, no usable reply from the DNS server; 64 usage error;\n"
+    "74 the output could not be written.\n";
 
 constexpr char kVersion[] = "tarnwell-check " TARNWELL_VERSION "\n";
+
+// What was written must have reached standard output, or the caller hears.
+int Written(std::ostream& out, std::ostream& err, int status) {
+    out.flush();
+    if (out) return status;
+    err << "tarnwell-check: cannot write to standard output\n";
+    return kStatusIoError;
+}
+
+int StatusOf(CheckEnd end) {
+    switch (end) {
+        case CheckEnd::Match:
+            return kStatusMatch;
+        case CheckEnd::Mismatch:
+            return kStatusMismatch;
+        case CheckEnd::Inconclusive:
+            return kStatusInconclusive;
+        default:
+            return kStatusNoVerdict;
+    }
+}
 
 }  // namespace
 
@@ -27,14 +50,18 @@ int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& soc
     std::vector<std::string> operands;
     bool options = true;
     for (const auto& arg : args) {
+        if (!text::ValidUtf8(arg)) {
+            err << "tarnwell-check: an argument is not valid UTF-8 text\n" << kUsage;
+            return kStatusUsage;
+        }
         if (options && arg == "--") {
             options = false;
         } else if (options && (arg == "-h" || arg == "--help")) {
             out << kUsage;
-            return 0;
+            return Written(out, err, 0);
         } else if (options && (arg == "-V" || arg == "--version")) {
             out << kVersion;
-            return 0;
+            return Written(out, err, 0);
         } else if (options && arg.size() > 1 && arg[0] == '-') {
             err << "tarnwell-check: unknown option '" << arg << "'\n" << kUsage;
             return kStatusUsage;
@@ -47,7 +74,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& soc
         return kStatusUsage;
     }
 
-    platform::ConsoleView view;
+    platform::ConsoleView view(out, newline);
     platform::ConsoleMessageBox box(err);
     CheckState state;
     Fm fm(view, {sockets, networkParams, shells, box}, state);
@@ -56,32 +83,8 @@ int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& soc
     fm.Cmd1_Click();
     std::int16_t cancel = 0;
     fm.Form_Unload(cancel);
-
-    std::string report = view.Txt_IP().Text();
-    if (newline != "\r\n") {
-        std::string converted;
-        for (std::size_t i = 0; i < report.size(); ++i) {
-            if (report.compare(i, 2, "\r\n") == 0) {
-                converted += newline;
-                ++i;
-            } else {
-                converted += report[i];
-            }
-        }
-        report = std::move(converted);
-    }
-    out << report;
-    if (!report.empty() && report.back() != '\n') out << newline;
-    out.flush();
-
-    switch (fm.LastCheckEnd()) {
-        case CheckEnd::Match:
-            return kStatusMatch;
-        case CheckEnd::Mismatch:
-            return state.Answers > 0 ? kStatusMismatch : kStatusInconclusive;
-        default:
-            return kStatusNoVerdict;
-    }
+    view.Finish();
+    return Written(out, err, StatusOf(fm.LastCheckEnd()));
 }
 
 }  // namespace tarnwell

@@ -48,21 +48,23 @@ void Fm::Cmd1_Click() {
     Step([&] { report.SetText(""); });
     state_.IpMatch = false;
     state_.HostIP.clear();
-    state_.Answers = 0;
+    state_.Replied = false;
 
     std::size_t length = 0;
     Step([&] { length = text::CharCount(view_.Cmb1().Text()); });
     if (length < kPresentLength) {
-        Step([&] {
-            platform_.messageBox.Show("Данные о домене некорректны", platform::kMbInformation,
-                                      "Domen Error");
-        });
-        lastEnd_ = CheckEnd::Rejected;
+        Reject();
         return;
     }
 
     std::string domain;
     Step([&] { domain = text::TrimSpaces(view_.Cmb1().Text()); });
+    // A name the DNS cannot carry is refused here, before either lookup, so
+    // that the two lookups never ask for different names.
+    if (!Step([&] { EncodeQName(domain); })) {
+        Reject();
+        return;
+    }
 
     Step([&] { report.SetText("Начало проверки. Домен: [" + domain + "]\r\n\r\n"); });
     Step([&] {
@@ -83,6 +85,13 @@ void Fm::Cmd1_Click() {
     }
     Step([&] { Append(report, {state_.HostIP, kCrLf, kCrLf}); });
     DirectQueryStage(domain);
+}
+
+void Fm::Reject() {
+    Step([&] {
+        platform_.messageBox.Show("Данные о домене некорректны", platform::kMbInformation, "Domen Error");
+    });
+    lastEnd_ = CheckEnd::Rejected;
 }
 
 void Fm::DirectQueryStage(const std::string& domain) {
@@ -111,6 +120,18 @@ void Fm::DirectQueryStage(const std::string& domain) {
         lastEnd_ = CheckEnd::Match;
         return;
     }
+    // No usable reply is no evidence of substitution: say that the addresses
+    // could not be compared instead of raising the alarm.
+    if (!state_.Replied) {
+        Step([&] {
+            Append(report, {kCrLf,
+                            "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите "
+                            "проверку позже.",
+                            kCrLf});
+        });
+        lastEnd_ = CheckEnd::Inconclusive;
+        return;
+    }
     lastEnd_ = CheckEnd::Mismatch;
     Step([&] {
         Append(report, {kCrLf,
@@ -125,7 +146,7 @@ void Fm::DirectQueryStage(const std::string& domain) {
     std::string path;
     Step([&] {
         if (!WshShell_) throw Failure("no shell object");
-        path = WshShell_->RegRead(kDataBasePath);
+        path = WshShell_->RegRead(platform::kDataBasePath);
     });
     Step([&] { path = platform::LowerCase(path); });
     if (!Present(path)) {

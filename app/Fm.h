@@ -20,18 +20,16 @@ struct FmPlatform {
     platform::MsgBox& messageBox;
 };
 
-// How the last check ended.
+// How the last check ended: the one record of its outcome.
 enum class CheckEnd {
     None,            // no check has run
-    Rejected,        // domain text too short
+    Rejected,        // domain text too short, or a name the DNS cannot carry
     ResolverFailed,  // the computer's resolver gave no address
     NoServer,        // no DNS server configured
     Match,           // an address of the server equals the resolver's
-    Mismatch         // none does (or the server gave none)
+    Mismatch,        // the server's usable reply has no address that does
+    Inconclusive     // no usable reply from the server: nothing to compare
 };
-
-inline constexpr char kDataBasePath[] =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath";
 
 // The main window's logic: its event handlers and the check procedure that
 // the check button runs. The toolkit's window (FmView) owns the controls.
@@ -54,6 +52,7 @@ public:
     std::uint16_t dnsPort;
 
 private:
+    void Reject();
     void DirectQueryStage(const std::string& domain);
 
     platform::FmView& view_;

@@ -5,9 +5,18 @@
 #include "platform/posix/PosixSockets.h"
 #include "platform/posix/ResolvConf.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <iostream>
 
 int main(int argc, char* argv[]) {
+    // With standard output closed, the check's socket could take its
+    // descriptor and the report would go to the DNS server.
+    if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
+        std::cerr << "tarnwell-check: cannot write to standard output\n";
+        return tarnwell::kStatusIoError;
+    }
     tarnwell::platform::PosixSockets sockets;
     tarnwell::platform::ResolvConfNetworkParams networkParams;
     tarnwell::platform::PosixShellFactory shells;

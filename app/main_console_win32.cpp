@@ -14,16 +14,18 @@
 
 namespace {
 
-// Writes UTF-8 text to a console as UTF-16, or as bytes to a file or pipe.
-void Write(DWORD which, const std::string& text) {
+// Writes UTF-8 text to a console as UTF-16, or as bytes to a file or pipe;
+// whether all of it was written.
+bool Write(DWORD which, const std::string& text) {
     const HANDLE handle = GetStdHandle(which);
-    DWORD mode, written;
+    DWORD mode, written = 0;
     if (GetConsoleMode(handle, &mode)) {
         const std::wstring wide = tarnwell::platform::Widen(text);
-        WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-    } else {
-        WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+        return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
+               written == wide.size();
     }
+    return WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
+           written == text.size();
 }
 
 }  // namespace
@@ -39,15 +41,15 @@ int main() {
     tarnwell::platform::WinNetworkParams networkParams;
     tarnwell::platform::WinShellFactory shells;
 
-    // Message boxes go to standard error as they come up; the report to
-    // standard output when the check ends.
+    // Message boxes go to standard error as they come up, the report to
+    // standard output line by line; a failed write fails the stream.
     struct LineBuffer : std::stringbuf {
         DWORD which;
         explicit LineBuffer(DWORD w) : which(w) {}
         int sync() override {
-            Write(which, str());
+            const std::string text = str();
             str("");
-            return 0;
+            return text.empty() || Write(which, text) ? 0 : -1;
         }
     } outBuffer(STD_OUTPUT_HANDLE), errBuffer(STD_ERROR_HANDLE);
     std::ostream out(&outBuffer), err(&errBuffer);

@@ -85,6 +85,16 @@ std::size_t CharCount(std::string_view utf8) {
     return count;
 }
 
+bool ValidUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const std::size_t at = i;
+        // U+FFFD that is really in the text takes three bytes; a malformed
+        // byte gives U+FFFD for one.
+        if (Next(bytes, i) == kReplacement && i - at != 3) return false;
+    }
+    return true;
+}
+
 std::string TrimSpaces(std::string_view utf8) {
     const auto first = utf8.find_first_not_of(' ');
     if (first == std::string_view::npos) return {};

@@ -18,6 +18,9 @@ namespace tarnwell::text {
 std::u32string Decode(std::string_view utf8);
 std::string Encode(std::u32string_view chars);
 std::size_t CharCount(std::string_view utf8);
+// Whether the bytes are well-formed UTF-8 (no overlong forms, surrogates or
+// truncated sequences).
+bool ValidUtf8(std::string_view bytes);
 
 // Removes leading and trailing space characters (U+0020 only).
 std::string TrimSpaces(std::string_view utf8);

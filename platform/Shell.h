@@ -4,6 +4,10 @@
 
 namespace tarnwell::platform {
 
+// The registry value that names the directory of the hosts file.
+inline constexpr char kDataBasePath[] =
+    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath";
+
 // The shell automation object that reads registry values by their full path.
 class Shell {
 public:

@@ -16,7 +16,6 @@ public:
         : bytes_(bytes), position_(position) {}
 
     std::size_t Position() const { return position_; }
-    std::size_t Size() const { return bytes_.size(); }
     std::size_t Remaining() const {
         return position_ <= bytes_.size() ? bytes_.size() - position_ : 0;
     }
@@ -30,10 +29,6 @@ public:
         position_ += count;
     }
 
-    std::uint8_t PeekU8() const {
-        Need(1);
-        return bytes_[position_];
-    }
     std::uint8_t U8() {
         Need(1);
         return bytes_[position_++];
@@ -44,10 +39,6 @@ public:
         const auto v = static_cast<std::uint16_t>((bytes_[position_] << 8) | bytes_[position_ + 1]);
         position_ += 2;
         return v;
-    }
-    std::uint32_t U32() {
-        const std::uint32_t high = U16();
-        return (high << 16) | U16();
     }
     std::span<const std::uint8_t> Bytes(std::size_t count) {
         Need(count);

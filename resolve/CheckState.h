@@ -13,8 +13,9 @@ struct CheckState {
     // Set when an address of the DNS server's reply equals HostIP. Reset to
     // false at the start of every check; only the answer reader sets it.
     bool IpMatch = false;
-    // Address lines the answer reader wrote in the current check.
-    int Answers = 0;
+    // Set when the DNS server's reply was usable, whatever its addresses.
+    // Reset at the start of every check; only the answer reader sets it.
+    bool Replied = false;
     // The configured DNS servers of the last discovery, empty elements
     // possible. Replaced by every discovery that finds the service present.
     std::vector<std::string> DnsServers;

@@ -20,9 +20,6 @@ bool SameIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-constexpr std::string_view kDataBasePath =
-    "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath";
-
 }  // namespace
 
 std::string PosixShell::RegRead(const std::string& valuePath) {

@@ -1,339 +1,241 @@
-// The check procedure from the click to the verdict, against fakes of the
-// platform: every report byte for byte, and the platform's faults.
-#include "tests/fakes/CheckRig.h"
+// The check from the click to the verdict against fakes of the platform:
+// one table of endings, each run in the window (CRLF report, boxes, how the
+// check ended) right after a matching check, and through the console
+// checker (LF report, stderr, exit status).
+#include "app/ConsoleCheck.h"
+#include "app/FmLayout.h"
+#include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
 
 namespace tarnwell {
 namespace {
 
-const std::string kHead =
-    "Начало проверки. Домен: [example.com]\r\n"
-    "\r\n"
-    "- Получаем IP адрес для домена [example.com] от DNS службы компьютера (Эмуляция работы браузера)\r\n"
-    "\r\n"
-    "Результат:\r\n";
-const std::string kDirect =
-    "93.184.216.34\r\n"
-    "\r\n"
-    "- Получаем IP example.com (Прямой запрос на DNS сервер)\r\n";
-const std::string kServer =
-    "DNS сервер определен: 10.0.0.53\r\n"
-    "\r\n"
-    "Результат:\r\n";
-const std::string& kWarning = fakes::kWarningBlock;
-const std::string kResultLine = "Результат:\r\n";
+using fakes::Bytes;
 
-class CheckTest : public ::testing::Test, protected fakes::CheckRig<> {
-protected:
-    CheckTest() : CheckRig({{93, 184, 216, 34}, {93, 184, 216, 35}}) { Answer({{10, 1, 1, 1}, {93, 184, 216, 34}}); }
+std::string Head(const std::string& d) {
+    return "Начало проверки. Домен: [" + d + "]\r\n\r\n- Получаем IP адрес для домена [" + d +
+           "] от DNS службы компьютера (Эмуляция работы браузера)\r\n\r\nРезультат:\r\n";
+}
+std::string Direct(const std::string& d) {
+    return Head(d) + "93.184.216.34\r\n\r\n- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n";
+}
+std::string Server(const std::string& d) {
+    return Direct(d) + "DNS сервер определен: 10.0.0.53\r\n\r\nРезультат:\r\n";
+}
+std::string Match(const std::string& d) {
+    return "\r\nIP адреса совпадают. Проблем связанных с доменом [" + d + "] не обнаружено.";
+}
+const std::string kWarning =
+    "\r\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной "
+    "сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\nПуть к фалу HOSTS по данным системного реестра:\r\n";
+const std::string kHosts = kWarning + "c:\\windows\\system32\\drivers\\etc\r\n";
+const std::string kNoReply =
+    "\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n";
+const std::string kReasons =
+    "Ошибка! IP для Домена  [nowhere.test] не определено\r\n\r\nПричины:\r\n"
+    "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
+const std::string kDomenError = "Domen Error: Данные о домене некорректны";
+const std::string kEx = "example.com";
+const std::string kL63(63, 'a');
+
+Bytes WithFlags(Bytes d, std::uint8_t flags2, std::uint8_t flags3) { return d[2] |= flags2, d[3] |= flags3, d; }
+
+struct Ending {
+    const char* name;
+    std::string text;                                  // the domain box
+    std::function<void(fakes::Platform&)> setUp;
+    std::string report;                                // CRLF
+    std::vector<std::string> boxes;
+    CheckEnd end;
+    int status;
 };
 
-TEST_F(CheckTest, MatchVerdictEndsWithoutLineBreak) {
-    Click("example.com");
-    EXPECT_EQ(view.report.text, kHead + kDirect + kServer +
-                                    "10.1.1.1\r\n93.184.216.34\r\n\r\n"
-                                    "IP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено.");
-    EXPECT_TRUE(box.shown.empty());
-    EXPECT_EQ(shells.created, 0);  // a match reads no registry
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Match);
-    EXPECT_EQ(sockets.open, 0);
+const Ending kEndings[] = {
+    {"match among several", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}, {93, 184, 216, 34}}); },
+     Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"mismatch", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}); },
+     Server(kEx) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); },
+     Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"NOERROR without an A record", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::Record(5, 1, {0xC0, 0x0C})})}; };
+     }, Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"registry value missing", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}), p.shells.value.reset(); },
+     Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n", {"ERROR 001: DataBasePath параметр в реестре не найден"},
+     CheckEnd::Mismatch, 1},
+    {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
+     CheckEnd::Inconclusive, 3},
+    {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({{93, 184, 216, 34}}, 2); },
+     Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"header-only REFUSED", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{Bytes{q[0], q[1], 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}}; };
+     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"TC set and no address", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{WithFlags(fakes::ReplyTo(q, {}), 0x02, 0)}; };
+     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"first record unreadable", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {{0xC0, 0x40, 0, 1}})}; };
+     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"second record unreadable: the first counts", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) {
+             return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34}), {0x80}})};
+         };
+     }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"oversized stray before the reply", kEx, [](auto& p) {
+         p.sockets.server = [](const Bytes& q) {
+             return std::vector<Bytes>{Bytes(3000, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
+         };
+     }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"connect fails", kEx, [](auto& p) { p.sockets.failConnect = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"receive fails", kEx, [](auto& p) { p.sockets.failReceive = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"trailing dot", kEx + ".", [](auto& p) { p.sockets.hosts["example.com."] = {{93, 184, 216, 34}}; },
+     Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
+    {"resolver fails", "  nowhere.test ", {}, Head("nowhere.test") + kReasons, {}, CheckEnd::ResolverFailed, 2},
+    {"no server", kEx, [](auto& p) { p.params.entries = {{}}; }, Direct(kEx),
+     {"Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
+    {"no network service", kEx, [](auto& p) { p.params.available = false; }, Direct(kEx),
+     {"Error 001: Iphlpapi.dll load error", "Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
+    {"four characters", "a.bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"two trailing dots", "example.com..", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"label of 64", std::string(64, 'a') + ".com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"name of 256 octets", kL63 + "." + kL63 + "." + kL63 + "." + std::string(62, 'd'), {}, "", {kDomenError},
+     CheckEnd::Rejected, 2},
+    {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+};
+
+std::string Lf(std::string s) {
+    for (std::size_t i; (i = s.find("\r\n")) != std::string::npos;) s.replace(i, 2, "\n");
+    return s.empty() || s.back() == '\n' ? s : s + "\n";
 }
 
-TEST_F(CheckTest, MismatchShowsLowerCasedHostsDirectory) {
-    Answer({{10, 1, 1, 1}});
-    Click("example.com");
-    EXPECT_EQ(view.report.text,
-              kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n");
-    EXPECT_TRUE(box.shown.empty());
-    ASSERT_EQ(shells.readPaths.size(), 1u);
-    EXPECT_EQ(shells.readPaths[0],
-              "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath");
-    EXPECT_EQ(state.Answers, 1);
+TEST(CheckEndings, InTheWindowAndOnTheConsole) {
+    for (const auto& e : kEndings) {
+        SCOPED_TRACE(e.name);
+        fakes::CheckRig rig;
+        rig.Click(kEx);  // a match first: nothing of it may reach the next check
+        ASSERT_EQ(rig.fm.LastCheckEnd(), CheckEnd::Match);
+        if (e.setUp) e.setUp(rig);
+        rig.view.report.text = "typed by the user";
+        rig.Click(e.text);
+        EXPECT_EQ(rig.view.report.text, e.report);
+        EXPECT_EQ(rig.box.shown, e.boxes);
+        EXPECT_EQ(rig.fm.LastCheckEnd(), e.end);
+        EXPECT_EQ(rig.sockets.open, 0);
+        EXPECT_EQ(rig.shells.created, 0 + (e.status == 1));  // the registry only on a mismatch
+        if (e.status == 1)
+            EXPECT_EQ(rig.shells.readPaths.back(), platform::kDataBasePath);
 
-    // A second mismatch creates a fresh shell object in place of the first.
-    const platform::Shell* first = fm.WshShell();
-    Click("example.com");
-    EXPECT_EQ(shells.created, 2);
-    EXPECT_NE(fm.WshShell(), nullptr);
-    EXPECT_NE(fm.WshShell(), first);
-}
-
-TEST_F(CheckTest, NoAnswerGivesMismatchRightAfterResult) {
-    sockets.server = nullptr;  // the server never answers
-    Click("example.com");
-    EXPECT_EQ(view.report.text, kHead + kDirect + kServer + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n");
-}
-
-TEST_F(CheckTest, MissingRegistryValueStillWritesTheLabel) {
-    Answer({{10, 1, 1, 1}});
-    shells.value.reset();
-    Click("example.com");
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].prompt, "DataBasePath параметр в реестре не найден");
-    EXPECT_EQ(box.shown[0].title, "ERROR 001");
-    EXPECT_EQ(box.shown[0].style, 64);
-    // The box comes up after the warning and before the label line.
-    EXPECT_EQ(box.shown[0].reportThen,
-              kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning.substr(0, kWarning.find("Путь")));
-    EXPECT_EQ(view.report.text, kHead + kDirect + kServer + "10.1.1.1\r\n" + kWarning + "\r\n");
-
-    // A value of 1 to 4 characters is written all the same, lower-cased.
-    shells.value = "C:\\X";
-    Click("example.com");
-    EXPECT_EQ(box.shown.size(), 2u);
-    EXPECT_TRUE(view.report.text.ends_with("реестра:\r\nc:\\x\r\n"));
-
-    // No shell object can be created: the one of the earlier mismatch reads.
-    shells.failCreate = true;
-    shells.value = "D:\\Hosts";
-    Click("example.com");
-    EXPECT_TRUE(view.report.text.ends_with("реестра:\r\nd:\\hosts\r\n"));
-}
-
-TEST_F(CheckTest, NoServerEndsWithError002) {
-    params.entries.clear();
-    params.Add("");
-    Click("example.com");
-    EXPECT_EQ(view.report.text, kHead + kDirect);
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].prompt, "DNS сервер не определен");
-    EXPECT_EQ(box.shown[0].title, "Error 002");
-    EXPECT_TRUE(sockets.sent.empty());
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::NoServer);
-
-    // A missing service shows its own box first, then "Error 002".
-    params.available = false;
-    Click("example.com");
-    ASSERT_EQ(box.shown.size(), 3u);
-    EXPECT_EQ(box.shown[1].title, "Error 001");
-    EXPECT_EQ(box.shown[1].prompt, "Iphlpapi.dll load error");
-    EXPECT_EQ(box.shown[2].title, "Error 002");
-}
-
-TEST_F(CheckTest, ResolverFailureListsTheReasons) {
-    Click("nowhere.test");
-    EXPECT_EQ(view.report.text,
-              "Начало проверки. Домен: [nowhere.test]\r\n"
-              "\r\n"
-              "- Получаем IP адрес для домена [nowhere.test] от DNS службы компьютера (Эмуляция работы браузера)\r\n"
-              "\r\n"
-              "Результат:\r\n"
-              "Ошибка! IP для Домена  [nowhere.test] не определено\r\n"
-              "\r\n"
-              "Причины:\r\n"
-              "1. Отсутствует подключение к Интернет\r\n"
-              "2. Указанный домен не существует.\r\n");
-    EXPECT_TRUE(box.shown.empty());
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::ResolverFailed);
-}
-
-TEST_F(CheckTest, LengthIsCountedBeforeTrimmingSpaces) {
-    view.report.text = "old report";
-    Click("a.bc");  // 4 characters
-    EXPECT_EQ(view.report.text, "");
-    ASSERT_EQ(box.shown.size(), 1u);
-    EXPECT_EQ(box.shown[0].prompt, "Данные о домене некорректны");
-    EXPECT_EQ(box.shown[0].title, "Domen Error");
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Rejected);
-
-    Click(" a.bc");  // 5 with the blank: accepted, D is trimmed
-    EXPECT_EQ(box.shown.size(), 1u);
-    EXPECT_TRUE(view.report.text.starts_with("Начало проверки. Домен: [a.bc]\r\n"));
-    ASSERT_FALSE(sockets.lookedUp.empty());
-    EXPECT_EQ(sockets.lookedUp.back(), "a.bc");
-
-    // Only space characters are trimmed; tabs and inner blanks stay.
-    Click("  \tex ample.com ");
-    EXPECT_EQ(sockets.lookedUp.back(), "\tex ample.com");
-    EXPECT_EQ(view.report.text.substr(0, view.report.text.find("\r\n")),
-              "Начало проверки. Домен: [\tex ample.com]");
-
-    // Five characters counted, not five bytes: "пр.рф" is 5 characters.
-    Click("пр.р");
-    EXPECT_EQ(box.shown.size(), 2u);
-}
-
-TEST_F(CheckTest, InternationalNamesTakeTheBrowsersRoad) {
-    sockets.hosts["xn--e1afmkfd.xn--p1ai"] = {{10, 1, 1, 1}};
-    Click(" пример.рф ");
-    EXPECT_EQ(sockets.lookedUp.back(), "xn--e1afmkfd.xn--p1ai");
-    EXPECT_TRUE(view.report.text.starts_with("Начало проверки. Домен: [пример.рф]\r\n"));
-    EXPECT_NE(view.report.text.find("- Получаем IP пример.рф (Прямой"), std::string::npos);
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::Match);
-
-    // A name IDNA rejects goes to the resolver in Windows-1251. The control
-    // character makes IDNA2003 (Windows' IdnToAscii) refuse it too, not only
-    // IDNA2008.
-    Click("ая.ру€\a");
-    EXPECT_EQ(sockets.lookedUp.back(), "\xe0\xff.\xf0\xf3\x88\a");
-    EXPECT_EQ(fm.LastCheckEnd(), CheckEnd::ResolverFailed);
-}
-
-TEST_F(CheckTest, EmptyAddressListCountsAsNone) {
-    // A dotted text has at least seven characters, so the shortest answer
-    // the resolver can give is none at all: a record with no address.
-    struct ShortSockets : fakes::FakeSockets {
-        std::optional<std::vector<platform::Ipv4>> GetHostByName(const std::string&) override {
-            return std::vector<platform::Ipv4>{};
-        }
-    } empty;
-    Fm other{view, {empty, params, shells, box}, state};
-    view.combo.text = "example.com";
-    other.Cmd1_Click();
-    EXPECT_EQ(other.LastCheckEnd(), CheckEnd::ResolverFailed);
-    EXPECT_EQ(state.HostIP, "");
-}
-
-TEST_F(CheckTest, AnyDomainTextEndsInAClearOutcome) {
-    const std::string inputs[] = {"", "x", std::string(10000, 'a'), "exam\x01\x02ple.com\x7f",
-                                  "пример.рф", "例子.测试", std::string(300, 'b') + ".com",
-                                  "\xff\xfe\xfd\xfc\xfb"};
-    for (const auto& input : inputs) {
-        Click(input);
-        EXPECT_NE(fm.LastCheckEnd(), CheckEnd::None);
-        EXPECT_NE(fm.LastCheckEnd(), CheckEnd::Match) << input.substr(0, 20);
-        EXPECT_EQ(sockets.open, 0);
+        fakes::Platform p;
+        if (e.setUp) e.setUp(p);
+        std::ostringstream out, err;
+        EXPECT_EQ(RunConsoleCheck({e.text}, p.sockets, p.params, p.shells, out, err, "\n"), e.status);
+        EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
+        std::string boxes;
+        for (const auto& b : e.boxes) boxes += b + "\n";
+        EXPECT_EQ(err.str(), boxes);
     }
 }
 
-TEST_F(CheckTest, LoadFillsPresetsAndResizeForcesOuterSize) {
-    fm.Form_Load();
-    EXPECT_EQ(view.combo.items.size(), 8u);
-    EXPECT_EQ(view.combo.text, view.combo.items[2]);
-    EXPECT_EQ(view.report.back.red, 251);
-    EXPECT_EQ(view.report.back.green, 249);
-    EXPECT_EQ(view.report.back.blue, 244);
-    for (const auto& item : view.combo.items) {
-        EXPECT_GT(item.size(), 4u);
-        EXPECT_EQ(item.find_first_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ/:"), std::string::npos);
-    }
+TEST(CheckEndings, QueryCarriesTheNameWithoutTheTrailingDot) {
+    fakes::CheckRig rig;
+    rig.sockets.hosts["Example.COM."] = {{93, 184, 216, 34}};
+    rig.Click("Example.COM.");
+    ASSERT_EQ(rig.sockets.sent.size(), 1u);
+    const Bytes name(rig.sockets.sent[0].begin() + 12, rig.sockets.sent[0].end() - 4);
+    EXPECT_EQ(name, (Bytes{7, 'E', 'x', 'a', 'm', 'p', 'l', 'e', 3, 'C', 'O', 'M', 0}));
+    EXPECT_EQ(rig.sockets.lookedUp.back(), "Example.COM.");
+}
 
-    fm.Form_Resize();
-    EXPECT_EQ(view.outerWidth, 7785);
-    EXPECT_EQ(view.outerHeight, 7140);
-    view.minimized = true;
-    view.outerWidth = 1;
-    fm.Form_Resize();  // refused and ignored
-    EXPECT_EQ(view.outerWidth, 1);
+TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
+    fakes::CheckRig rig;
+    rig.Answer({{10, 1, 1, 1}});
+    rig.Click(kEx);
+    const platform::Shell* first = rig.fm.WshShell();
+    rig.shells.value = "D:\\X";  // 1 to 4 characters: the box, and the text as read
+    rig.Click(kEx);
+    EXPECT_NE(rig.fm.WshShell(), first);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
+    rig.shells.failCreate = true;  // the object of the last mismatch reads
+    rig.shells.value = "E:\\Hosts";
+    rig.Click(kEx);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n"));
+    EXPECT_EQ(rig.box.shown.size(), 1u);
+}
 
+TEST(Window, LoadResizeUnload) {
+    fakes::CheckRig rig;
+    rig.fm.Form_Load();
+    EXPECT_EQ(rig.view.combo.items.size(), layout::kPresets.size());
+    EXPECT_EQ(rig.view.combo.text, rig.view.combo.items.at(2));
+    EXPECT_EQ(rig.view.report.back.red, 251);
+    rig.fm.Form_Resize();
+    EXPECT_EQ(rig.view.outerWidth, 7785);
+    EXPECT_EQ(rig.view.outerHeight, 7140);
+    rig.view.minimized = true;
+    rig.fm.Form_Resize();  // refused and ignored
     std::int16_t cancel = 0;
-    fm.Form_Unload(cancel);
-    EXPECT_EQ(cancel, 0);
-    EXPECT_EQ(sockets.ended, 1);
+    rig.fm.Form_Unload(cancel);
+    EXPECT_EQ(rig.sockets.ended, 1);
+
+    fakes::CheckRig failed;
+    failed.sockets.startResult = 10091;
+    failed.fm.Form_Load();
+    EXPECT_TRUE(failed.view.combo.items.empty());
+    EXPECT_EQ(failed.view.report.back.red, 255);
 }
 
-TEST_F(CheckTest, FailedStartLeavesTheWindowEmpty) {
-    sockets.startResult = 10091;
-    fm.Form_Load();
-    EXPECT_TRUE(view.combo.items.empty());
-    EXPECT_EQ(view.combo.text, "");
-    EXPECT_EQ(view.report.back.red, 255);
-    EXPECT_TRUE(box.shown.empty());
-}
-
-enum class Fault { None, SocketFails, SocketThrows, ConnectFails, SendFails, SendsNothing, ReceiveFails };
-
-// Sockets whose server always answers with the resolver's own address, so
-// that only the fault can turn the verdict into a mismatch.
-struct FaultySockets : fakes::FakeSockets {
-    Fault fault = Fault::None;
-    std::vector<platform::SocketHandle> closed;
-    platform::SocketHandle Socket() override {
-        if (fault == Fault::SocketFails) return platform::kNoSocket;
-        if (fault == Fault::SocketThrows) throw Failure("socket");
-        return FakeSockets::Socket();
-    }
-    int Connect(platform::SocketHandle s, const platform::Ipv4& a, std::uint16_t port) override {
-        return fault == Fault::ConnectFails ? -1 : FakeSockets::Connect(s, a, port);
-    }
-    int Send(platform::SocketHandle s, const std::uint8_t* data, int length) override {
-        if (fault == Fault::SendFails) return -1;
-        if (fault == Fault::SendsNothing) return 0;
-        return FakeSockets::Send(s, data, length);
-    }
-    int Receive(platform::SocketHandle s, std::uint8_t* b, int c, std::chrono::milliseconds w) override {
-        return fault == Fault::ReceiveFails ? -1 : FakeSockets::Receive(s, b, c, w);
-    }
-    void Close(platform::SocketHandle s) override {
-        closed.push_back(s);
-        FakeSockets::Close(s);
-    }
+// A stream whose every write fails, as on a full disk.
+struct FullBuffer : std::streambuf {
+    int overflow(int) override { return traits_type::eof(); }
 };
 
-// The server answers with the resolver's own address, so that only the
-// fault can turn the verdict into a mismatch.
-using Check = fakes::CheckRig<FaultySockets>;
-
-TEST(Faults, EverySocketCallFailingGivesNoLinesAndAMismatch) {
-    Check healthy;
-    healthy.Click("example.com");
-    ASSERT_EQ(healthy.fm.LastCheckEnd(), CheckEnd::Match);
-
-    const Fault faults[] = {Fault::SocketFails, Fault::SocketThrows, Fault::ConnectFails,
-                            Fault::SendFails, Fault::SendsNothing, Fault::ReceiveFails};
-    for (Fault fault : faults) {
-        SCOPED_TRACE(static_cast<int>(fault));
-        Check c;
-        c.sockets.fault = fault;
-        c.Click("example.com");
-        EXPECT_EQ(c.fm.LastCheckEnd(), CheckEnd::Mismatch);
-        EXPECT_EQ(c.state.Answers, 0);
-        // No address line between the server's result line and the warning.
-        EXPECT_NE(c.view.report.text.find(kResultLine + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n"),
-                  std::string::npos);
-        EXPECT_TRUE(c.box.shown.empty());
-        const bool opened = fault != Fault::SocketFails && fault != Fault::SocketThrows;
-        // A socket that was made is closed once; none is closed that was not.
-        EXPECT_EQ(c.sockets.closed, opened ? std::vector<platform::SocketHandle>{1} : std::vector<platform::SocketHandle>{});
-        EXPECT_EQ(c.sockets.open, 0);
-        const bool sent = opened && fault != Fault::ConnectFails && fault != Fault::SendFails && fault != Fault::SendsNothing;
-        EXPECT_EQ(c.sockets.sent.size(), sent ? 1u : 0u);
-    }
-}
-
-TEST(Faults, HostsDirectoryLookupFailing) {
+TEST(Console, CommandLine) {
     struct Row {
-        const char* name;
-        std::function<void(fakes::FakeShellFactory&)> setUp;
+        std::vector<std::string> args;
+        int status;
+        std::string outStart, errStart;
     };
     const Row rows[] = {
-        {"no shell object on the first mismatch", [](auto& s) { s.failCreate = true; }},
-        {"an empty value", [](auto& s) { s.value = ""; }},
+        {{"--help"}, 0, "Usage: tarnwell-check DOMAIN\n", ""},
+        {{"-V"}, 0, "tarnwell-check " TARNWELL_VERSION "\n", ""},
+        {{}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
+        {{"a.com", "b.com"}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
+        {{"--bogus"}, 64, "", "tarnwell-check: unknown option '--bogus'\n"},
+        {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},
+        {{"--", "-x"}, 2, "", kDomenError},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        Check c;
-        c.sockets.hosts["example.com"] = {{10, 9, 9, 9}};  // the server answers otherwise: a mismatch
-        row.setUp(c.shells);
-        c.Click("example.com");
-        EXPECT_EQ(c.fm.LastCheckEnd(), CheckEnd::Mismatch);
-        ASSERT_EQ(c.box.shown.size(), 1u);
-        EXPECT_EQ(c.box.shown[0].prompt, "DataBasePath параметр в реестре не найден");
-        EXPECT_EQ(c.box.shown[0].title, "ERROR 001");
-        EXPECT_TRUE(c.box.shown[0].reportThen.ends_with(kWarning.substr(0, kWarning.find("Путь"))));
-        // The label line still follows the box, with an empty path.
-        EXPECT_TRUE(c.view.report.text.ends_with(kWarning + "\r\n"));
+        fakes::Platform p;
+        std::ostringstream out, err;
+        EXPECT_EQ(RunConsoleCheck(row.args, p.sockets, p.params, p.shells, out, err, "\n"), row.status);
+        EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
+        EXPECT_TRUE(err.str().starts_with(row.errStart)) << err.str();
+        EXPECT_EQ(err.str().find('\xff'), std::string::npos);
     }
 }
 
-TEST(Faults, BlankDomainTextsAtTheLengthBound) {
-    Check c;
-    c.Click("    ");  // four blanks: too short
-    EXPECT_EQ(c.fm.LastCheckEnd(), CheckEnd::Rejected);
-    ASSERT_EQ(c.box.shown.size(), 1u);
-    EXPECT_EQ(c.box.shown[0].title, "Domen Error");
-    EXPECT_TRUE(c.sockets.lookedUp.empty());
+TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
+    fakes::Platform p;
+    std::ostringstream out, err;
+    std::string beforeQuery;
+    p.sockets.onSend = [&] { beforeQuery = out.str(); };
+    EXPECT_EQ(RunConsoleCheck({kEx}, p.sockets, p.params, p.shells, out, err, "\r\n"), 0);
+    EXPECT_EQ(beforeQuery, Server(kEx));
+    EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Match(kEx) + "\r\n");
 
-    c.Click("     ");  // five blanks: long enough, and nothing once trimmed
-    EXPECT_EQ(c.fm.LastCheckEnd(), CheckEnd::ResolverFailed);
-    EXPECT_EQ(c.sockets.lookedUp, std::vector<std::string>{""});
-    EXPECT_TRUE(c.view.report.text.starts_with("Начало проверки. Домен: []\r\n"));
-    EXPECT_EQ(c.box.shown.size(), 1u);
-
-    c.Click("a.bc ");  // four characters and a trailing blank
-    EXPECT_EQ(c.sockets.lookedUp.back(), "a.bc");
-    EXPECT_TRUE(c.sockets.sent.empty());
+    for (const auto& args : {std::vector<std::string>{kEx}, {"--help"}, {"--version"}}) {
+        FullBuffer full;
+        std::ostream lost(&full);
+        std::ostringstream err2;
+        EXPECT_EQ(RunConsoleCheck(args, p.sockets, p.params, p.shells, lost, err2, "\n"), 74);
+        EXPECT_EQ(err2.str(), "tarnwell-check: cannot write to standard output\n");
+    }
 }
 
 }  // namespace

@@ -1,119 +1,116 @@
 #pragma once
 // Stand-ins for the platform, for tests of the logic without a real window,
-// network or registry.
+// network or registry, and a check rig that wires them to the window's logic.
+#include "app/Fm.h"
 #include "common/Failure.h"
-#include "platform/MsgBox.h"
-#include "platform/NetworkParams.h"
-#include "platform/Shell.h"
-#include "platform/Sockets.h"
-#include "platform/Toolkit.h"
 
 #include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
 #include <map>
-#include <string>
-#include <vector>
 
 namespace tarnwell::fakes {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A reply to `query`: its header and question echoed with QR, RA and the
+// RCODE set, then the answer records, already encoded.
+inline Bytes ReplyTo(const Bytes& query, const std::vector<Bytes>& answers, std::uint8_t rcode = 0) {
+    Bytes reply(query);
+    reply[2] = 0x81, reply[3] = static_cast<std::uint8_t>(0x80 | rcode);
+    reply[6] = static_cast<std::uint8_t>(answers.size() >> 8), reply[7] = static_cast<std::uint8_t>(answers.size());
+    for (const auto& a : answers) reply.insert(reply.end(), a.begin(), a.end());
+    return reply;
+}
+// A record whose owner is a pointer to the question name.
+inline Bytes Record(std::uint8_t type, std::uint8_t klass, Bytes data) {
+    Bytes r{0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())};
+    r.insert(r.end(), data.begin(), data.end());
+    return r;
+}
+inline Bytes ARecord(Ipv4 a) { return Record(1, 1, {a[0], a[1], a[2], a[3]}); }
 
 struct FakeTextBox : platform::TextBox {
     std::string text;
     platform::Rgb back{255, 255, 255};
-    bool failReads = false;
-    std::string Text() override {
-        if (failReads) throw Failure("read");
-        return text;
-    }
+    std::string Text() override { return text; }
     void SetText(const std::string& t) override { text = t; }
     void SetBackColor(platform::Rgb c) override { back = c; }
 };
 
-struct FakeComboBox : platform::ComboBox {
-    std::vector<std::string> items;
-    std::string text;
-    void AddItem(const std::string& item) override { items.push_back(item); }
-    std::string Text() override { return text; }
-    void SetText(const std::string& t) override { text = t; }
-};
-
 struct FakeView : platform::FmView {
-    FakeComboBox combo;
+    struct : platform::ComboBox {
+        std::vector<std::string> items;
+        std::string text;
+        void AddItem(const std::string& item) override { items.push_back(item); }
+        std::string Text() override { return text; }
+        void SetText(const std::string& t) override { text = t; }
+    } combo;
     FakeTextBox report;
     int outerWidth = 0, outerHeight = 0;
     bool minimized = false;
-    void SetOuterHeight(int twips) override {
-        if (minimized) throw Failure("minimized");
-        outerHeight = twips;
-    }
-    void SetOuterWidth(int twips) override {
-        if (minimized) throw Failure("minimized");
-        outerWidth = twips;
-    }
+    void SetOuterHeight(int twips) override { outerHeight = minimized ? throw Failure("minimized") : twips; }
+    void SetOuterWidth(int twips) override { outerWidth = minimized ? throw Failure("minimized") : twips; }
     platform::ComboBox& Cmb1() override { return combo; }
     platform::TextBox& Txt_IP() override { return report; }
 };
 
-struct Shown {
-    std::string prompt;
-    int style;
-    std::string title;
-    std::string reportThen;  // the report text when the box came up
-};
-
+// Records each box as "TITLE: PROMPT" with the report as it stood then.
 struct RecordingMessageBox : platform::MsgBox {
-    std::vector<Shown> shown;
+    std::vector<std::string> shown, reportThen;
     const FakeTextBox* report = nullptr;
     int Show(const std::string& prompt, int style, const std::string& title) override {
-        shown.push_back({prompt, style, title, report ? report->text : std::string()});
+        shown.push_back(title + ": " + prompt + (style == platform::kMbInformation ? "" : " (style?)"));
+        reportThen.push_back(report ? report->text : "");
         return 1;
     }
 };
 
-// Sockets whose resolver answers from a table and whose server replies are
-// produced by a function of the query sent.
+// Sockets whose resolver answers from a table and whose server's datagrams
+// are produced by a function of the query sent. Negative lengths in the
+// replies stand for Receive's failure codes.
 struct FakeSockets : platform::Sockets {
-    std::map<std::string, std::vector<platform::Ipv4>> hosts;  // 8-bit names
-    std::function<std::vector<std::vector<std::uint8_t>>(const std::vector<std::uint8_t>&)> server;
-    std::vector<std::vector<std::uint8_t>> sent;
+    std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
+    std::function<std::vector<Bytes>(const Bytes&)> server;
+    std::vector<Bytes> sent;
     std::vector<std::string> lookedUp;
-    std::deque<std::vector<std::uint8_t>> pending;
-    int started = 0, ended = 0, open = 0, created = 0;
-    int startResult = 0;
+    std::deque<Bytes> pending;
+    int started = 0, ended = 0, open = 0, startResult = 0;
+    int failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;  // the result to give instead
+    std::function<void()> onSend;
 
-    int Start() override { ++started; return startResult; }
+    int Start() override { return ++started, startResult; }
     void End() override { ++ended; }
-    std::optional<std::vector<platform::Ipv4>> GetHostByName(const std::string& name) override {
+    std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override {
         lookedUp.push_back(name);
         const auto it = hosts.find(name);
-        if (it == hosts.end()) return std::nullopt;
-        return it->second;
+        return it == hosts.end() ? std::nullopt : std::optional(it->second);
     }
     std::int32_t InetAddr(const std::string& text) override {
-        unsigned a, b, c, d;
+        unsigned a[4];
         char extra;
-        if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a, &b, &c, &d, &extra) != 4 || a > 255 ||
-            b > 255 || c > 255 || d > 255)
-            return -1;
-        const std::uint8_t bytes[4] = {std::uint8_t(a), std::uint8_t(b), std::uint8_t(c), std::uint8_t(d)};
+        if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a[0], &a[1], &a[2], &a[3], &extra) != 4) return -1;
+        const std::uint8_t bytes[4] = {std::uint8_t(a[0]), std::uint8_t(a[1]), std::uint8_t(a[2]), std::uint8_t(a[3])};
         std::int32_t v;
         std::memcpy(&v, bytes, 4);
         return v;
     }
-    platform::SocketHandle Socket() override { ++open; return ++created; }
-    int Connect(platform::SocketHandle, const platform::Ipv4&, std::uint16_t) override { return 0; }
+    platform::SocketHandle Socket() override { return failSocket ? failSocket : (++open, 7); }
+    int Connect(platform::SocketHandle, const Ipv4&, std::uint16_t) override { return failConnect; }
     int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
+        if (onSend) onSend();
+        if (failSend) return failSend;
         sent.emplace_back(data, data + length);
         if (server)
             for (auto& reply : server(sent.back())) pending.push_back(std::move(reply));
         return length;
     }
     int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {
-        if (pending.empty()) return -1;
-        auto d = std::move(pending.front());
+        if (failReceive || pending.empty()) return -1;
+        Bytes d = std::move(pending.front());
         pending.pop_front();
-        if (static_cast<int>(d.size()) > capacity) return -1;
+        if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
         std::copy(d.begin(), d.end(), buffer);
         return static_cast<int>(d.size());
     }
@@ -125,45 +122,66 @@ struct FakeNetworkParams : platform::NetworkParams {
     std::uint32_t sizeCode = platform::kErrorBufferOverflow;
     std::vector<platform::IpAddressString> entries;
     bool Available() override { return available; }
-    std::uint32_t QuerySize(std::uint32_t& size) override {
-        size = 100;
-        return sizeCode;
-    }
+    std::uint32_t QuerySize(std::uint32_t& size) override { return size = 100, sizeCode; }
     std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
-
     void Add(std::string_view field) {
         platform::IpAddressString e{};
-        std::copy(field.begin(), field.begin() + std::min<std::size_t>(field.size(), 16), e.begin());
+        std::copy_n(field.begin(), std::min<std::size_t>(field.size(), 16), e.begin());
         entries.push_back(e);
     }
 };
 
 struct FakeShellFactory : platform::ShellFactory {
+    std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
+    bool failCreate = false;
+    int created = 0;
+    std::vector<std::string> readPaths;
     struct Shell : platform::Shell {
         FakeShellFactory& owner;
         explicit Shell(FakeShellFactory& o) : owner(o) {}
         std::string RegRead(const std::string& path) override {
             owner.readPaths.push_back(path);
-            if (!owner.value) throw Failure("missing value");
-            return *owner.value;
+            return owner.value ? *owner.value : throw Failure("missing value");
         }
     };
-    std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
-    bool failCreate = false;
-    int created = 0;
-    std::vector<std::string> readPaths;
     std::unique_ptr<platform::Shell> CreateObject(const std::string& progId) override {
         if (failCreate || progId != "Wscript.Shell") throw Failure("no object");
-        ++created;
-        return std::make_unique<Shell>(*this);
+        return ++created, std::make_unique<Shell>(*this);
     }
 };
 
-// A DNS reply to `query` (its header and question echoed) carrying the
-// given answer records, already encoded.
-std::vector<std::uint8_t> ReplyTo(const std::vector<std::uint8_t>& query,
-                                  const std::vector<std::vector<std::uint8_t>>& answers);
-// An A record of class IN whose owner is a pointer to the question name.
-std::vector<std::uint8_t> ARecord(platform::Ipv4 address);
+// The platform of a check: the resolver knows example.com as 93.184.216.34,
+// the one configured DNS server 10.0.0.53 answers every query with the A
+// records that Answer() sets.
+struct Platform {
+    FakeSockets sockets;
+    FakeNetworkParams params;
+    FakeShellFactory shells;
+    Platform() {
+        sockets.hosts["example.com"] = {{93, 184, 216, 34}};
+        params.Add("10.0.0.53");
+        Answer({{93, 184, 216, 34}});
+    }
+    void Answer(std::vector<Ipv4> addresses, std::uint8_t rcode = 0) {
+        sockets.server = [=](const Bytes& q) {
+            std::vector<Bytes> records;
+            for (auto a : addresses) records.push_back(ARecord(a));
+            return std::vector<Bytes>{ReplyTo(q, records, rcode)};
+        };
+    }
+};
+
+// The window's logic on that platform.
+struct CheckRig : Platform {
+    FakeView view;
+    RecordingMessageBox box;
+    CheckState state;
+    Fm fm{view, {sockets, params, shells, box}, state};
+    CheckRig() { box.report = &view.report; }
+    void Click(const std::string& text) {
+        view.combo.text = text;
+        fm.Cmd1_Click();
+    }
+};
 
 }  // namespace tarnwell::fakes

@@ -1,7 +1,7 @@
 // DNS server discovery over a fake network parameters service, and the
-// dotted address text.
-#include "resolve/DNS_SRV_FIND.h"
+// text helpers it and the report lean on.
 #include "common/Text.h"
+#include "resolve/DNS_SRV_FIND.h"
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
@@ -10,81 +10,58 @@ namespace tarnwell {
 namespace {
 
 using Servers = std::vector<std::string>;
+using namespace std::string_literals;
+using namespace std::string_view_literals;
 
-struct Discovery {
-    fakes::FakeNetworkParams params;
-    fakes::RecordingMessageBox box;
-    CheckState state;
-    std::string Run() { return FindDnsServer(params, box, state); }
-};
-
-TEST(FindDnsServer, ListTextSplitAndFirstServer) {
+TEST(FindDnsServer, Table) {
     struct Row {
         std::vector<std::string_view> entries;
         Servers servers;
-        std::string result;
+        std::uint32_t sizeCode = platform::kErrorBufferOverflow;
+        bool available = true;
     };
-    using namespace std::string_view_literals;
     const Row rows[] = {
-        {{"10.0.0.1"}, {"10.0.0.1"}, "10.0.0.1"},
-        {{"10.0.0.1", "10.0.0.2"}, {"10.0.0.1", "10.0.0.2"}, "10.0.0.1"},
-        {{""}, {}, ""},
-        {{"", "10.0.0.2"}, {"", "10.0.0.2"}, ""},
-        {{"1.2.3.4 5.6.7.8\0"sv}, {"1.2.3.4", "5.6.7.8"}, "1.2.3.4"},
-        {{"1.2.3.4  5.6.7.8"}, {"1.2.3.4", "", "5.6.7.8"}, "1.2.3.4"},
-        {{"1.2.3.4 5.6.7.8 "}, {"1.2.3.4", "5.6.7.8", ""}, "1.2.3.4"},
-        {{"  10.0.0.1 \0"sv}, {"10.0.0.1"}, "10.0.0.1"},
-        {{}, {}, ""},  // the second call fills nothing: one zero entry
+        {{"10.0.0.1", "10.0.0.2"}, {"10.0.0.1", "10.0.0.2"}},
+        {{""}, {}},
+        {{"", "10.0.0.2"}, {"", "10.0.0.2"}},
+        {{"1.2.3.4  5.6.7.8 \0"sv}, {"1.2.3.4", "", "5.6.7.8"}},
+        {{"1.2.3.4 5.6.7.8 "}, {"1.2.3.4", "5.6.7.8", ""}},  // no NUL: blanks kept, one comma cut
+        {{}, {}},  // the second call fills nothing: one zero entry
+        {{"10.0.0.1"}, {}, 87},  // the size query fails
+        {{"10.0.0.1"}, {"old"}, platform::kErrorBufferOverflow, false},
     };
     for (const auto& row : rows) {
-        Discovery d;
-        for (auto e : row.entries) d.params.Add(e);
-        EXPECT_EQ(d.Run(), row.result);
-        EXPECT_EQ(d.state.DnsServers, row.servers);
-        EXPECT_TRUE(d.box.shown.empty());
+        fakes::FakeNetworkParams params;
+        for (auto e : row.entries) params.Add(e);
+        params.sizeCode = row.sizeCode;
+        params.available = row.available;
+        fakes::RecordingMessageBox box;
+        CheckState state;
+        state.DnsServers = {"old"};
+        EXPECT_EQ(FindDnsServer(params, box, state), row.available && !row.servers.empty() ? row.servers[0] : "");
+        EXPECT_EQ(state.DnsServers, row.servers);
+        EXPECT_EQ(box.shown, row.available ? Servers{} : Servers{"Error 001: Iphlpapi.dll load error"});
     }
 }
 
-TEST(FindDnsServer, SizeQueryAndMissingService) {
-    Discovery d;
-    d.state.DnsServers = {"old"};
-    d.params.Add("10.0.0.1");
-    d.params.sizeCode = 87;
-    EXPECT_EQ(d.Run(), "");
-    EXPECT_TRUE(d.state.DnsServers.empty());
-
-    d.params.available = false;
-    d.state.DnsServers = {"old"};
-    EXPECT_EQ(d.Run(), "");
-    EXPECT_EQ(d.state.DnsServers, Servers{"old"});  // untouched
-    ASSERT_EQ(d.box.shown.size(), 1u);
-    EXPECT_EQ(d.box.shown[0].prompt, "Iphlpapi.dll load error");
-    EXPECT_EQ(d.box.shown[0].title, "Error 001");
-    EXPECT_EQ(d.box.shown[0].style, 64);
-}
-
 TEST(CutAtNull, Table) {
-    using namespace std::string_literals;
     EXPECT_EQ(CutAtNull("\0abc"s), "");
     EXPECT_EQ(CutAtNull("  10.0.0.1 \0 junk"s), "10.0.0.1");
     EXPECT_EQ(CutAtNull("  no nul  "), "  no nul  ");
-    EXPECT_EQ(CutAtNull(""), "");
     EXPECT_EQ(CutAtNull("   \0"s), "");
 }
 
-TEST(DottedText, EveryByteUnsignedWithoutLeadingZeros) {
+TEST(Text, Helpers) {
     EXPECT_EQ(text::DottedText({0, 127, 128, 255}), "0.127.128.255");
-    EXPECT_EQ(text::DottedText({10, 0, 0, 1}), "10.0.0.1");
-    EXPECT_EQ(text::DottedText({200, 255, 128, 129}), "200.255.128.129");
-    EXPECT_EQ(text::DottedText({0xC0, 0xA8, 0x00, 0x01}), "192.168.0.1");
-}
-
-TEST(Text, CharactersAndSpaces) {
+    EXPECT_EQ(text::DottedText({200, 0, 10, 9}), "200.0.10.9");
     EXPECT_EQ(text::CharCount("пример"), 6u);
     EXPECT_EQ(text::CharCount("\xff\xfe"), 2u);  // invalid bytes count one each
     EXPECT_EQ(text::TrimSpaces("  a b \t "), "a b \t");
     EXPECT_EQ(text::TrimSpaces("     "), "");
-    EXPECT_EQ(text::Encode(text::Decode("кто.example")), "кто.example");
+    EXPECT_EQ(text::Encode(text::Decode("кто.example \xf0\x9f\x98\x80")), "кто.example \xf0\x9f\x98\x80");
+    for (auto bad : {"\xff"sv, "\xc0\xaf"sv, "\xed\xa0\x80"sv, "\xe2\x82"sv, "a\x80"sv})
+        EXPECT_FALSE(text::ValidUtf8(bad)) << bad;
+    EXPECT_TRUE(text::ValidUtf8("пример \xef\xbf\xbd"));
 }
 
 }  // namespace
