@@ -114,7 +114,9 @@ TEST(Replies, AcceptanceAndReading) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         EXPECT_EQ(dns::IsReplyTo(row.datagram, kQuery), row.accepted);
-        if (row.accepted) EXPECT_EQ(dns::UsableAddresses(row.datagram), row.addresses);
+        if (row.accepted) {
+            EXPECT_EQ(dns::UsableAddresses(row.datagram), row.addresses);
+        }
     }
 }
 
