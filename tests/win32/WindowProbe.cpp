@@ -7,18 +7,7 @@
 #include "platform/win32/WinText.h"
 #include "platform/win32/Win32FmWindow.h"
 
-#include <windows.h>
-
 #include <string>
-
-namespace {
-
-void Write(const std::string& text) {
-    DWORD written;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-}
-
-}  // namespace
 
 int main(int argc, char** argv) {
     using tarnwell::platform::Win32FmWindow;
@@ -27,23 +16,20 @@ int main(int argc, char** argv) {
     HWND window = FindWindowW(Win32FmWindow::kClassName, nullptr);
     if (!window) return 1;
     if (command == "close") return PostMessageW(window, WM_CLOSE, 0, 0) ? 0 : 1;
-    if (argc < 3) return 64;
-    const int id = Win32FmWindow::ControlId(tarnwell::layout::kFm, argv[2]);
-    HWND control = id ? GetDlgItem(window, id) : nullptr;
+    if (argc < 3 || (command != "center" && command != "text")) return 64;
+    HWND control = GetDlgItem(window, Win32FmWindow::ControlId(tarnwell::layout::kFm, argv[2]));
     if (!control) return 1;
+    std::string out;
     if (command == "center") {
         RECT r;
         GetWindowRect(control, &r);
-        Write(std::to_string((r.left + r.right) / 2) + " " + std::to_string((r.top + r.bottom) / 2) + "\n");
-        return 0;
-    }
-    if (command == "text") {
-        const auto length = SendMessageW(control, WM_GETTEXTLENGTH, 0, 0);
-        std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+        out = std::to_string((r.left + r.right) / 2) + " " + std::to_string((r.top + r.bottom) / 2) + "\n";
+    } else {  // WM_GETTEXT: GetWindowText does not read the text of another process's control
+        std::wstring text(static_cast<std::size_t>(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0)) + 1, L'\0');
         text.resize(static_cast<std::size_t>(
             SendMessageW(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
-        Write(tarnwell::platform::Narrow(text));
-        return 0;
+        out = tarnwell::platform::Narrow(text);
     }
-    return 64;
+    DWORD n;  // written as it is, without the C runtime's CRLF translation
+    return WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), DWORD(out.size()), &n, nullptr) ? 0 : 1;
 }
