@@ -8,12 +8,11 @@ namespace tarnwell::platform {
 // A modal QMessageBox with the information icon and one OK button.
 class QtMessageBox : public MsgBox {
 public:
-    explicit QtMessageBox(QWidget* owner = nullptr) : owner_(owner) {}
     void SetOwner(QWidget* owner) { owner_ = owner; }
     int Show(const std::string& prompt, int style, const std::string& title) override;
 
 private:
-    QWidget* owner_;
+    QWidget* owner_ = nullptr;
 };
 
 }  // namespace tarnwell::platform
