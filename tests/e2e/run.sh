@@ -42,8 +42,7 @@ cleanup() {
     ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null
     wait 2>/dev/null
     ip netns del "$ns" 2>/dev/null
-    rm -rf "$etc"
-    rmdir /etc/netns 2>/dev/null
+    rm -rf "$etc" && rmdir /etc/netns 2>/dev/null
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
@@ -76,11 +75,8 @@ relay.bind(("127.0.0.4", 53))
 up.settimeout(2)
 while True:
     query, client = relay.recvfrom(4096)
-    try:
-        up.sendto(query, ("127.0.0.1", 53))
-        reply = up.recv(4096)
-    except OSError:
-        continue
+    up.sendto(query, ("127.0.0.1", 53))
+    reply = up.recv(4096)
     relay.sendto(reply.replace(bytes([198, 51, 100]), bytes([203, 0, 113])).ljust(3000, b"\0"), client)
     relay.sendto(reply, client)
 ' 2>"$art/servers.log" &
