@@ -1,10 +1,6 @@
-// The window program: answers --help and --version, makes sure there is a
-// display, then creates the main window and runs until it is closed.
-#include "app/Fm.h"
-#include "app/FmLayout.h"
-#include "platform/posix/PosixShell.h"
-#include "platform/posix/PosixSockets.h"
-#include "platform/posix/ResolvConf.h"
+// The window program on Qt: answers --help and --version, makes sure there
+// is a display, then creates the main window and runs until it is closed.
+#include "platform/Program.h"
 #include "platform/qt/QtFmWindow.h"
 #include "platform/qt/QtMessageBox.h"
 
@@ -15,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+
+namespace tarnwell::platform {
 
 namespace {
 
@@ -63,7 +61,7 @@ bool HasDisplay(int argc, char* argv[]) {
 
 }  // namespace
 
-int main(int argc, char* argv[]) {
+int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make) {
     // --help and --version before QApplication, which needs a display. The
     // options Qt takes (-platform NAME and the like) are unknown to this
     // parser: it finds -h and -V among them and leaves the rest to Qt.
@@ -106,16 +104,11 @@ int main(int argc, char* argv[]) {
         }
     }
 
-    tarnwell::platform::PosixSockets sockets;
-    tarnwell::platform::ResolvConfNetworkParams networkParams;
-    tarnwell::platform::PosixShellFactory shells;
-    tarnwell::platform::QtMessageBox messageBox;
-    tarnwell::CheckState state;
-
-    tarnwell::platform::QtFmWindow window(tarnwell::layout::kFm);
+    QtMessageBox messageBox;
+    QtFmWindow window(form);
     messageBox.SetOwner(&window);
-    tarnwell::Fm fm(window, {sockets, networkParams, shells, messageBox}, state);
-    window.SetEvents(&fm);
+    const std::unique_ptr<FormEvents> events = make(window, messageBox);
+    window.SetEvents(events.get());
     window.Load();
     window.CenterOnScreen();
     window.show();
@@ -123,3 +116,5 @@ int main(int argc, char* argv[]) {
     window.SetEvents(nullptr);
     return status;
 }
+
+}  // namespace tarnwell::platform

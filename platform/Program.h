@@ -1,0 +1,19 @@
+#pragma once
+#include "platform/MsgBox.h"
+#include "platform/Toolkit.h"
+
+#include <functional>
+#include <memory>
+
+namespace tarnwell::platform {
+
+// Makes the logic of the window once its toolkit window and message box
+// exist.
+using MakeFormEvents = std::function<std::unique_ptr<FormEvents>(FmView& view, MsgBox& box)>;
+
+// The window program on this platform's toolkit: builds the window from
+// `form`, lets `make` wire the logic to it, runs the load event, shows the
+// window centred and runs until it is closed. Returns the exit status.
+int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make);
+
+}  // namespace tarnwell::platform

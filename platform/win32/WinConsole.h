@@ -1,0 +1,27 @@
+#pragma once
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tarnwell::platform {
+
+// The program's arguments as UTF-8, its own name left out.
+std::vector<std::string> CommandLineArguments();
+
+// Standard output or standard error as a stream of UTF-8 text: written as
+// UTF-16 to a console, as bytes to a file or pipe, at every flush; a write
+// that fails fails the stream.
+class WinStdStream : public std::ostream {
+public:
+    explicit WinStdStream(bool error) : std::ostream(&buffer_), buffer_(error) {}
+
+private:
+    struct Buffer : std::stringbuf {
+        bool error;
+        explicit Buffer(bool e) : error(e) {}
+        int sync() override;
+    } buffer_;
+};
+
+}  // namespace tarnwell::platform
