@@ -39,7 +39,6 @@ const std::string kReasons =
     "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
 const std::string kDomenError = "Domen Error: Данные о домене некорректны";
 const std::string kEx = "example.com";
-const std::string kL63(63, 'a');
 
 Bytes WithFlags(Bytes d, std::uint8_t flags2, std::uint8_t flags3) { return d[2] |= flags2, d[3] |= flags3, d; }
 
@@ -102,10 +101,6 @@ const Ending kEndings[] = {
      {"Error 001: Iphlpapi.dll load error", "Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
     {"four characters", "a.bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"two trailing dots", "example.com..", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"label of 64", std::string(64, 'a') + ".com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"name of 256 octets", kL63 + "." + kL63 + "." + kL63 + "." + std::string(62, 'd'), {}, "", {kDomenError},
-     CheckEnd::Rejected, 2},
     {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
 };
 
@@ -140,16 +135,6 @@ TEST(CheckEndings, InTheWindowAndOnTheConsole) {
         for (const auto& b : e.boxes) boxes += b + "\n";
         EXPECT_EQ(err.str(), boxes);
     }
-}
-
-TEST(CheckEndings, QueryCarriesTheNameWithoutTheTrailingDot) {
-    fakes::CheckRig rig;
-    rig.sockets.hosts["Example.COM."] = {{93, 184, 216, 34}};
-    rig.Click("Example.COM.");
-    ASSERT_EQ(rig.sockets.sent.size(), 1u);
-    const Bytes name(rig.sockets.sent[0].begin() + 12, rig.sockets.sent[0].end() - 4);
-    EXPECT_EQ(name, (Bytes{7, 'E', 'x', 'a', 'm', 'p', 'l', 'e', 3, 'C', 'O', 'M', 0}));
-    EXPECT_EQ(rig.sockets.lookedUp.back(), "Example.COM.");
 }
 
 TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {

@@ -1,10 +1,9 @@
 #pragma once
 // Stand-ins for the platform, for tests of the logic without a real window,
-// network or registry, and a check rig that wires them to the window's logic.
+// network or registry, and a rig that wires them to the window's logic.
 #include "app/Fm.h"
 #include "common/Failure.h"
 
-#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -14,20 +13,18 @@ namespace tarnwell::fakes {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A reply to `query`: its header and question echoed with QR, RA and the
-// RCODE set, then the answer records, already encoded.
+// A reply to `query`: header and question echoed with QR, RA and RCODE,
+// then the answer records, already encoded.
 inline Bytes ReplyTo(const Bytes& query, const std::vector<Bytes>& answers, std::uint8_t rcode = 0) {
     Bytes reply(query);
-    reply[2] = 0x81, reply[3] = static_cast<std::uint8_t>(0x80 | rcode);
-    reply[6] = static_cast<std::uint8_t>(answers.size() >> 8), reply[7] = static_cast<std::uint8_t>(answers.size());
+    reply[2] = 0x81, reply[3] = static_cast<std::uint8_t>(0x80 | rcode), reply[7] = static_cast<std::uint8_t>(answers.size());
     for (const auto& a : answers) reply.insert(reply.end(), a.begin(), a.end());
     return reply;
 }
 // A record whose owner is a pointer to the question name.
 inline Bytes Record(std::uint8_t type, std::uint8_t klass, Bytes data) {
     Bytes r{0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())};
-    r.insert(r.end(), data.begin(), data.end());
-    return r;
+    return r.insert(r.end(), data.begin(), data.end()), r;
 }
 inline Bytes ARecord(Ipv4 a) { return Record(1, 1, {a[0], a[1], a[2], a[3]}); }
 
@@ -56,44 +53,35 @@ struct FakeView : platform::FmView {
     platform::TextBox& Txt_IP() override { return report; }
 };
 
-// Records each box as "TITLE: PROMPT" with the report as it stood then.
+// Records each box as "TITLE: PROMPT" ("?" ends it for a style but 64).
 struct RecordingMessageBox : platform::MsgBox {
-    std::vector<std::string> shown, reportThen;
-    const FakeTextBox* report = nullptr;
+    std::vector<std::string> shown;
     int Show(const std::string& prompt, int style, const std::string& title) override {
-        shown.push_back(title + ": " + prompt + (style == platform::kMbInformation ? "" : " (style?)"));
-        reportThen.push_back(report ? report->text : "");
+        shown.push_back(title + ": " + prompt + (style == platform::kMbInformation ? "" : "?"));
         return 1;
     }
 };
 
 // Sockets whose resolver answers from a table and whose server's datagrams
-// are produced by a function of the query sent. Negative lengths in the
-// replies stand for Receive's failure codes.
+// are made from the query sent. The fail* fields give a call's failure.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
     std::function<std::vector<Bytes>(const Bytes&)> server;
+    std::function<void()> onSend;
     std::vector<Bytes> sent;
     std::vector<std::string> lookedUp;
     std::deque<Bytes> pending;
-    int started = 0, ended = 0, open = 0, startResult = 0;
-    int failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;  // the result to give instead
-    std::function<void()> onSend;
+    int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
 
-    int Start() override { return ++started, startResult; }
+    int Start() override { return startResult; }
     void End() override { ++ended; }
     std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override {
         lookedUp.push_back(name);
-        const auto it = hosts.find(name);
-        return it == hosts.end() ? std::nullopt : std::optional(it->second);
+        return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
     std::int32_t InetAddr(const std::string& text) override {
-        unsigned a[4];
-        char extra;
-        if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a[0], &a[1], &a[2], &a[3], &extra) != 4) return -1;
-        const std::uint8_t bytes[4] = {std::uint8_t(a[0]), std::uint8_t(a[1]), std::uint8_t(a[2]), std::uint8_t(a[3])};
-        std::int32_t v;
-        std::memcpy(&v, bytes, 4);
+        std::int32_t v = -1;
+        if (text == "10.0.0.53") std::memcpy(&v, "\x0a\x00\x00\x35", 4);
         return v;
     }
     platform::SocketHandle Socket() override { return failSocket ? failSocket : (++open, 7); }
@@ -102,17 +90,15 @@ struct FakeSockets : platform::Sockets {
         if (onSend) onSend();
         if (failSend) return failSend;
         sent.emplace_back(data, data + length);
-        if (server)
-            for (auto& reply : server(sent.back())) pending.push_back(std::move(reply));
+        for (auto& reply : server ? server(sent.back()) : std::vector<Bytes>{}) pending.push_back(reply);
         return length;
     }
     int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {
         if (failReceive || pending.empty()) return -1;
-        Bytes d = std::move(pending.front());
+        const Bytes d = pending.front();
         pending.pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
-        std::copy(d.begin(), d.end(), buffer);
-        return static_cast<int>(d.size());
+        return std::copy(d.begin(), d.end(), buffer), static_cast<int>(d.size());
     }
     void Close(platform::SocketHandle) override { --open; }
 };
@@ -125,28 +111,28 @@ struct FakeNetworkParams : platform::NetworkParams {
     std::uint32_t QuerySize(std::uint32_t& size) override { return size = 100, sizeCode; }
     std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
     void Add(std::string_view field) {
-        platform::IpAddressString e{};
-        std::copy_n(field.begin(), std::min<std::size_t>(field.size(), 16), e.begin());
-        entries.push_back(e);
+        std::copy_n(field.begin(), std::min<std::size_t>(field.size(), 16), entries.emplace_back().begin());
     }
 };
 
-struct FakeShellFactory : platform::ShellFactory {
+struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
     bool failCreate = false;
-    int created = 0;
     std::vector<std::string> readPaths;
-    struct Shell : platform::Shell {
-        FakeShellFactory& owner;
-        explicit Shell(FakeShellFactory& o) : owner(o) {}
-        std::string RegRead(const std::string& path) override {
-            owner.readPaths.push_back(path);
-            return owner.value ? *owner.value : throw Failure("missing value");
-        }
-    };
+    std::vector<const void*> made;  // the objects made, by address
+    std::string RegRead(const std::string& path) override {
+        readPaths.push_back(path);
+        return value ? *value : throw Failure("missing value");
+    }
     std::unique_ptr<platform::Shell> CreateObject(const std::string& progId) override {
         if (failCreate || progId != "Wscript.Shell") throw Failure("no object");
-        return ++created, std::make_unique<Shell>(*this);
+        struct Object : platform::Shell {
+            FakeShellFactory& f;
+            explicit Object(FakeShellFactory& o) : f(o) {}
+            std::string RegRead(const std::string& path) override { return f.RegRead(path); }
+        };
+        auto object = std::make_unique<Object>(*this);
+        return made.push_back(object.get()), std::move(object);
     }
 };
 
@@ -177,7 +163,6 @@ struct CheckRig : Platform {
     RecordingMessageBox box;
     CheckState state;
     Fm fm{view, {sockets, params, shells, box}, state};
-    CheckRig() { box.report = &view.report; }
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();
