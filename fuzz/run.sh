@@ -16,7 +16,7 @@ for name in reply query; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus" "$build/artifacts"
     bound=(-max_total_time="$seconds")
-    [[ -n ${FUZZ_RUNS:-} ]] && bound=(-runs="$FUZZ_RUNS")
+    [[ -z ${FUZZ_RUNS:-} ]] || bound=(-runs="$FUZZ_RUNS")
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$build/fuzz/fuzz_$name" "${bound[@]}" -max_len=2100 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" "$corpus" fuzz/seeds/$name \
         >"$build/$name.log" 2>&1 || { status=1; tail -n 30 "$build/$name.log"; }
