@@ -10,8 +10,7 @@
 # resolv.conf "nameserver 127.0.0.1", and dnsmasq answering DOMAIN.
 #
 #   bench/check.sh [RUNS]     hyperfine runs per command (default 300)
-# Env: WINDOW_RUNS (default 15), DOMAIN (default example.test), OWN_NETNS=1
-# (set the namespace up here even when tests/e2e/netns.sh is present).
+# Env: WINDOW_RUNS (default 15), DOMAIN (default example.test).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -40,41 +39,28 @@ tmp=$(mktemp -d)
 cleanup() {
     set +e
     [[ -n $xvfb_pid ]] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
-    if declare -F netns_cleanup >/dev/null; then
-        netns_cleanup
-    else
-        [[ -n $dnsmasq_pid ]] && { kill "$dnsmasq_pid" 2>/dev/null; wait "$dnsmasq_pid" 2>/dev/null; }
-        [[ -n $ns ]] && { ip netns del "$ns" 2>/dev/null; rm -rf "/etc/netns/$ns"; }
-    fi
+    [[ -n $dnsmasq_pid ]] && { kill "$dnsmasq_pid" 2>/dev/null; wait "$dnsmasq_pid" 2>/dev/null; }
+    [[ -n $ns ]] && { ip netns del "$ns" 2>/dev/null; rm -rf "/etc/netns/$ns"; rmdir /etc/netns 2>/dev/null; }
     rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-if [[ -r tests/e2e/netns.sh && ${OWN_NETNS:-0} != 1 ]]; then
-    # The end-to-end suite's harness: namespace, files and dnsmasq.
-    export NETNS_NO_TRAP=1  # cleanup below calls netns_cleanup
-    source tests/e2e/netns.sh
-    netns_require || exit $?
-    netns_create ns
-    netns_dnsmasq "$ns" "$domain=$address"
-else
-    ns=tarnwell-bench-$$
-    ip netns add "$ns"
-    ip -n "$ns" link set lo up
-    ip -n "$ns" addr add 192.0.2.254/32 dev lo
-    mkdir -p "/etc/netns/$ns"
-    printf '127.0.0.1 localhost\n::1 localhost\n' >"/etc/netns/$ns/hosts"
-    echo 'nameserver 127.0.0.1' >"/etc/netns/$ns/resolv.conf"
-    ip netns exec "$ns" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts \
-        --user=root --group=root --pid-file= --listen-address=127.0.0.1 --bind-interfaces \
-        --host-record="$domain,$address" </dev/null >"$tmp/dnsmasq.log" 2>&1 &
-    dnsmasq_pid=$!
-    for _ in $(seq 100); do
-        ip netns exec "$ns" dig @127.0.0.1 +short +tries=1 +time=1 "$domain" 2>/dev/null | grep -q . && break
-        sleep 0.05
-    done
-fi
+ns=tarnwell-bench-$$
+ip netns add "$ns"
+ip -n "$ns" link set lo up
+ip -n "$ns" addr add 192.0.2.254/32 dev lo
+mkdir -p "/etc/netns/$ns"
+printf '127.0.0.1 localhost\n::1 localhost\n' >"/etc/netns/$ns/hosts"
+echo 'nameserver 127.0.0.1' >"/etc/netns/$ns/resolv.conf"
+ip netns exec "$ns" dnsmasq --keep-in-foreground --conf-file=/dev/null --no-resolv --no-hosts \
+    --user=root --group=root --pid-file= --listen-address=127.0.0.1 --bind-interfaces \
+    --host-record="$domain,$address" </dev/null >"$tmp/dnsmasq.log" 2>&1 &
+dnsmasq_pid=$!
+for _ in $(seq 100); do
+    ip netns exec "$ns" dig @127.0.0.1 +short +tries=1 +time=1 "$domain" 2>/dev/null | grep -q . && break
+    sleep 0.05
+done
 in_ns() { ip netns exec "$ns" "$@"; }
 in_ns dig @127.0.0.1 +short +tries=1 "$domain" | grep -qx "$address" || { echo "dnsmasq does not answer" >&2; exit 1; }
 in_ns "$build/tarnwell-check" "$domain" >/dev/null || { echo "tarnwell-check $domain: no match" >&2; exit 1; }

@@ -10,20 +10,22 @@ using namespace tarnwell;
 
 class FmWindowTest : public QObject {
     Q_OBJECT
-
     struct Rig : fakes::Platform {
-        fakes::RecordingMessageBox box;
-        CheckState state;
+        fakes::RecordingMessageBox box; CheckState state;
         platform::QtFmWindow window{layout::kFm};
         Fm fm{window, {sockets, params, shells, box}, state};
         Rig() { window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }
     };
-
 private slots:
-    void clickChecksTheTypedDomainEnterDoesNot() {
+    void focusTabsEnterClickAndSize() {
         Rig rig;
+        QTRY_COMPARE(QApplication::focusWidget(), rig["Txt_IP"]);  // the focus starts in the report
+        for (const char* next : {"Cmd1", "Cmb1", "Txt_IP"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget(), rig[next]);
+        }
         auto* combo = static_cast<QComboBox*>(rig["Cmb1"]);
         combo->clearEditText();
         QTest::keyClicks(combo, QStringLiteral("example.com\r"));  // Enter checks nothing, adds no item
@@ -32,23 +34,11 @@ private slots:
         QVERIFY(rig.window.Txt_IP().Text().ends_with("\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем "
                                                      "связанных с доменом [example.com] не обнаружено."));
         QCOMPARE(rig["Txt_IP"]->palette().color(QPalette::Base), QColor(251, 249, 244));  // set at load
-    }
-    void focusStartsInTheReportTabGoesToButtonThenBox() {
-        Rig rig;
-        QTRY_COMPARE(QApplication::focusWidget(), rig["Txt_IP"]);
-        for (const char* next : {"Cmd1", "Cmb1", "Txt_IP"}) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QCOMPARE(QApplication::focusWidget(), rig[next]);
-        }
-    }
-    void outerSizeStaysAsDesigned() {
-        Rig rig;
         const QSize outer(519, 476);  // 7785 x 7140 twips at 96 DPI
         QTRY_COMPARE(rig.window.frameGeometry().size(), outer);
         rig.window.resize(300, 200);  // as a drag of the border would
         QTRY_COMPARE(rig.window.frameGeometry().size(), outer);
-        rig.window.showMinimized();
-        rig.window.resize(300, 200);  // refused while minimized, restored with the window
+        rig.window.showMinimized(), rig.window.resize(300, 200);  // refused while minimized, then restored
         rig.window.showNormal();
         QTRY_COMPARE(rig.window.frameGeometry().size(), outer);
     }

@@ -1,63 +1,46 @@
 #!/usr/bin/env bash
-# tests/e2e/run.sh [--wine] BUILD_DIR - the end-to-end suite: one table of
-# scenarios, run against BUILD_DIR/tarnwell-check (LF lines, hosts in /etc/)
-# or, with --wine, tarnwell-check.exe under Wine (CRLF lines, Wine's hosts
-# directory; WINEPREFIX and LOCPATH as tests/win32/run.sh sets them).
-# All in one network namespace of its own: loopback only, 192.0.2.254 on lo
-# (else AI_ADDRCONFIG finds no IPv4 address), hosts, resolv.conf and
-# nsswitch.conf in /etc/netns/NS/, which `ip netns exec` mounts over /etc.
-# Each scenario rewrites hosts and resolv.conf, whose nameserver is
-#   127.0.0.1  dnsmasq with every record below, any other name NXDOMAIN
-#   127.0.0.2  a socket that never answers; 127.0.0.3  nothing (refused)
-#   127.0.0.4  a relay that answers each query first with a forged reply of
-#              3,000 bytes (the real one, other addresses), then the real one.
-# Per scenario: stdout byte for byte against a report built from its pieces,
-# stderr, exit status and time. Then the real window on Xvfb in scenario 2,
-# driven with xdotool: domain typed, button clicked, report read back, and a
-# screenshot in BUILD_DIR/e2e-artifacts/. Needs root, else prints SKIPPED.
+# tests/e2e/run.sh [--wine] BUILD_DIR - the end-to-end suite: one table of scenarios against
+# BUILD_DIR/tarnwell-check (LF lines, hosts in /etc/) or, with --wine, tarnwell-check.exe under Wine
+# (CRLF lines, Wine's hosts directory; WINEPREFIX and LOCPATH as tests/win32/run.sh sets them). Per
+# scenario: stdout byte for byte against a report built from its pieces, stderr, exit status and time.
+# Then the real window on Xvfb in scenario 2, driven with xdotool: domain typed, button clicked, report
+# read back, a screenshot in BUILD_DIR/e2e-artifacts/. Needs root (else SKIPPED) for a network namespace
+# of its own: lo with 192.0.2.254 (else AI_ADDRCONFIG finds no IPv4 address); hosts, resolv.conf and
+# nsswitch.conf in /etc/netns/NS/; as nameserver 127.0.0.1 dnsmasq (the records below, any other name
+# NXDOMAIN), 127.0.0.2 a socket that never answers, 127.0.0.3 nothing (refused), 127.0.0.4 a relay that
+# answers each query first with a forged reply of 3,000 bytes (other addresses), then the real one.
 set -uo pipefail
 wine=
 [[ ${1-} == --wine ]] && { wine=1; shift; }
 [[ $# -eq 1 && -d $1 ]] || { echo "usage: $0 [--wine] BUILD_DIR" >&2; exit 64; }
-build=$(cd "$1" && pwd) ns=tarnwell-e2e-$$ passed=0 failed=0
+[[ $(id -u) == 0 ]] || { echo "e2e: SKIPPED: needs root for network namespaces"; exit 0; }
+build=$(cd "$1" && pwd) ns=tarnwell-e2e-$$ passed=0 failed=0 xvfb=
 art=$build/e2e-artifacts etc=/etc/netns/tarnwell-e2e-$$
-if [[ $(id -u) != 0 ]]; then
-    echo "e2e: SKIPPED: needs root for network namespaces"
-    echo "e2e: 0 passed, 0 failed, 17 skipped"
-    exit 0
-fi
-if [[ -n $wine ]]; then
-    run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n' hosts_dir='c:\windows\system32\drivers\etc'
-else
-    run=() exe='' EOL=$'\n' hosts_dir=/etc/
-fi
+run=() exe='' EOL=$'\n' hosts_dir=/etc/
+[[ -n $wine ]] && run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n' \
+    hosts_dir='c:\windows\system32\drivers\etc'
 N() { ip netns exec "$ns" "$@"; }
 P() { N "${run[@]}" "$@"; } # a program of the build, natively or under Wine
 
-pids=()
 cleanup() {
     trap - EXIT INT TERM HUP
-    [[ -n $wine ]] && wineserver -k 2>/dev/null
-    ((${#pids[@]})) && kill "${pids[@]}" 2>/dev/null
-    ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null
-    wait 2>/dev/null
-    ip netns del "$ns" 2>/dev/null
-    rm -rf "$etc" && rmdir /etc/netns 2>/dev/null
-}
+    [[ -n $wine ]] && wineserver -k
+    [[ -n $xvfb ]] && kill "$xvfb"
+    ip netns pids "$ns" | xargs -r kill
+    wait
+    ip netns del "$ns"
+    rm -rf "$etc" && rmdir /etc/netns
+} 2>/dev/null
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-for t in dnsmasq Xvfb xdotool xclip import ss; do
-    command -v $t >/dev/null || { echo "e2e: $t missing (bash scripts/deps.sh test)"; exit 1; }
-done
+missing=$(for t in dnsmasq Xvfb xdotool xclip import ss; do command -v $t >/dev/null || echo $t; done)
+[[ -z $missing ]] || { echo "e2e: missing" $missing "(bash scripts/deps.sh test)"; exit 1; }
 rm -rf "$art" && mkdir -p "$art" "$etc" || exit 1
 { grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files dns'; } >"$etc/nsswitch.conf"
-touch "$etc/hosts" "$etc/resolv.conf"
 [[ -n $wine ]] && wineserver -k 2>/dev/null # Wine's server must start inside the namespace, with the display
-: >"$art/display"
-Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$art/display" 2>"$art/xvfb.log" </dev/null &
-pids+=($!)
-for ((i = 0; i < 50; i++)); do read -r d <"$art/display" && break; sleep 0.1; done
+Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$art/display" 2>"$art/xvfb.log" </dev/null & xvfb=$!
+for ((i = 0; i < 50; i++)); do read -r d 2>/dev/null <"$art/display" && break; sleep 0.1; done
 export DISPLAY=:${d-}
 ip netns add "$ns" && ip -n "$ns" link set lo up && ip -n "$ns" addr add 192.0.2.254/32 dev lo || exit 1
 N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
@@ -66,13 +49,11 @@ N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test \
     --host-record=edge.chain.test,198.51.100.20 --host-record=edge.chain.test,198.51.100.21 \
     --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
-pids+=($!)
 N /usr/bin/python3 -c '
 import socket
 silent, relay, up = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3))
 silent.bind(("127.0.0.2", 53))
 relay.bind(("127.0.0.4", 53))
-up.settimeout(2)
 while True:
     query, client = relay.recvfrom(4096)
     up.sendto(query, ("127.0.0.1", 53))
@@ -80,7 +61,6 @@ while True:
     relay.sendto(reply.replace(bytes([198, 51, 100]), bytes([203, 0, 113])).ljust(3000, b"\0"), client)
     relay.sendto(reply, client)
 ' 2>"$art/servers.log" &
-pids+=($!)
 for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 3 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
@@ -119,29 +99,24 @@ declare -A stderr=([8]='Error 002: DNS сервер не определен' [12
     [74]='tarnwell-check: cannot write to standard output'
     [64]="tarnwell-check: expected exactly one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
 
-result() { # OK TEXT
-    if (($1)); then echo "ok   $2"; ((++passed)); else echo "FAIL $2"; ((++failed)); fi
+result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
+    ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
+    echo "FAIL $1: $(IFS=';'; echo "${why[*]}")"; ((++failed)); return 1
 }
-scenario() { # sets up the namespace for the table's row NUM and the variables of the row
-    local line
-    line=$(grep "^$1 " <<<"$table") || return 1
-    title=${line#*# } line=${line%% #*}
-    read -r num status domain hosts server report args <<<"$line"
-    printf '127.0.0.1 localhost\n' >"$etc/hosts"
-    [[ $hosts == - ]] || printf '%s %s\n' "$hosts" "$domain" >>"$etc/hosts"
-    # Wine takes glibc's default 127.0.0.1 when resolv.conf names no server; with
-    # only an IPv6 one, Windows' IPv4 list of DNS servers (GetNetworkParams) is empty
+scenario() { # LINE: sets up the namespace for the table's LINE and the variables of the row
+    title=${1#*# }
+    read -r num status domain hosts server report args <<<"${1%% #*}"
+    { echo '127.0.0.1 localhost'; [[ $hosts == - ]] || echo "$hosts $domain"; } >"$etc/hosts"
+    # no server: Wine takes glibc's default 127.0.0.1, but an IPv6 one alone leaves its IPv4 list empty
     if [[ $server != none ]]; then echo "nameserver $server"
     elif [[ -n $wine ]]; then echo 'nameserver ::1'; else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
-    # shellcheck disable=SC2086 # the row's addresses are words
     $report "$domain" "$server" $args >"$art/$num.expected"
 }
 
-start=$SECONDS
 echo "e2e: $build/tarnwell-check$exe; outputs in $art"
 [[ -n $wine ]] && P "$build/tarnwell-check.exe" --version >/dev/null 2>&1 # Wine's first start in the namespace
-while read -r row _; do
-    scenario "$row"
+while read -r line; do
+    scenario "$line"
     out=$art/$num.out err=$art/$num.err why=() args=("$domain")
     [[ $domain == - ]] && args=()
     [[ $num == 74 ]] && out=/dev/full
@@ -152,46 +127,38 @@ while read -r row _; do
     [[ $num == 74 ]] || cmp -s "$art/$num.expected" "$out" || why+=("report differs")
     cmp -s "$art/$num.expected-err" "$err" || why+=("stderr differs")
     ((st == status)) || why+=("exit $st, expected $status")
-    min=0 max=3000
-    [[ $server == 127.0.0.2 ]] && min=4900 max=6500
+    [[ $server == 127.0.0.2 ]] && min=4900 max=6500 || min=0 max=3000
     [[ -n $wine ]] && max=8000 # Wine's start; and Wine does not see the refused port, the wait runs out
     ((ms >= min && ms <= max)) || why+=("took $ms ms, expected $min..$max")
-    result $((!${#why[@]})) "$(printf '%-3s %-46s exit %s, %s ms' "$num" "$title" "$st" "$ms")$(IFS=';'; ((${#why[@]})) && echo ": ${why[*]}")"
-    if ((${#why[@]})); then
+    result "$(printf '%-3s %-46s exit %s, %s ms' "$num" "$title" "$st" "$ms")" || {
         [[ $num == 74 ]] || diff -u --label expected --label actual "$art/$num.expected" "$out" | head -30
-        diff -u --label expected-stderr --label stderr "$art/$num.expected-err" "$err" | head -10
-    fi
+        diff -u --label expected-stderr --label stderr "$art/$num.expected-err" "$err" | head -10; }
 done <<<"$table"
 
 # The real window in scenario 2; the report read back by the probe from the
 # window's control under Wine, selected and read from the X selection in Qt.
-scenario 2
-why=() shot=$art/tarnwell-window.png
+scenario "$(grep '^2 ' <<<"$table")"
+why=() shot=$art/tarnwell-window.png probe=$build/tests/win32/tarnwell-probe.exe
 P "$build/tarnwell$exe" >"$art/window.log" 2>&1 </dev/null &
-pids+=($!)
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwell' | head -n1) && sleep 0.5 # painted
-if [[ -n $wine ]]; then
-    probe() { P "$build/tests/win32/tarnwell-probe.exe" "$@"; }
-    click() { local at; at=$(probe center "$1") && xdotool mousemove $at click 1; } # "X Y"
-    text() { probe text Txt_IP; }
+if [[ -n $wine ]]; then # the probe prints the control's centre "X Y" on a line, then its text
+    click() { local at; at=$(P "$probe" "$1") && xdotool mousemove ${at%%$'\n'*} click 1; }
+    text() { P "$probe" Txt_IP | tail -n +2; }
 else # centres of the controls in the window, in pixels (app/FmLayout.h at 96 DPI)
     declare -A at=([Cmb1]='172 39' [Cmd1]='416 39' [Txt_IP]='256 252')
-    click() { xdotool mousemove --window "$wid" ${at[$1]} click 1; } # "X Y"
+    click() { xdotool mousemove --window "$wid" ${at[$1]} click 1; }
     text() { click Txt_IP && xdotool key ctrl+a && xclip -o -selection primary; }
 fi
 [[ -n $wid ]] && click Cmb1 && xdotool key End shift+Home type --delay 20 "$domain" && click Cmd1 ||
     why+=("no window or xdotool failed")
 for ((i = 0; i < 50; i++)); do
-    text >"$art/window.txt" 2>/dev/null && cmp -s "$art/2.expected" "$art/window.txt" && break
-    sleep 0.2
+    text >"$art/window.txt" 2>/dev/null && cmp -s "$art/2.expected" "$art/window.txt" && break || sleep 0.2
 done
-cmp -s "$art/2.expected" "$art/window.txt" || why+=("report differs")
+((i < 50)) || why+=("report differs")
 xdotool key ctrl+Home sleep 0.3 # no selection in the picture
 import -window "${wid:-root}" "$shot" 2>/dev/null
-awk -v s="$(identify -format '%[fx:standard_deviation]' "$shot" 2>/dev/null)" 'BEGIN { exit !(s > 0.05) }' ||
-    why+=("blank screenshot")
-result $((!${#why[@]})) "2w  tarnwell$exe window: report read back, $shot$(IFS=';'; ((${#why[@]})) && echo ": ${why[*]}")"
-((${#why[@]})) && diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
-echo "e2e: $((SECONDS - start)) s"
-echo "e2e: $passed passed, $failed failed"
+[[ $(identify -format '%[fx:standard_deviation>0.05]' "$shot" 2>/dev/null) == 1 ]] || why+=("blank screenshot")
+result "2w  tarnwell$exe window: report read back, $shot" ||
+    diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
+echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))

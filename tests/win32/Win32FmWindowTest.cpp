@@ -7,8 +7,7 @@
 #include <gtest/gtest.h>
 #include <cstdlib>
 
-namespace tarnwell {
-namespace {
+using namespace tarnwell;
 
 struct Rig : fakes::Platform {
     fakes::RecordingMessageBox box; CheckState state;
@@ -30,32 +29,29 @@ struct Rig : fakes::Platform {
     void Key(WPARAM key) {  // pressed and released in the focused control
         PostMessageW(GetFocus(), WM_KEYDOWN, key, 1), PostMessageW(GetFocus(), WM_KEYUP, key, 0xC0000001), Pump();
     }
-    std::pair<LONG, LONG> Outer() const {
+    std::pair<LONG, LONG> Outer(int show) {  // the outer size after ShowWindow(show) and what it sends
         RECT r{};
-        return GetWindowRect(window.Handle(), &r), std::pair(r.right - r.left, r.bottom - r.top);
+        ShowWindow(window.Handle(), show), Pump(), GetWindowRect(window.Handle(), &r);
+        return {r.right - r.left, r.bottom - r.top};
     }
 };
 
 TEST(Win32FmWindow, OuterSizeAtTheScreenDpiStaysAsDesigned) {
     Rig rig;
-    // 7785 x 7140 twips at the DPI the Wine prefix was set to: 96 (by default) or 144
-    const char* dpi = std::getenv("TARNWELL_TEST_DPI");
+    const char* dpi = std::getenv("TARNWELL_TEST_DPI");  // 7785 x 7140 twips at the prefix's DPI, 96 or 144
     const auto outer = dpi && std::string(dpi) == "144" ? std::pair(779L, 714L) : std::pair(519L, 476L);
-    HWND window = rig.window.Handle();
-    EXPECT_EQ(rig.Outer(), outer);
-    SetWindowPos(window, nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER), rig.Pump();  // a drag of the border
-    EXPECT_EQ(rig.Outer(), outer);
-    ShowWindow(window, SW_MINIMIZE), rig.Pump(), ShowWindow(window, SW_RESTORE), rig.Pump();
-    EXPECT_EQ(rig.Outer(), outer);
-    ShowWindow(window, SW_MAXIMIZE), rig.Pump();
-    EXPECT_GT(rig.Outer().first, outer.first);  // maximized, it keeps the size of the screen
-    ShowWindow(window, SW_RESTORE), rig.Pump();
-    EXPECT_EQ(rig.Outer(), outer);
+    EXPECT_EQ(rig.Outer(SW_SHOW), outer);
+    SetWindowPos(rig.window.Handle(), nullptr, 0, 0, 300, 200, SWP_NOMOVE | SWP_NOZORDER);  // dragged
+    EXPECT_EQ(rig.Outer(SW_SHOW), outer);
+    rig.Outer(SW_MINIMIZE);
+    EXPECT_EQ(rig.Outer(SW_RESTORE), outer);
+    EXPECT_GT(rig.Outer(SW_MAXIMIZE).first, outer.first);  // maximized, it keeps the size of the screen
+    EXPECT_EQ(rig.Outer(SW_RESTORE), outer);
 }
 
 TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     Rig rig;
-    HWND report = rig["Txt_IP"], button = rig["Cmd1"], combo = rig["Cmb1"];
+    HWND report = rig["Txt_IP"], button = rig["Cmd1"], combo = rig["Cmb1"], w = rig.window.Handle();
     const auto focus = [&] { return GetParent(GetFocus()) == combo ? combo : GetFocus(); };
     EXPECT_EQ(GetFocus(), report);
     for (HWND next : {button, combo, report}) {
@@ -64,15 +60,13 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     }
     EXPECT_EQ(rig.window.Txt_IP().Text(), "");  // Tab moved on, it typed nothing
     rig.Key(VK_TAB), rig.Key(VK_TAB);
-    HWND w = rig.window.Handle();  // deactivated in the box, the focus is then moved, then reactivated
     SendMessageW(w, WM_ACTIVATE, WA_INACTIVE, 0), SetFocus(report), SendMessageW(w, WM_ACTIVATE, WA_ACTIVE, 0);
-    EXPECT_EQ(focus(), combo);
+    EXPECT_EQ(focus(), combo);  // deactivated in the box, the focus moved, reactivated: back in the box
     rig.Key(VK_RETURN);  // checks nothing, adds no item
     EXPECT_TRUE(rig.sockets.lookedUp.empty() && SendMessageW(combo, CB_GETCOUNT, 0, 0) == 8);
     rig.Key(VK_TAB), rig.Key(VK_TAB), rig.Key(VK_SPACE);
     EXPECT_EQ(rig.sockets.lookedUp, std::vector<std::string>{"wikipedia.org"});
-    SetWindowTextW(combo, L"example.com");
-    SendMessageW(button, BM_CLICK, 0, 0);
+    SetWindowTextW(combo, L"example.com"), SendMessageW(button, BM_CLICK, 0, 0);
     EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with(
         "\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено."));
     EXPECT_GE(SendMessageW(report, EM_GETLINECOUNT, 0, 0), 14);  // CRLF are line breaks to the control
@@ -96,11 +90,7 @@ TEST(Win32FmWindow, CloseUnloadsOnceAndEndsTheLoopThoughTheUnloadFails) {
         void Cmd1_Click() override {}
     } failing;
     platform::Win32FmWindow window{layout::kFm, GetModuleHandleW(nullptr), 0};
-    window.SetEvents(&failing);
-    PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    window.SetEvents(&failing), PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(window.Run() == 0 && !window.Handle());
     EXPECT_EQ(failing.unloads, 1);  // not again when destroyed
 }
-
-}  // namespace
-}  // namespace tarnwell
