@@ -119,7 +119,6 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
     bool failCreate = false;
     std::vector<std::string> readPaths;
-    std::vector<const void*> made;  // the objects made, by address
     std::string RegRead(const std::string& path) override {
         readPaths.push_back(path);
         return value ? *value : throw Failure("missing value");
@@ -131,8 +130,7 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
             explicit Object(FakeShellFactory& o) : f(o) {}
             std::string RegRead(const std::string& path) override { return f.RegRead(path); }
         };
-        auto object = std::make_unique<Object>(*this);
-        return made.push_back(object.get()), std::move(object);
+        return std::make_unique<Object>(*this);
     }
 };
 
