@@ -68,7 +68,6 @@ struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
     std::function<std::vector<Bytes>(const Bytes&)> server;
     std::function<void()> onSend;
-    std::vector<Bytes> sent;
     std::vector<std::string> lookedUp;
     std::deque<Bytes> pending;
     int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
@@ -89,8 +88,7 @@ struct FakeSockets : platform::Sockets {
     int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
         if (failSend) return failSend;
-        sent.emplace_back(data, data + length);
-        for (auto& reply : server ? server(sent.back()) : std::vector<Bytes>{}) pending.push_back(reply);
+        for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending.push_back(reply);
         return length;
     }
     int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {

@@ -1,0 +1,160 @@
+// The POSIX platform layer: its sockets under the direct query against a
+// scripted loopback server (only the server's own reply to our question
+// counts, strays of every kind, oversized ones included, are dropped without
+// ending the wait, and the wait ends at its bound however many arrive; a
+// refused port is run end to end), the name servers read as the C library's
+// resolver reads them, the registry stand-in and the code page.
+#include "common/Failure.h"
+#include "platform/CodePage.h"
+#include "platform/posix/PosixShell.h"
+#include "platform/posix/PosixSockets.h"
+#include "platform/posix/ResolvConf.h"
+#include "resolve/DNS_IP_READER.h"
+#include "tests/fakes/Fakes.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace tarnwell {
+namespace {
+
+using namespace std::chrono_literals;
+using fakes::Bytes;
+
+int Bound(std::uint32_t address) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(address);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) throw std::runtime_error("bind");
+    return fd;
+}
+
+auto OpenDescriptors() { return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}); }
+
+// Each datagram of the script goes from the server's socket (0), another
+// port on 127.0.0.1 (1) or 127.0.0.2 (2).
+using Script = std::vector<std::pair<int, Bytes>>;
+
+struct Outcome {
+    std::string report;
+    bool replied;
+    bool operator==(const Outcome&) const = default;
+};
+
+Outcome Query(std::function<Script(const Bytes&)> script, std::chrono::milliseconds wait = 2s) {
+    const int fds[] = {Bound(INADDR_LOOPBACK), Bound(INADDR_LOOPBACK), Bound(INADDR_LOOPBACK + 1)};
+    sockaddr_in self{};
+    socklen_t length = sizeof self;
+    ::getsockname(fds[0], reinterpret_cast<sockaddr*>(&self), &length);
+    std::thread server([&] {
+        Bytes query(512);
+        sockaddr_in from{};
+        socklen_t len = sizeof from;
+        const ssize_t n = ::recvfrom(fds[0], query.data(), query.size(), 0, reinterpret_cast<sockaddr*>(&from), &len);
+        if (n > 0)
+            for (const auto& [who, bytes] : script(Bytes(query.begin(), query.begin() + n)))
+                ::sendto(fds[who], bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    });
+    platform::PosixSockets sockets;
+    CheckState state;
+    fakes::FakeTextBox report;
+    QueryContext context{sockets, state, report, wait, ntohs(self.sin_port)};
+    QueryDnsServer("aa.bbb", "127.0.0.1", context);
+    ::shutdown(fds[0], SHUT_RDWR);  // a server still waiting gives up
+    server.join();
+    for (int fd : fds) ::close(fd);
+    return {report.text, state.Replied};
+}
+
+Bytes Real(const Bytes& q) { return fakes::ReplyTo(q, {fakes::ARecord({10, 0, 0, 1})}); }
+Bytes Forged(const Bytes& q) { return fakes::ReplyTo(q, {fakes::ARecord({6, 6, 6, 6})}); }
+
+TEST(Query, OnlyTheServersOwnReplyCounts) {
+    const auto before = OpenDescriptors();
+    struct Row {
+        const char* name;
+        std::function<Script(const Bytes&)> script;
+        Outcome expected;
+    };
+    const Row rows[] = {
+        {"the reply", [](auto& q) { return Script{{0, Real(q)}}; }, {"10.0.0.1\r\n", true}},
+        {"oversized stray, then the reply", [](auto& q) { return Script{{0, Bytes(3000, 0x11)}, {0, Real(q)}}; },
+         {"10.0.0.1\r\n", true}},
+        {"empty, then the reply", [](auto& q) { return Script{{0, {}}, {0, Real(q)}}; }, {"10.0.0.1\r\n", true}},
+        {"forged from another port and address", [](auto& q) { return Script{{1, Forged(q)}, {2, Forged(q)}}; },
+         {"", false}},
+        {"a flood of strays",
+         [](auto& q) {
+             Script s(20000, {0, Forged(q)});
+             for (auto& [who, d] : s) d[0] ^= 0xFF;
+             return s;
+         },
+         {"", false}},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Outcome o = Query(row.script, row.expected.replied ? 2s : 300ms);
+        EXPECT_TRUE(o == row.expected) << o.report;
+    }
+    EXPECT_EQ(OpenDescriptors(), before);
+}
+
+using Servers = std::vector<std::string>;
+
+TEST(ParseNameServers, AsTheCLibraryReadsThem) {
+    const std::pair<std::string, Servers> rows[] = {
+        {"# c\n; c\nnameserver 10.0.0.1\n", {"10.0.0.1"}},
+        {"#nameserver 1.1.1.1\n nameserver 2.2.2.2\nnameserver\t3.3.3.3 junk\n", {"3.3.3.3"}},
+        {"nameserver 10.1\nnameserver  9.9.9.9\r\n", {"10.0.0.1", "9.9.9.9"}},
+        {"nameserver ::1\nnameserver fe80::1%eth0\nnameserver 1.1.1.1\nnameserver 2.2.2.2\n", {"1.1.1.1"}},
+        {"nameserver 1.1.1.1\nnameserver 2.2.2.2\nnameserver 3.3.3.3\nnameserver 4.4.4.4\n",
+         {"1.1.1.1", "2.2.2.2", "3.3.3.3"}},
+        {"nameservers 1.1.1.1\nnameserver 1.2.3.x\nnameserver\nnameserver 999.1.1.1\n\x01\xff junk", {}},
+    };
+    for (const auto& [text, servers] : rows) EXPECT_EQ(platform::ParseNameServers(text), servers) << text;
+}
+
+TEST(ConfiguredNameServers, LocalStubsGiveWayToTheirUpstreams) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tarnwell-resolv-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const platform::ResolverPaths paths{(dir / "resolv.conf").string(), (dir / "systemd").string(), (dir / "nm").string()};
+    auto write = [](const std::string& path, const std::string& text) { std::ofstream(path) << text; };
+    EXPECT_EQ(platform::ConfiguredNameServers(paths), Servers{});  // no file
+    write(paths.resolvConf, "nameserver 127.0.0.53\n");
+    EXPECT_EQ(platform::ConfiguredNameServers(paths), Servers{"127.0.0.53"});  // no upstream file
+    write(paths.systemdUpstream, "nameserver 192.0.2.1\nnameserver 192.0.2.2\n");
+    EXPECT_EQ(platform::ConfiguredNameServers(paths), (Servers{"192.0.2.1", "192.0.2.2"}));
+    write(paths.networkManagerUpstream, "nameserver 192.0.2.9\n");
+    write(paths.resolvConf, "nameserver 127.0.0.1\n");  // a plain local server is used as it is
+    EXPECT_EQ(platform::ConfiguredNameServers(paths), Servers{"127.0.0.1"});
+    write(paths.resolvConf, "# Generated by NetworkManager\nnameserver 127.0.1.1\n");
+    std::uint32_t size = 0;
+    platform::ResolvConfNetworkParams params(paths);
+    EXPECT_EQ(params.QuerySize(size), platform::kErrorBufferOverflow);
+    const auto entries = params.DnsServerList(size);
+    EXPECT_TRUE(entries.size() == 1 && std::string(entries[0].data()) == "192.0.2.9");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PosixPlatform, HostsDirectoryAndCodePage) {
+    platform::PosixShellFactory factory;
+    EXPECT_EQ(factory.CreateObject("WScript.Shell")->RegRead(platform::kDataBasePath), "/etc/");
+    EXPECT_THROW(factory.CreateObject("Wscript.Shell")->RegRead("HKEY_LOCAL_MACHINE\\SYSTEM\\X"), Failure);
+    EXPECT_THROW(factory.CreateObject("Scripting.FileSystemObject"), Failure);
+    EXPECT_EQ(platform::AnsiByte(U'Ё'), 0xA8);
+    EXPECT_EQ(platform::AnsiByte(U'€'), 0x88);
+    EXPECT_FALSE(platform::AnsiByte(U'é'));
+    EXPECT_EQ(platform::FromAnsi(std::string_view("\xcf\xf0\xe8\0x", 5)), std::string("При\0x", 8));
+    EXPECT_EQ(platform::LowerCase("C:\\WINDOWS\\Система"), "c:\\windows\\система");
+}
+
+}  // namespace
+}  // namespace tarnwell
