@@ -34,9 +34,10 @@ const std::string kWarning =
 const std::string kHosts = kWarning + "c:\\windows\\system32\\drivers\\etc\r\n";
 const std::string kNoReply =
     "\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n";
-const std::string kReasons =
-    "Ошибка! IP для Домена  [nowhere.test] не определено\r\n\r\nПричины:\r\n"
-    "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
+std::string Reasons(const std::string& d) {
+    return Head(d) + "Ошибка! IP для Домена  [" + d + "] не определено\r\n\r\nПричины:\r\n" +
+           "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
+}
 const std::string kDomenError = "Domen Error: Данные о домене некорректны";
 const std::string kEx = "example.com";
 
@@ -94,7 +95,9 @@ const Ending kEndings[] = {
     {"receive fails", kEx, [](auto& p) { p.sockets.failReceive = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"trailing dot", kEx + ".", [](auto& p) { p.sockets.hosts["example.com."] = {{93, 184, 216, 34}}; },
      Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
-    {"resolver fails", "  nowhere.test ", {}, Head("nowhere.test") + kReasons, {}, CheckEnd::ResolverFailed, 2},
+    {"resolver fails", "  nowhere.test ", {}, Reasons("nowhere.test"), {}, CheckEnd::ResolverFailed, 2},
+    {"resolver record without an address", "empty.test", [](auto& p) { p.sockets.hosts["empty.test"] = {}; },
+     Reasons("empty.test"), {}, CheckEnd::ResolverFailed, 2},
     {"no server", kEx, [](auto& p) { p.params.entries = {{}}; }, Direct(kEx),
      {"Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
     {"no network service", kEx, [](auto& p) { p.params.available = false; }, Direct(kEx),
