@@ -1,9 +1,6 @@
-// The POSIX platform layer: its sockets under the direct query against a
-// scripted loopback server (only the server's own reply to our question
-// counts, strays of every kind, oversized ones included, are dropped without
-// ending the wait, and the wait ends at its bound however many arrive; a
-// refused port is run end to end), the name servers read as the C library's
-// resolver reads them, the registry stand-in and the code page.
+// The POSIX platform: its sockets under the query against a scripted
+// loopback server (only the server's own reply counts; strays never end the
+// wait early nor late), resolv.conf, the registry stand-in, the code page.
 #include "common/Failure.h"
 #include "platform/CodePage.h"
 #include "platform/posix/PosixShell.h"
