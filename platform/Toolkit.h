@@ -1,4 +1,6 @@
 #pragma once
+#include "common/Failure.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -58,6 +60,21 @@ public:
     virtual void Form_Unload(std::int16_t& cancel) = 0;
     virtual void Cmd1_Click() = 0;
 };
+
+// Delivers one event to the logic: the one policy of every toolkit. The
+// handlers resume at the next statement after a Failure, so none should
+// arrive here; one that does is dropped and the window goes on. Any other
+// exception is a fault of the program and ends it where it is thrown
+// (std::terminate, by noexcept): nothing may unwind through the toolkit's
+// event loop or the system's code that called the window procedure.
+template <class Event>
+void Deliver(FormEvents* events, Event&& event) noexcept {
+    if (!events) return;
+    try {
+        event(*events);
+    } catch (const Failure&) {
+    }
+}
 
 // A multi-line text box. The whole text crosses this interface as UTF-8 with
 // CRLF line breaks, whatever the toolkit keeps inside. Any call may throw

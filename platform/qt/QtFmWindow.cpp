@@ -1,7 +1,5 @@
 #include "platform/qt/QtFmWindow.h"
 
-#include "common/Failure.h"
-
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -21,20 +19,6 @@ namespace {
 constexpr int kDipsPerInch = 96;
 
 int Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
-
-// Delivers one event to the logic. Its handlers resume at the next statement
-// after a Failure, so none should arrive here; one that does is dropped and
-// the window goes on. Any other exception is a fault of the program and ends
-// it (std::terminate, by noexcept) where it is thrown: Qt does not let
-// exceptions unwind through its event loop.
-template <class Event>
-void Deliver(FormEvents* events, Event&& event) noexcept {
-    if (!events) return;
-    try {
-        event(*events);
-    } catch (const Failure&) {
-    }
-}
 
 QFont FontOf(const FontSpec& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the

@@ -1,6 +1,5 @@
 #include "platform/win32/Win32FmWindow.h"
 
-#include "common/Failure.h"
 #include "platform/win32/WinText.h"
 
 #include <algorithm>
@@ -29,20 +28,6 @@ const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
 // Font height in logical units for a size in points at `dpi`; negative: the
 // character height, without the internal leading.
 int FontHeight(double points, int dpi) { return -static_cast<int>(std::lround(points * dpi / 72.0)); }
-
-// Delivers one event to the logic. Its handlers resume at the next statement
-// after a Failure, so none should arrive here; one that does is dropped and
-// the window goes on. Any other exception is a fault of the program and ends
-// it (std::terminate, by noexcept) where it is thrown: nothing may unwind
-// through the system's code that called the window procedure.
-template <class Event>
-void Deliver(FormEvents* events, Event&& event) noexcept {
-    if (!events) return;
-    try {
-        event(*events);
-    } catch (const Failure&) {
-    }
-}
 
 }  // namespace
 
