@@ -1,7 +1,6 @@
-// The check from the click to the verdict against fakes of the platform:
-// one table of endings, each run in the window (CRLF report, boxes, how the
-// check ended) right after a matching check, and through the console
-// checker (LF report, stderr, exit status).
+// The check against fakes of the platform: one table of endings, each run in
+// the window right after a matching check (CRLF report, boxes, how the check
+// ended) and through the console checker (LF report, stderr, exit status).
 #include "app/ConsoleCheck.h"
 #include "app/FmLayout.h"
 #include "tests/fakes/Fakes.h"
@@ -186,7 +185,6 @@ TEST(Console, CommandLine) {
     const Row rows[] = {
         {{"--help"}, 0, "Usage: tarnwell-check DOMAIN\n", ""},
         {{"-V"}, 0, "tarnwell-check " TARNWELL_VERSION "\n", ""},
-        {{}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
         {{"a.com", "b.com"}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
         {{"--bogus"}, 64, "", "tarnwell-check: unknown option '--bogus'\n"},
         {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},

@@ -1,6 +1,5 @@
 #pragma once
-// Stand-ins for the platform, for tests of the logic without a real window,
-// network or registry, and a rig that wires them to the window's logic.
+// Stand-ins for the platform, and a rig that wires them to the window's logic.
 #include "app/Fm.h"
 #include "common/Failure.h"
 
@@ -108,9 +107,7 @@ struct FakeNetworkParams : platform::NetworkParams {
     bool Available() override { return available; }
     std::uint32_t QuerySize(std::uint32_t& size) override { return size = 100, sizeCode; }
     std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
-    void Add(std::string_view field) {
-        std::copy_n(field.begin(), std::min<std::size_t>(field.size(), 16), entries.emplace_back().begin());
-    }
+    void Add(std::string_view f) { std::copy_n(f.begin(), std::min<std::size_t>(f.size(), 16), entries.emplace_back().begin()); }
 };
 
 struct FakeShellFactory : platform::ShellFactory, platform::Shell {
