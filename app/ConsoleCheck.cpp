@@ -44,8 +44,7 @@ int StatusOf(CheckEnd end) {
 
 }  // namespace
 
-int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& sockets,
-                    platform::NetworkParams& networkParams, platform::ShellFactory& shells,
+int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform& platform,
                     std::ostream& out, std::ostream& err, const std::string& newline) {
     std::vector<std::string> operands;
     bool options = true;
@@ -77,7 +76,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& soc
     platform::ConsoleView view(out, newline);
     platform::ConsoleMessageBox box(err);
     CheckState state;
-    Fm fm(view, {sockets, networkParams, shells, box}, state);
+    Fm fm(view, {platform.sockets, platform.networkParams, platform.shells, box, platform.files}, state);
     fm.Form_Load();
     view.Cmb1().SetText(operands.front());
     fm.Cmd1_Click();

@@ -17,12 +17,19 @@ enum ConsoleStatus {
     kStatusIoError = 74,      // EX_IOERR: the output could not be written
 };
 
+// What the console checker uses of the platform.
+struct ConsolePlatform {
+    platform::Sockets& sockets;
+    platform::NetworkParams& networkParams;
+    platform::ShellFactory& shells;
+    platform::Files& files;
+};
+
 // Runs the console checker's command line with the given platform: one
 // check of the domain through the window's own check procedure; the report
-// goes to `out` line by line as the check writes it, with `newline` for its
-// line breaks, and each message box to `err` as it comes up.
-int RunConsoleCheck(const std::vector<std::string>& args, platform::Sockets& sockets,
-                    platform::NetworkParams& networkParams, platform::ShellFactory& shells,
+// goes to `out` piece by piece as the check writes it, with `newline` for
+// its line breaks, and each message box to `err` as it comes up.
+int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform& platform,
                     std::ostream& out, std::ostream& err, const std::string& newline);
 
 }  // namespace tarnwell

@@ -19,7 +19,7 @@ bool Present(const std::string& text) { return text::CharCount(text) >= kPresent
 }  // namespace
 
 Fm::Fm(platform::FmView& view, FmPlatform platform, CheckState& state)
-    : replyWait(kReplyWait), dnsPort(kDnsPort), view_(view), platform_(platform), state_(state) {}
+    : replyWait(kReplyWait), view_(view), platform_(platform), state_(state) {}
 
 void Fm::Form_Load() {
     int started = -1;
@@ -80,7 +80,7 @@ void Fm::Cmd1_Click() {
                             "Причины:", kCrLf, "1. Отсутствует подключение к Интернет", kCrLf,
                             "2. Указанный домен не существует.", kCrLf});
         });
-        lastEnd_ = CheckEnd::ResolverFailed;
+        record_.end = CheckEnd::ResolverFailed;
         return;
     }
     Step([&] { Append(report, {state_.HostIP, kCrLf, kCrLf}); });
@@ -91,7 +91,7 @@ void Fm::Reject() {
     Step([&] {
         platform_.messageBox.Show("Данные о домене некорректны", platform::kMbInformation, "Domen Error");
     });
-    lastEnd_ = CheckEnd::Rejected;
+    record_.end = CheckEnd::Rejected;
 }
 
 void Fm::DirectQueryStage(const std::string& domain) {
@@ -104,12 +104,12 @@ void Fm::DirectQueryStage(const std::string& domain) {
         Step([&] {
             platform_.messageBox.Show("DNS сервер не определен", platform::kMbInformation, "Error 002");
         });
-        lastEnd_ = CheckEnd::NoServer;
+        record_.end = CheckEnd::NoServer;
         return;
     }
     Step([&] { Append(report, {"DNS сервер определен: ", server, kCrLf, kCrLf, "Результат:", kCrLf}); });
 
-    QueryContext query{platform_.sockets, state_, report, replyWait, dnsPort};
+    QueryContext query{platform_.sockets, state_, report, replyWait};
     Step([&] { QueryDnsServer(domain, server, query); });
 
     if (state_.IpMatch) {
@@ -117,7 +117,7 @@ void Fm::DirectQueryStage(const std::string& domain) {
             Append(report, {kCrLf, "IP адреса совпадают. Проблем связанных с доменом [", domain,
                             "] не обнаружено."});
         });
-        lastEnd_ = CheckEnd::Match;
+        record_.end = CheckEnd::Match;
         return;
     }
     // No usable reply is no evidence of substitution: say that the addresses
@@ -129,10 +129,10 @@ void Fm::DirectQueryStage(const std::string& domain) {
                             "проверку позже.",
                             kCrLf});
         });
-        lastEnd_ = CheckEnd::Inconclusive;
+        record_.end = CheckEnd::Inconclusive;
         return;
     }
-    lastEnd_ = CheckEnd::Mismatch;
+    record_.end = CheckEnd::Mismatch;
     Step([&] {
         Append(report, {kCrLf,
                         "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе "

@@ -1,14 +1,19 @@
 #pragma once
+#include "platform/Files.h"
 #include "platform/MsgBox.h"
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"
 #include "platform/Sockets.h"
 #include "platform/Toolkit.h"
 #include "resolve/CheckState.h"
+#include "resolve/HostsFile.h"
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace tarnwell {
 
@@ -18,6 +23,7 @@ struct FmPlatform {
     platform::NetworkParams& networkParams;
     platform::ShellFactory& shells;
     platform::MsgBox& messageBox;
+    platform::Files& files;
 };
 
 // How the last check ended: the one record of its outcome.
@@ -28,7 +34,24 @@ enum class CheckEnd {
     NoServer,        // no DNS server configured
     Match,           // an address of the server equals the resolver's
     Mismatch,        // the server's usable reply has no address that does
-    Inconclusive     // no usable reply from the server: nothing to compare
+    Inconclusive     // no usable, complete reply from the server: nothing to compare
+};
+
+// What the last check found, as values: the record behind its report.
+struct CheckRecord {
+    std::string domain;                      // the domain text D
+    std::optional<std::string> queryName;    // the name asked for, ACE, no trailing dot
+    CheckEnd end = CheckEnd::None;
+    std::vector<std::string> systemAddresses;  // the computer's resolver, first = HostIP
+    std::optional<std::string> server;       // the DNS server's address text
+    bool sent = false;                       // a query went to the server
+    std::vector<std::string> serverAddresses;  // of every reply read, each once
+    std::optional<int> rcode;                // of the last usable reply
+    bool localEcho = false;  // a match from a server on this computer that serves the hosts file
+    std::optional<std::string> hostsFile;    // the hosts file's path, when its lines were looked up
+    bool hostsReadable = false;
+    hosts::Matches hostsLines;
+    std::chrono::milliseconds elapsed{0};
 };
 
 // The main window's logic: its event handlers and the check procedure that
@@ -44,12 +67,11 @@ public:
 
     // The shell object of the latest mismatch verdict, or nullptr.
     platform::Shell* WshShell() const { return WshShell_.get(); }
-    CheckEnd LastCheckEnd() const { return lastEnd_; }
+    CheckEnd LastCheckEnd() const { return record_.end; }
+    const CheckRecord& LastCheck() const { return record_; }
 
-    // The wait for the DNS server's reply and its port; tests shorten the one
-    // and point the other at their own server.
+    // The whole wait for the DNS server's replies.
     std::chrono::milliseconds replyWait;
-    std::uint16_t dnsPort;
 
 private:
     void Reject();
@@ -59,7 +81,7 @@ private:
     FmPlatform platform_;
     CheckState& state_;
     std::unique_ptr<platform::Shell> WshShell_;
-    CheckEnd lastEnd_ = CheckEnd::None;
+    CheckRecord record_;
 };
 
 }  // namespace tarnwell

@@ -1,6 +1,7 @@
 // The console checker: the window's check for one domain given on the
 // command line, for scripts and terminals.
 #include "app/ConsoleCheck.h"
+#include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
 #include "platform/posix/PosixSockets.h"
 #include "platform/posix/ResolvConf.h"
@@ -20,6 +21,7 @@ int main(int argc, char* argv[]) {
     tarnwell::platform::PosixSockets sockets;
     tarnwell::platform::ResolvConfNetworkParams networkParams;
     tarnwell::platform::PosixShellFactory shells;
-    return tarnwell::RunConsoleCheck({argv + 1, argv + argc}, sockets, networkParams, shells,
+    tarnwell::platform::PosixFiles files;
+    return tarnwell::RunConsoleCheck({argv + 1, argv + argc}, {sockets, networkParams, shells, files},
                                      std::cout, std::cerr, "\n");
 }

@@ -84,6 +84,8 @@ public:
     virtual ~TextBox() = default;
     virtual std::string Text() = 0;
     virtual void SetText(const std::string& text) = 0;
+    // Adds the piece at the end of the text, as the toolkit appends natively.
+    virtual void Append(const std::string& piece) = 0;
     virtual void SetBackColor(Rgb colour) = 0;
 };
 

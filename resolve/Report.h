@@ -9,12 +9,11 @@ namespace tarnwell {
 
 inline constexpr std::string_view kCrLf = "\r\n";
 
-// Appends pieces to the report: reads the whole text of the box, adds the
-// pieces at its end and writes the whole text back.
+// Appends pieces to the end of the report, as one piece.
 inline void Append(platform::TextBox& report, std::initializer_list<std::string_view> pieces) {
-    std::string text = report.Text();
+    std::string text;
     for (auto piece : pieces) text += piece;
-    report.SetText(text);
+    report.Append(text);
 }
 
 }  // namespace tarnwell

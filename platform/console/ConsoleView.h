@@ -4,15 +4,13 @@
 
 #include <ostream>
 #include <string>
-#include <vector>
 
 namespace tarnwell::platform {
 
 // The window toolkit for a console: the combo box keeps its text in memory,
-// the report box writes its text to a stream as it grows, each line as soon
-// as it is complete, with `newline` for its CRLF line breaks; a message box
-// is one line "TITLE: PROMPT" on the error stream, with no button to wait
-// for.
+// the report box writes each piece to a stream as it is added, with
+// `newline` for its CRLF line breaks, and flushes it; a message box is one
+// line "TITLE: PROMPT" on the error stream, with no button to wait for.
 class ConsoleView : public FmView {
 public:
     ConsoleView(std::ostream& out, std::string newline) : report_(out, std::move(newline)) {}
@@ -22,14 +20,13 @@ public:
     ComboBox& Cmb1() override { return combo_; }
     TextBox& Txt_IP() override { return report_; }
 
-    // Writes what is left of the report, ending it with a line break.
-    void Finish() { report_.Write(true); }
+    // Ends the report with a line break when it does not end with one.
+    void Finish() { report_.Finish(); }
 
 private:
     struct Combo : ComboBox {
-        std::vector<std::string> items;
         std::string text;
-        void AddItem(const std::string& item) override { items.push_back(item); }
+        void AddItem(const std::string&) override {}
         std::string Text() override { return text; }
         void SetText(const std::string& t) override { text = t; }
     } combo_;
@@ -38,39 +35,30 @@ private:
     public:
         Report(std::ostream& out, std::string newline) : out_(out), newline_(std::move(newline)) {}
         std::string Text() override { return text_; }
+        // A new text starts a new report: the stream keeps what it was given.
         void SetText(const std::string& t) override {
-            text_ = t;
-            Write(false);
+            text_.clear();
+            Append(t);
         }
-        void SetBackColor(Rgb) override {}
-
-        // Writes the complete lines not written yet, or with `all` the rest
-        // too, ending it with a line break. A text that no longer begins
-        // with what was written is written again from its start.
-        void Write(bool all) {
-            if (!text_.starts_with(written_)) written_.clear();
-            std::size_t stop = text_.size();
-            if (!all) {
-                const auto crlf = text_.rfind("\r\n");
-                if (crlf == std::string::npos || crlf + 2 <= written_.size()) return;
-                stop = crlf + 2;
-            }
+        void Append(const std::string& piece) override {
+            text_ += piece;
             std::string chunk;
-            for (std::size_t i = written_.size(); i < stop; ++i) {
-                const bool crlf = text_.compare(i, 2, "\r\n") == 0;
-                chunk += crlf ? newline_ : std::string(1, text_[i]);
+            for (std::size_t i = 0; i < piece.size(); ++i) {
+                const bool crlf = piece.compare(i, 2, "\r\n") == 0;
+                chunk += crlf ? newline_ : std::string(1, piece[i]);
                 i += crlf;
             }
-            if (all && !text_.empty() && text_.back() != '\n') chunk += newline_;
-            written_ = text_.substr(0, stop);
             out_ << chunk << std::flush;
+        }
+        void SetBackColor(Rgb) override {}
+        void Finish() {
+            if (!text_.empty() && text_.back() != '\n') out_ << newline_ << std::flush;
         }
 
     private:
         std::ostream& out_;
         std::string newline_;
         std::string text_;
-        std::string written_;  // the part of the text already written
     } report_;
 };
 

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextCursor>
 
 #include <algorithm>
 #include <map>
@@ -63,6 +64,13 @@ public:
         QString plain = QString::fromStdString(text);
         plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         edit_->setPlainText(plain);
+    }
+    void Append(const std::string& piece) override {
+        QString plain = QString::fromStdString(piece);
+        plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+        QTextCursor end(edit_->document());
+        end.movePosition(QTextCursor::End);
+        end.insertText(plain);
     }
     void SetBackColor(Rgb colour) override {
         QPalette palette = edit_->palette();

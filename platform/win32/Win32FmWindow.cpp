@@ -77,6 +77,13 @@ public:
     void SetText(const std::string& text) override {
         if (!SetWindowTextW(edit_, Widen(text).c_str())) throw Failure("report text not set");
     }
+    // The selection moved to the end and replaced by the piece.
+    void Append(const std::string& piece) override {
+        const std::wstring wide = Widen(piece);
+        const LRESULT end = GetWindowTextLengthW(edit_);
+        SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
+        SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+    }
     void SetBackColor(Rgb colour) override {
         const COLORREF back = RGB(colour.red, colour.green, colour.blue);
         HBRUSH brush = CreateSolidBrush(back);

@@ -131,7 +131,7 @@ TEST(CheckEndings, InTheWindowAndOnTheConsole) {
         fakes::Platform p;
         if (e.setUp) e.setUp(p);
         std::ostringstream out, err;
-        EXPECT_EQ(RunConsoleCheck({e.text}, p.sockets, p.params, p.shells, out, err, "\n"), e.status);
+        EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
         EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
         std::string boxes;
         for (const auto& b : e.boxes) boxes += b + "\n";
@@ -193,7 +193,7 @@ TEST(Console, CommandLine) {
     for (const auto& row : rows) {
         fakes::Platform p;
         std::ostringstream out, err;
-        EXPECT_EQ(RunConsoleCheck(row.args, p.sockets, p.params, p.shells, out, err, "\n"), row.status);
+        EXPECT_EQ(RunConsoleCheck(row.args, p.Console(), out, err, "\n"), row.status);
         EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
         EXPECT_TRUE(err.str().starts_with(row.errStart)) << err.str();
         EXPECT_EQ(err.str().find('\xff'), std::string::npos);
@@ -205,7 +205,7 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
     std::ostringstream out, err;
     std::string beforeQuery;
     p.sockets.onSend = [&] { beforeQuery = out.str(); };
-    EXPECT_EQ(RunConsoleCheck({kEx}, p.sockets, p.params, p.shells, out, err, "\r\n"), 0);
+    EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\r\n"), 0);
     EXPECT_EQ(beforeQuery, Server(kEx));
     EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Match(kEx) + "\r\n");
 
@@ -213,7 +213,7 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
         FullBuffer full;
         std::ostream lost(&full);
         std::ostringstream err2;
-        EXPECT_EQ(RunConsoleCheck(args, p.sockets, p.params, p.shells, lost, err2, "\n"), 74);
+        EXPECT_EQ(RunConsoleCheck(args, p.Console(), lost, err2, "\n"), 74);
         EXPECT_EQ(err2.str(), "tarnwell-check: cannot write to standard output\n");
     }
 }

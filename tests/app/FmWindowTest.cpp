@@ -13,7 +13,7 @@ class FmWindowTest : public QObject {
     struct Rig : fakes::Platform {
         fakes::RecordingMessageBox box; CheckState state;
         platform::QtFmWindow window{layout::kFm};
-        Fm fm{window, {sockets, params, shells, box}, state};
+        Fm fm{window, {sockets, params, shells, box, files}, state};
         Rig() { window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }

@@ -1,5 +1,6 @@
 #pragma once
 // Stand-ins for the platform, and a rig that wires them to the window's logic.
+#include "app/ConsoleCheck.h"
 #include "app/Fm.h"
 #include "common/Failure.h"
 
@@ -32,6 +33,7 @@ struct FakeTextBox : platform::TextBox {
     platform::Rgb back{255, 255, 255};
     std::string Text() override { return text; }
     void SetText(const std::string& t) override { text = t; }
+    void Append(const std::string& piece) override { text += piece; }
     void SetBackColor(platform::Rgb c) override { back = c; }
 };
 
@@ -129,6 +131,16 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     }
 };
 
+// A file system of one hosts file, or none when `hosts` is empty.
+struct FakeFiles : platform::Files {
+    std::optional<std::string> hosts;
+    std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
+    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
+        if (!hosts || !path.ends_with("\\hosts") || hosts->size() > maxBytes) return std::nullopt;
+        return hosts;
+    }
+};
+
 // The platform of a check: the resolver knows example.com as 93.184.216.34,
 // the one configured DNS server 10.0.0.53 answers every query with the A
 // records that Answer() sets.
@@ -136,6 +148,8 @@ struct Platform {
     FakeSockets sockets;
     FakeNetworkParams params;
     FakeShellFactory shells;
+    FakeFiles files;
+    ConsolePlatform Console() { return {sockets, params, shells, files}; }
     Platform() {
         sockets.hosts["example.com"] = {{93, 184, 216, 34}};
         params.Add("10.0.0.53");
@@ -155,7 +169,7 @@ struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
     CheckState state;
-    Fm fm{view, {sockets, params, shells, box}, state};
+    Fm fm{view, {sockets, params, shells, box, files}, state};
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

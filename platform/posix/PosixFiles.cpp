@@ -1,0 +1,31 @@
+#include "platform/posix/PosixFiles.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarnwell::platform {
+
+std::string PosixFiles::HostsPath(const std::string&) { return _PATH_HOSTS; }
+
+std::optional<std::string> PosixFiles::Read(const std::string& path, std::size_t maxBytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> out;
+    struct stat st{};
+    // A regular file only: a FIFO or a device could block or never end.
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= maxBytes) {
+        std::string bytes;
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t got = 0;
+        for (ssize_t n; got < bytes.size() && (n = ::read(fd, bytes.data() + got, bytes.size() - got)) > 0;)
+            got += static_cast<std::size_t>(n);
+        bytes.resize(got);
+        out = std::move(bytes);
+    }
+    ::close(fd);
+    return out;
+}
+
+}  // namespace tarnwell::platform

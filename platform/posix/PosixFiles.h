@@ -1,0 +1,15 @@
+#pragma once
+#include "platform/Files.h"
+
+namespace tarnwell::platform {
+
+// Files through the C library. The hosts file is the one its resolver
+// reads, whatever the directory (_PATH_HOSTS; inside `ip netns exec` the
+// namespace's own is mounted over it).
+class PosixFiles : public Files {
+public:
+    std::string HostsPath(const std::string& directory) override;
+    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+};
+
+}  // namespace tarnwell::platform

@@ -1,0 +1,14 @@
+#pragma once
+#include "platform/Files.h"
+
+namespace tarnwell::platform {
+
+// Files through Win32. The hosts file is "hosts" in the directory the
+// registry names, its environment variables (%SystemRoot%) expanded.
+class WinFiles : public Files {
+public:
+    std::string HostsPath(const std::string& directory) override;
+    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+};
+
+}  // namespace tarnwell::platform
