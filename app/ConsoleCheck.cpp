@@ -80,6 +80,9 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     fm.Form_Load();
     view.Cmb1().SetText(operands.front());
     fm.Cmd1_Click();
+    // The report cannot tell a query that never left from a silent server.
+    if (fm.LastCheckEnd() == CheckEnd::Inconclusive && !fm.LastCheck().sent)
+        err << "tarnwell-check: no query was sent to the DNS server\n";
     std::int16_t cancel = 0;
     fm.Form_Unload(cancel);
     view.Finish();

@@ -3,9 +3,8 @@
 // ended) and through the console checker (LF report, stderr, exit status).
 #include "app/ConsoleCheck.h"
 #include "app/FmLayout.h"
+#include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
-
-#include <gtest/gtest.h>
 
 #include <sstream>
 
@@ -40,7 +39,17 @@ std::string Reasons(const std::string& d) {
 const std::string kDomenError = "Domen Error: Данные о домене некорректны";
 const std::string kEx = "example.com";
 
-Bytes WithFlags(Bytes d, std::uint8_t flags2, std::uint8_t flags3) { return d[2] |= flags2, d[3] |= flags3, d; }
+const std::string kNotSent = "tarnwell-check: no query was sent to the DNS server";
+Bytes Truncated(Bytes d) {
+    d[2] |= 0x02;
+    return d;
+}
+// The platform's server answers every query with these records.
+auto Records(std::vector<Bytes> records) {
+    return [=](fakes::Platform& p) {
+        p.sockets.server = [=](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, records)}; };
+    };
+}
 
 struct Ending {
     const char* name;
@@ -50,6 +59,7 @@ struct Ending {
     std::vector<std::string> boxes;
     CheckEnd end;
     int status;
+    std::string consoleNote = "";  // a line on the console's stderr after the boxes
 };
 
 const Ending kEndings[] = {
@@ -59,9 +69,19 @@ const Ending kEndings[] = {
      Server(kEx) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); },
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"NOERROR without an A record", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::Record(5, 1, {0xC0, 0x0C})})}; };
-     }, Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"NOERROR without an A record", kEx, Records({fakes::Record(5, 1, {0xC0, 0x0C})}), Server(kEx) + kHosts, {},
+     CheckEnd::Mismatch, 1},
+    {"an A record for another name only", kEx, Records({{1, 'x', 0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 93, 184, 216, 34}}),
+     Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{93, 184, 216, 34}}}); },
+     Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"three replies disagree, each address once", kEx,
+     [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{10, 1, 1, 2}, {10, 1, 1, 1}}, {{10, 1, 1, 1}}}); },
+     Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"the computer's second address", kEx, [](auto& p) {
+         p.sockets.hosts["example.com"] = {{10, 9, 9, 9}, {93, 184, 216, 34}};
+         p.Answer({{93, 184, 216, 34}});
+     }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"registry value missing", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}), p.shells.value.reset(); },
      Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n", {"ERROR 001: DataBasePath параметр в реестре не найден"},
      CheckEnd::Mismatch, 1},
@@ -72,25 +92,28 @@ const Ending kEndings[] = {
     {"header-only REFUSED", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{Bytes{q[0], q[1], 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}}; };
      }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"TC set and no address", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{WithFlags(fakes::ReplyTo(q, {}), 0x02, 0)}; };
-     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"first record unreadable", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {{0xC0, 0x40, 0, 1}})}; };
-     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"second record unreadable: the first counts", kEx, [](auto& p) {
+    {"TC with addresses, none the computer's", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34}), {0x80}})};
+             return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::ARecord({10, 1, 1, 1}), fakes::ARecord({10, 1, 1, 2})}))};
          };
-     }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+     }, Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"RDLENGTH 5", kEx, Records({fakes::Record(1, 1, {10, 1, 1, 1, 7})}), Server(kEx) + kNoReply, {},
+     CheckEnd::Inconclusive, 3},
+    {"cut after an address", kEx, Records({fakes::ARecord({10, 1, 1, 1}), {0x80}}),
+     Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"cut, but the computer's address came first", kEx, Records({fakes::ARecord({93, 184, 216, 34}), {0x80}}),
+     Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"oversized stray before the reply", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
              return std::vector<Bytes>{Bytes(3000, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
          };
      }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"connect fails", kEx, [](auto& p) { p.sockets.failConnect = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
+     kNotSent},
+    {"connect fails", kEx, [](auto& p) { p.sockets.failConnect = -1; }, Server(kEx) + kNoReply, {},
+     CheckEnd::Inconclusive, 3, kNotSent},
+    {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
+     kNotSent},
     {"receive fails", kEx, [](auto& p) { p.sockets.failReceive = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"trailing dot", kEx + ".", [](auto& p) { p.sockets.hosts["example.com."] = {{93, 184, 216, 34}}; },
      Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
@@ -104,6 +127,9 @@ const Ending kEndings[] = {
     {"four characters", "a.bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"an address typed", "10.70.0.4", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"a control character", "exam\x1bple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"five blanks", "     ", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
 };
 
 std::string Lf(std::string s) {
@@ -111,9 +137,11 @@ std::string Lf(std::string s) {
     return s.empty() || s.back() == '\n' ? s : s + "\n";
 }
 
-TEST(CheckEndings, InTheWindowAndOnTheConsole) {
-    for (const auto& e : kEndings) {
-        SCOPED_TRACE(e.name);
+using CheckEndings = testing::TestWithParam<Ending>;
+
+TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
+    const Ending& e = GetParam();
+    {
         fakes::CheckRig rig;
         rig.Click(kEx);  // a match first: nothing of it may reach the next check
         ASSERT_EQ(rig.fm.LastCheckEnd(), CheckEnd::Match);
@@ -127,17 +155,18 @@ TEST(CheckEndings, InTheWindowAndOnTheConsole) {
         // The registry is read on a mismatch only.
         EXPECT_EQ(rig.shells.readPaths, e.status == 1 ? std::vector<std::string>{platform::kDataBasePath}
                                                       : std::vector<std::string>{});
-
-        fakes::Platform p;
-        if (e.setUp) e.setUp(p);
-        std::ostringstream out, err;
-        EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
-        EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
-        std::string boxes;
-        for (const auto& b : e.boxes) boxes += b + "\n";
-        EXPECT_EQ(err.str(), boxes);
     }
+    fakes::Platform p;
+    if (e.setUp) e.setUp(p);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
+    EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
+    std::string lines;
+    for (const auto& b : e.boxes) lines += b + "\n";
+    if (!e.consoleNote.empty()) lines += e.consoleNote + "\n";
+    EXPECT_EQ(err.str(), lines);
 }
+TARNWELL_ROWS(CheckEndings, kEndings);
 
 TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     fakes::CheckRig rig;
