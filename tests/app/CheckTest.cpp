@@ -82,7 +82,10 @@ const Ending kEndings[] = {
          p.sockets.hosts["example.com"] = {{10, 9, 9, 9}, {93, 184, 216, 34}};
          p.Answer({{93, 184, 216, 34}});
      }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"registry value missing", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}), p.shells.value.reset(); },
+    {"registry value missing", kEx, [](auto& p) {
+         p.Answer({{10, 1, 1, 1}});
+         p.shells.value.reset();
+     },
      Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n", {"ERROR 001: DataBasePath параметр в реестре не найден"},
      CheckEnd::Mismatch, 1},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
@@ -175,11 +178,13 @@ TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     const platform::Shell* first = rig.fm.WshShell();
     rig.shells.value = "D:\\X";  // 1 to 4 characters: the box, and the text as read
     rig.Click(kEx);
-    EXPECT_TRUE(rig.fm.WshShell() != first && rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
+    EXPECT_NE(rig.fm.WshShell(), first);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
     rig.shells.failCreate = true;  // the object of the last mismatch reads
     rig.shells.value = "E:\\Hosts";
     rig.Click(kEx);
-    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n") && rig.box.shown.size() == 1);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n"));
+    EXPECT_EQ(rig.box.shown.size(), 1u);
 }
 
 TEST(Window, LoadResizeUnload) {
@@ -189,7 +194,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(rig.view.combo.text, rig.view.combo.items.at(2));
     EXPECT_EQ(rig.view.report.back.red, 251);
     rig.fm.Form_Resize();
-    EXPECT_TRUE(rig.view.outerWidth == 7785 && rig.view.outerHeight == 7140);
+    EXPECT_EQ(rig.view.outerWidth, 7785);
+    EXPECT_EQ(rig.view.outerHeight, 7140);
     rig.view.minimized = true;
     rig.fm.Form_Resize();  // refused and ignored
     std::int16_t cancel = 0;
@@ -197,7 +203,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(rig.sockets.ended, 1);
     failed.sockets.startResult = 10091;  // no sockets: nothing is loaded
     failed.fm.Form_Load();
-    EXPECT_TRUE(failed.view.combo.items.empty() && failed.view.report.back.red == 255);
+    EXPECT_TRUE(failed.view.combo.items.empty());
+    EXPECT_EQ(failed.view.report.back.red, 255);
 }
 
 // A stream whose every write fails, as on a full disk.
