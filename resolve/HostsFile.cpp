@@ -51,8 +51,13 @@ std::size_t Sequence(std::string_view s, std::size_t i, char32_t& cp) {
     return n;
 }
 
-// C0 but TAB, DEL, C1: what a terminal may act on rather than print.
-constexpr bool Control(char32_t cp) { return (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp <= 0x9F); }
+// C0 but TAB, DEL, C1: what a terminal may act on rather than print; and
+// the bidirectional embeddings, overrides and isolates, which reorder what
+// follows them on the screen (CVE-2021-42574).
+constexpr bool Control(char32_t cp) {
+    return (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2066 && cp <= 0x2069);
+}
 
 // The text as it may be printed: every control character and every byte
 // that is not part of well-formed UTF-8 becomes "?"; after kMaxShownChars
@@ -177,6 +182,8 @@ Matches FindLines(std::string_view file, std::string_view name) {
     std::string wanted(WithoutFinalDot(name));
     for (char& c : wanted) c = Lower(c);
     if (wanted.empty()) return found;
+    // Notepad begins a UTF-8 file with a byte order mark.
+    if (file.starts_with("\xEF\xBB\xBF")) file.remove_prefix(3);
     std::size_t number = 0;
     for (std::size_t start = 0; start < file.size();) {
         ++number;
