@@ -6,6 +6,7 @@
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sstream>
 
@@ -183,20 +184,44 @@ TEST(Console, CommandLine) {
         std::string outStart, errStart;
     };
     const Row rows[] = {
-        {{"--help"}, 0, "Usage: tarnwell-check DOMAIN\n", ""},
+        {{"--help"}, 0, "Usage: tarnwell-check [OPTION]... DOMAIN...\n", ""},
         {{"-V"}, 0, "tarnwell-check " TARNWELL_VERSION "\n", ""},
-        {{"a.com", "b.com"}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
         {{"--bogus"}, 64, "", "tarnwell-check: unknown option '--bogus'\n"},
         {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},
         {{"--", "-x"}, 2, "", kDomenError},
+        {{"-t", "6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number of seconds from 1 to 5"},
+        {{"--timeout=1x", kEx}, 64, "", "tarnwell-check: the timeout must"},
+        {{"--server", "10.0.0.256", kEx}, 64, "", "tarnwell-check: not an IPv4 address: '10.0.0.256'\n"},
+        {{"--server=1.02.3.4", kEx}, 64, "", "tarnwell-check: not an IPv4 address"},
+        {{"--server", "1.2.3.4", "-t", "1", kEx}, 3, Lf(Direct(kEx)) + "DNS сервер определен: 1.2.3.4\n", ""},
+        {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
+        {{"--plugin", "--json", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other", ""},
+        {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
+        {{"--plugin", "nowhere.test", "-t", "5", kEx}, 1, "TARNWELL WARNING - 1 of 2 domains match; nowhere.test:", ""},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
         std::ostringstream out, err;
         EXPECT_EQ(RunConsoleCheck(row.args, p.Console(), out, err, "\n"), row.status);
         EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
-        EXPECT_TRUE(err.str().starts_with(row.errStart)) << err.str();
+        EXPECT_TRUE(row.errStart.empty() ? err.str().empty() : err.str().starts_with(row.errStart)) << err.str();
         EXPECT_EQ(err.str().find('\xff'), std::string::npos);
+    }
+}
+
+TEST(Console, SeveralDomainsInTurn) {
+    fakes::Platform p;
+    std::ostringstream out, err, json;
+    EXPECT_EQ(RunConsoleCheck({kEx, "a.bc", "nowhere.test", kEx}, p.Console(), out, err, "\n"), 2);
+    const std::string match = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
+    EXPECT_EQ(out.str(), match + "\n" + Lf(Reasons("nowhere.test")) + "\n" + match);
+    EXPECT_EQ(err.str(), kDomenError + "\n");
+    EXPECT_EQ(RunConsoleCheck({"--json", "nowhere.test", kEx}, p.Console(), json, err, "\n"), 2);
+    std::istringstream lines(json.str());
+    for (const char* outcome : {"unresolved", "match"}) {
+        std::string line;
+        std::getline(lines, line);
+        EXPECT_EQ(nlohmann::json::parse(line).at("outcome"), outcome);
     }
 }
 
