@@ -5,6 +5,7 @@
 #include "app/FmLayout.h"
 #include "tests/fakes/Fakes.h"
 
+#include "app/CheckOutput.h"
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -172,6 +173,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_TRUE(failed.view.combo.items.empty() && failed.view.report.back.red == 255);
 }
 
+const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
+
 // A stream whose every write fails, as on a full disk.
 struct FullBuffer : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
@@ -189,14 +192,12 @@ TEST(Console, CommandLine) {
         {{"--bogus"}, 64, "", "tarnwell-check: unknown option '--bogus'\n"},
         {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},
         {{"--", "-x"}, 2, "", kDomenError},
-        {{"-t", "6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number of seconds from 1 to 5"},
-        {{"--timeout=1x", kEx}, 64, "", "tarnwell-check: the timeout must"},
-        {{"--server", "10.0.0.256", kEx}, 64, "", "tarnwell-check: not an IPv4 address: '10.0.0.256'\n"},
-        {{"--server=1.02.3.4", kEx}, 64, "", "tarnwell-check: not an IPv4 address"},
+        {{"--timeout=6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number"},
+        {{"--server", "1.02.3.4", kEx}, 64, "", "tarnwell-check: not an IPv4 address: '1.02.3.4'\n"},
         {{"--server", "1.2.3.4", "-t", "1", kEx}, 3, Lf(Direct(kEx)) + "DNS сервер определен: 1.2.3.4\n", ""},
         {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
-        {{"--plugin", "--json", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other", ""},
         {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
+        {{kEx, "a.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
         {{"--plugin", "nowhere.test", "-t", "5", kEx}, 1, "TARNWELL WARNING - 1 of 2 domains match; nowhere.test:", ""},
     };
     for (const auto& row : rows) {
@@ -206,22 +207,6 @@ TEST(Console, CommandLine) {
         EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
         EXPECT_TRUE(row.errStart.empty() ? err.str().empty() : err.str().starts_with(row.errStart)) << err.str();
         EXPECT_EQ(err.str().find('\xff'), std::string::npos);
-    }
-}
-
-TEST(Console, SeveralDomainsInTurn) {
-    fakes::Platform p;
-    std::ostringstream out, err, json;
-    EXPECT_EQ(RunConsoleCheck({kEx, "a.bc", "nowhere.test", kEx}, p.Console(), out, err, "\n"), 2);
-    const std::string match = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
-    EXPECT_EQ(out.str(), match + "\n" + Lf(Reasons("nowhere.test")) + "\n" + match);
-    EXPECT_EQ(err.str(), kDomenError + "\n");
-    EXPECT_EQ(RunConsoleCheck({"--json", "nowhere.test", kEx}, p.Console(), json, err, "\n"), 2);
-    std::istringstream lines(json.str());
-    for (const char* outcome : {"unresolved", "match"}) {
-        std::string line;
-        std::getline(lines, line);
-        EXPECT_EQ(nlohmann::json::parse(line).at("outcome"), outcome);
     }
 }
 
@@ -241,6 +226,67 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
         EXPECT_EQ(RunConsoleCheck(args, p.Console(), lost, err2, "\n"), 74);
         EXPECT_EQ(err2.str(), "tarnwell-check: cannot write to standard output\n");
     }
+}
+
+// The formatting of check records: severity, JSON (parsed back) and plugin lines.
+using namespace output;
+CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
+    CheckRecord r;
+    return r.domain = domain, r.end = end, r.systemAddresses = system, r.serverAddresses = server, r.elapsed = std::chrono::milliseconds(ms), r;
+}
+
+TEST(Output, MostSevere) {
+    const struct { std::vector<int> statuses; std::span<const int> order; int worst; } rows[] = {{{0, 2, 3, 1}, kConsoleSeverity, 1},
+        {{0, 2, 3}, kConsoleSeverity, 3}, {{2, 0}, kConsoleSeverity, 2}, {{0, 3, 1}, kPluginSeverity, 1},
+        {{1, 2, 3}, kPluginSeverity, 2}, {{0, 3}, kPluginSeverity, 3}};
+    for (const auto& r : rows) EXPECT_EQ(MostSevere(r.statuses, r.order), r.worst);
+}
+
+TEST(Output, EveryOutcome) {
+    const struct { CheckEnd end; const char* outcome; PluginState state; int status; } rows[] = {
+        {CheckEnd::Match, "match", kPluginOk, 0}, {CheckEnd::Mismatch, "mismatch", kPluginCritical, 1},
+        {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
+        {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))), nlohmann::json::parse(R"({"domain": "a.test",
+            "query_name": null, "outcome": ")" + std::string(r.outcome) + R"(", "system_address": null, "server": null,
+            "server_addresses": [], "rcode": null, "hosts_file": null, "hosts_lines": [], "elapsed_ms": 0})"));
+        EXPECT_EQ(PluginStateOf(r.end), r.state);
+        EXPECT_EQ(StatusOf(r.end), r.status);
+    }
+}
+
+const CheckRecord kMismatch = [] {
+    CheckRecord r = Record("b.test", CheckEnd::Mismatch, {"10.0.0.1", "10.0.0.2"}, {"10.1.1.1", "10.1.1.2"}, 1250);
+    r.queryName = "b.test", r.server = "10.0.0.53", r.rcode = 0, r.hostsFile = "/etc/hosts";
+    return r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, r;
+}();
+
+TEST(Output, JsonFields) {
+    EXPECT_EQ(nlohmann::json::parse(JsonLine(kMismatch)), nlohmann::json::parse(R"({"domain": "b.test",
+        "query_name": "b.test", "outcome": "mismatch", "system_address": "10.0.0.1", "server": "10.0.0.53",
+        "server_addresses": ["10.1.1.1", "10.1.1.2"], "rcode": 0, "hosts_file": "/etc/hosts",
+        "hosts_lines": [{"line": 3, "text": "10.0.0.1 b.test"}], "elapsed_ms": 1250})"));
+}
+
+TEST(Output, JsonOfHostileText) {
+    CheckRecord r = Record("\"q\\\x01\n\x7f", CheckEnd::Rejected);
+    r.hostsLines.lines.push_back({1, "1.2.3.4 b\xff\xfe\xe2\x82", "1.2.3.4", false});
+    const auto json = nlohmann::json::parse(JsonLine(r));
+    EXPECT_EQ(json.at("domain"), r.domain);
+    EXPECT_EQ(json.at("hosts_lines").at(0).at("text"), "1.2.3.4 b\uFFFD\uFFFD\uFFFD");
+}
+
+TEST(Output, PluginLines) {
+    const CheckRecord match = Record("a.test", CheckEnd::Match, {"10.0.0.1"}, {"10.0.0.1"}, 5);
+    EXPECT_EQ(PluginOutput({match, kMismatch}), (std::vector<std::string>{
+        "TARNWELL CRITICAL - 1 of 2 domains match; b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, "
+        "10.1.1.2; hosts file /etc/hosts line 3: 10.0.0.1 b.test|time=1.255s;;;0",
+        "[OK] a.test: 10.0.0.1 among the DNS server's 10.0.0.1",
+        "[CRITICAL] b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file /etc/hosts line 3: "
+        "10.0.0.1 b.test"}));
+    EXPECT_EQ(PluginOutput({match}).front(), "TARNWELL OK - a.test: 10.0.0.1 among the DNS server's 10.0.0.1|time=0.005s;;;0");
+    EXPECT_EQ(PluginLine(Record("a|b\n", CheckEnd::Rejected)), "a?b?: not a domain name DNS can carry");
 }
 
 }  // namespace
