@@ -98,7 +98,7 @@ table='1 0 good.test - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11
 74c 74 good.test - 127.0.0.1 none # stdout closed (Linux: its descriptor would go to the socket)'
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]='Domen Error: Данные о домене некорректны'
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
-    [64]="tarnwell-check: expected exactly one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
+    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
     ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
@@ -163,5 +163,61 @@ import -window "${wid:-root}" "$shot" 2>/dev/null
 [[ $(identify -format '%[fx:standard_deviation>0.05]' "$shot" 2>/dev/null) == 1 ]] || why+=("blank screenshot")
 result "2w  tarnwell$exe window: report read back, $shot" ||
     diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
+
+# Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
+# 127.0.0.5 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
+scenario "$(grep '^2 ' <<<"$table")"
+N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
+    --listen-address=127.0.0.5 --address=/#/192.0.2.99 &
+for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.5') ]] && break; sleep 0.1; done
+{ mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && L "" &&
+    match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
+json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0'
+json+=' and .[0].server_addresses == ["198.51.100.10", "198.51.100.11"] and .[1].query_name == "www.chain.test" and .[2].server == null'
+row=0 && while read -r status rest; do
+    args=${rest%% ~ *} why=() out=$art/fleet-$((++row)).out err=$art/fleet-$row.err
+    timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" $args >"$out" 2>"$err" </dev/null
+    st=$? && ((st == status)) || why+=("exit $st, expected $status")
+    eval "${rest#* ~ }" <"$out" >/dev/null || why+=("stdout: ${rest#* ~ }")
+    [[ $args == --plugin* && -s $err ]] && why+=("stderr in plugin mode")
+    result "$(printf 'f%-2s %-60s exit %s' $row "$args" $st)" || head -5 "$out" "$err"
+done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
+1 --json good.test www.chain.test nowhere.test ~ jq -se "$json"
+0 --plugin www.chain.test ~ grep "^TARNWELL OK - www.chain.test: 198.51.100.20 among"
+1 --plugin nowhere.test ~ grep "^TARNWELL WARNING - nowhere.test: no address from the system resolver|"
+2 --plugin good.test www.chain.test ~ grep "^TARNWELL CRITICAL - 1 of 2 domains match; good.test: 203.0.113.66 not"
+3 --plugin -t 1 --server 127.0.0.2 good.test ~ grep "^TARNWELL UNKNOWN - good.test: no usable .* 127.0.0.2|time=1\."
+1 --server 127.0.0.5 www.chain.test ~ grep -x "192.0.2.99.\?"
+64 --server 127.0.0.256 good.test ~ cmp -s /dev/null'
+
+# Nagios 4 in the namespace, with docs/nagios-tarnwell.cfg as shipped but for the program's path: one host,
+# one service per outcome, each check forced through the command file; status.dat read back within 60 s.
+ng=$art/nagios why=()
+if [[ -z $wine ]] && mkdir -p "$ng"; then
+    sed "s#/usr/bin/tarnwell-check#$build/tarnwell-check#" "$(dirname "$0")/../../docs/nagios-tarnwell.cfg" >"$ng/tarnwell.cfg"
+    for k in log_file status_file command_file temp_file query_socket; do echo "$k=$ng/$k"; done >"$ng/nagios.cfg"
+    printf '%s\n' "cfg_file=$ng/tarnwell.cfg" "cfg_file=$ng/e2e.cfg" "check_result_path=$ng" status_update_interval=1 \
+        check_external_commands=1 nagios_user=root nagios_group=root enable_notifications=0 >>"$ng/nagios.cfg"
+    printf 'define %s {\n    %s\n}\n' contact "contact_name nobody
+    host_notification_commands check_tarnwell
+    service_notification_commands check_tarnwell" host "host_name e2e
+    max_check_attempts 1" >"$ng/e2e.cfg"
+    for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 127.0.0.2 good.test'; do
+        printf 'define service {\n    use tarnwell-service\n    host_name e2e\n    service_description %s\n    check_command check_tarnwell!%s\n}\n' \
+            "${s%%!*}" "${s#*!}"
+    done >>"$ng/e2e.cfg"
+    N /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/nagios.out" 2>&1 &
+    nagios=$! forced=
+    for ((i = 0; i < 600; i++)); do # 60 s in all: the command file, then the three states
+        [[ -p $ng/command_file && -z $forced ]] && forced=1 && for s in match mismatch inconclusive; do
+            echo "[$(date +%s)] SCHEDULE_FORCED_SVC_CHECK;e2e;$s;$(date +%s)"; done >"$ng/command_file"
+        states=$(awk -F= '$1 ~ /service_description/ { s = $2 } $1 ~ /has_been_checked/ { c = $2 }
+            $1 ~ /current_state/ && s && c { printf "%s=%s ", s, $2 } /^}/ { s = "" }' "$ng/status_file" 2>/dev/null)
+        [[ $states == *=*=*=* ]] && break || sleep 0.1
+    done
+    kill "$nagios"
+    [[ $states == 'inconclusive=3 match=0 mismatch=2 ' ]] || why+=("states ${states:-none} after $((i / 10)) s")
+    result "ng  Nagios 4 runs docs/nagios-tarnwell.cfg: UNKNOWN, OK, CRITICAL" || tail -3 "$ng/log_file"
+fi
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))
