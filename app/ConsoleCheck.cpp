@@ -181,6 +181,9 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     for (const auto& domain : o.domains) {
         view.Cmb1().SetText(domain);
         fm.Cmd1_Click();
+        // The report cannot tell a query that never left from a silent server.
+        if (!plugin && fm.LastCheckEnd() == CheckEnd::Inconclusive && !fm.LastCheck().sent)
+            err << "tarnwell-check: no query was sent to the DNS server\n";
         view.Finish();
         CheckRecord& record = records.emplace_back(fm.LastCheck());
         record.domain = domain;  // as given on the command line

@@ -12,10 +12,20 @@
 namespace tarnwell {
 
 namespace {
-// A text counts as present when it has at least this many characters.
+
+// A text counts as present when it has at least this many characters. The
+// texts the rule guards are not that short when real: a dotted address has
+// at least 7 characters, a web domain with a name and a top-level domain of
+// two letters each 5, a registry path more; anything of 4 or fewer is taken
+// for nothing, as the empty text is.
 constexpr std::size_t kPresentLength = 5;
 
 bool Present(const std::string& text) { return text::CharCount(text) >= kPresentLength; }
+
+std::string NoReplyText() {
+    return "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.";
+}
+
 }  // namespace
 
 Fm::Fm(platform::FmView& view, FmPlatform platform, CheckState& state)
@@ -44,27 +54,31 @@ void Fm::Form_Unload(std::int16_t& cancel) {
 }
 
 void Fm::Cmd1_Click() {
+    const auto started = std::chrono::steady_clock::now();
+    record_ = {};
+    Check();
+    record_.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+}
+
+void Fm::Check() {
     auto& report = view_.Txt_IP();
     Step([&] { report.SetText(""); });
     state_.IpMatch = false;
     state_.HostIP.clear();
-    state_.Replied = false;
+    state_.HostIPs.clear();
 
     std::size_t length = 0;
     Step([&] { length = text::CharCount(view_.Cmb1().Text()); });
-    if (length < kPresentLength) {
-        Reject();
-        return;
-    }
+    if (length < kPresentLength) return Reject();
 
     std::string domain;
     Step([&] { domain = text::TrimSpaces(view_.Cmb1().Text()); });
-    // A name the DNS cannot carry is refused here, before either lookup, so
-    // that the two lookups never ask for different names.
-    if (!Step([&] { EncodeQName(domain); })) {
-        Reject();
-        return;
-    }
+    record_.domain = domain;
+    // The name both lookups ask for, or a text that is no web domain,
+    // refused before either.
+    HostName name;
+    if (!Step([&] { name = MakeHostName(domain); })) return Reject();
+    record_.queryName = name.ace;
 
     Step([&] { report.SetText("Начало проверки. Домен: [" + domain + "]\r\n\r\n"); });
     Step([&] {
@@ -72,7 +86,8 @@ void Fm::Cmd1_Click() {
                         "] от DNS службы компьютера (Эмуляция работы браузера)", kCrLf, kCrLf,
                         "Результат:", kCrLf});
     });
-    Step([&] { state_.HostIP = GetHostIP(platform_.sockets, domain); });
+    Step([&] { state_.HostIP = GetHostIP(platform_.sockets, name.lookup, state_.HostIPs); });
+    record_.systemAddresses = state_.HostIPs;
 
     if (!Present(state_.HostIP)) {
         Step([&] {
@@ -84,7 +99,7 @@ void Fm::Cmd1_Click() {
         return;
     }
     Step([&] { Append(report, {state_.HostIP, kCrLf, kCrLf}); });
-    DirectQueryStage(domain);
+    DirectQueryStage(domain, name);
 }
 
 void Fm::Reject() {
@@ -94,7 +109,7 @@ void Fm::Reject() {
     record_.end = CheckEnd::Rejected;
 }
 
-void Fm::DirectQueryStage(const std::string& domain) {
+void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
     auto& report = view_.Txt_IP();
     Step([&] { Append(report, {"- Получаем IP ", domain, " (Прямой запрос на DNS сервер)", kCrLf}); });
 
@@ -107,42 +122,59 @@ void Fm::DirectQueryStage(const std::string& domain) {
         record_.end = CheckEnd::NoServer;
         return;
     }
+    record_.server = server;
     Step([&] { Append(report, {"DNS сервер определен: ", server, kCrLf, kCrLf, "Результат:", kCrLf}); });
 
     QueryContext query{platform_.sockets, state_, report, replyWait};
-    Step([&] { QueryDnsServer(domain, server, query); });
+    DirectAnswer answer;
+    Step([&] { answer = QueryDnsServer(name.qname, server, query); });
+    record_.sent = answer.sent;
+    record_.rcode = answer.rcode;
+    for (const auto& a : answer.addresses) record_.serverAddresses.push_back(text::DottedText(a));
 
-    if (state_.IpMatch) {
-        Step([&] {
-            Append(report, {kCrLf, "IP адреса совпадают. Проблем связанных с доменом [", domain,
-                            "] не обнаружено."});
-        });
-        record_.end = CheckEnd::Match;
-        return;
+    switch (Decide(answer, state_.IpMatch)) {
+        case Verdict::Match:
+            return WriteMatch(domain);
+        case Verdict::Mismatch:
+            return WriteMismatch();
+        case Verdict::Inconclusive:
+            return WriteInconclusive();
     }
-    // No usable reply is no evidence of substitution: say that the addresses
-    // could not be compared instead of raising the alarm.
-    if (!state_.Replied) {
-        Step([&] {
-            Append(report, {kCrLf,
-                            "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите "
-                            "проверку позже.",
-                            kCrLf});
-        });
-        record_.end = CheckEnd::Inconclusive;
-        return;
-    }
+}
+
+void Fm::WriteMatch(const std::string& domain) {
+    record_.end = CheckEnd::Match;
+    Step([&] {
+        Append(view_.Txt_IP(), {kCrLf, "IP адреса совпадают. Проблем связанных с доменом [", domain,
+                                "] не обнаружено."});
+    });
+}
+
+// No usable, complete reply is no evidence of substitution: say that the
+// addresses could not be compared instead of raising the alarm.
+void Fm::WriteInconclusive() {
+    record_.end = CheckEnd::Inconclusive;
+    Step([&] { Append(view_.Txt_IP(), {kCrLf, NoReplyText(), kCrLf}); });
+}
+
+void Fm::WriteMismatch() {
     record_.end = CheckEnd::Mismatch;
+    auto& report = view_.Txt_IP();
     Step([&] {
         Append(report, {kCrLf,
                         "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе "
                         "компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS.",
                         kCrLf, kCrLf});
     });
+    const std::string path = ReadHostsDirectory();
+    Step([&] { Append(report, {"Путь к фалу HOSTS по данным системного реестра:", kCrLf, path, kCrLf}); });
+}
 
-    // A shell object that cannot be created leaves the one of an earlier
-    // mismatch in place.
-    Step([&] { WshShell_ = platform_.shells.CreateObject("Wscript.Shell"); });
+// The registry's hosts directory through a new shell object, in lower case;
+// the message box when it has fewer than five characters. A shell object
+// that cannot be created leaves the one of an earlier mismatch in place.
+std::string Fm::ReadHostsDirectory() {
+    Step([&] { WshShell_ = platform_.shells.CreateObject(platform::kShellProgId); });
     std::string path;
     Step([&] {
         if (!WshShell_) throw Failure("no shell object");
@@ -151,11 +183,11 @@ void Fm::DirectQueryStage(const std::string& domain) {
     Step([&] { path = platform::LowerCase(path); });
     if (!Present(path)) {
         Step([&] {
-            platform_.messageBox.Show("DataBasePath параметр в реестре не найден",
-                                      platform::kMbInformation, "ERROR 001");
+            platform_.messageBox.Show("DataBasePath параметр в реестре не найден", platform::kMbInformation,
+                                      "ERROR 001");
         });
     }
-    Step([&] { Append(report, {"Путь к фалу HOSTS по данным системного реестра:", kCrLf, path, kCrLf}); });
+    return path;
 }
 
 }  // namespace tarnwell

@@ -6,6 +6,7 @@
 #include "platform/Sockets.h"
 #include "platform/Toolkit.h"
 #include "resolve/CheckState.h"
+#include "resolve/DNS_HostByName.h"
 #include "resolve/HostsFile.h"
 
 #include <chrono>
@@ -74,8 +75,13 @@ public:
     std::chrono::milliseconds replyWait;
 
 private:
+    void Check();
     void Reject();
-    void DirectQueryStage(const std::string& domain);
+    void DirectQueryStage(const std::string& domain, const HostName& name);
+    void WriteMatch(const std::string& domain);
+    void WriteMismatch();
+    void WriteInconclusive();
+    std::string ReadHostsDirectory();
 
     platform::FmView& view_;
     FmPlatform platform_;

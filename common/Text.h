@@ -1,15 +1,10 @@
 #pragma once
-#include <array>
+#include "common/Ipv4.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
-
-namespace tarnwell {
-// Four address bytes in network byte order: element 0 is the first number of
-// the dotted text.
-using Ipv4 = std::array<std::uint8_t, 4>;
-}  // namespace tarnwell
 
 // UTF-8 text helpers. A "character" is one Unicode code point; bytes that
 // are not valid UTF-8 count as one character each.

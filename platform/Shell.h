@@ -8,6 +8,9 @@ namespace tarnwell::platform {
 inline constexpr char kDataBasePath[] =
     "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Tcpip\\Parameters\\DataBasePath";
 
+// The programmatic identifier of the shell automation object.
+inline constexpr char kShellProgId[] = "Wscript.Shell";
+
 // The shell automation object that reads registry values by their full path.
 class Shell {
 public:

@@ -1,12 +1,43 @@
 #include "resolve/DNS_HostByName.h"
 
-#include <algorithm>
-
-#include "platform/CodePage.h"
 #include "common/Failure.h"
 #include "common/Text.h"
+#include "platform/CodePage.h"
+#include "resolve/DnsMessage.h"
+
+#include <algorithm>
 
 namespace tarnwell {
+
+namespace {
+
+bool Digit(char c) { return c >= '0' && c <= '9'; }
+bool HexDigit(char c) { return Digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// A part of an address as inet_aton reads it: decimal, octal or 0x hex.
+bool NumberPart(std::string_view part) {
+    if (part.size() > 2 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X'))
+        return std::all_of(part.begin() + 2, part.end(), HexDigit);
+    return !part.empty() && std::all_of(part.begin(), part.end(), Digit);
+}
+
+// Whether a resolver would take the name as an IPv4 address (inet_aton's
+// one to four parts, "0x7f.1", "2130706433"), or whether it ends in an
+// all-numeric label, which no top-level domain is (RFC 3696 section 2).
+bool LooksLikeAddress(std::string_view name) {
+    const auto last = name.substr(name.rfind('.') + 1);
+    if (std::all_of(last.begin(), last.end(), Digit)) return true;
+    std::size_t parts = 1;
+    for (std::size_t start = 0;; ++parts) {
+        const auto dot = name.find('.', start);
+        if (!NumberPart(name.substr(start, dot - start))) return false;
+        if (dot == std::string_view::npos) break;
+        start = dot + 1;
+    }
+    return parts <= 4;
+}
+
+}  // namespace
 
 std::string ToAnsi(const std::string& utf8) {
     std::string out;
@@ -18,18 +49,31 @@ std::string ToAnsi(const std::string& utf8) {
     return out;
 }
 
-std::string LookupName(const std::string& domain) {
-    const bool ascii = std::all_of(domain.begin(), domain.end(),
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    if (ascii) return domain;
-    return platform::IdnToAscii(domain).value_or(domain);
+HostName MakeHostName(const std::string& domain) {
+    std::string_view typed = domain;
+    const bool fullyQualified = typed.ends_with('.');
+    if (fullyQualified) typed.remove_suffix(1);
+    HostName name;
+    if (std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        name.ace = typed;
+    } else {
+        const auto ace = platform::IdnToAscii(typed);
+        if (!ace) throw Failure("IDNA refuses the name");
+        name.ace = *ace;
+    }
+    name.qname = dns::EncodeQName(name.ace);
+    if (name.ace.find('.') == std::string::npos) throw Failure("a name without a dot");
+    if (LooksLikeAddress(name.ace)) throw Failure("an address, not a name");
+    name.lookup = name.ace + (fullyQualified ? "." : "");
+    return name;
 }
 
-std::string GetHostIP(platform::Sockets& sockets, std::string domain) {
-    const auto addresses = sockets.GetHostByName(ToAnsi(LookupName(domain)));
+std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<std::string>& all) {
+    all.clear();
     // No record, or a record whose address list is empty: no address.
-    if (!addresses || addresses->empty()) return {};
-    return text::DottedText(addresses->front());
+    for (const Ipv4& a : sockets.GetHostByName(name).value_or(std::vector<Ipv4>{}))
+        all.push_back(text::DottedText(a));
+    return all.empty() ? std::string{} : all.front();
 }
 
 }  // namespace tarnwell

@@ -1,7 +1,9 @@
 #pragma once
 #include "platform/Sockets.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tarnwell {
 
@@ -10,15 +12,27 @@ namespace tarnwell {
 // no one-byte code.
 std::string ToAnsi(const std::string& utf8);
 
-// The name as it goes to the resolver and into the query: an all-ASCII
-// domain text unchanged; otherwise its IDNA ASCII form, as a browser would
-// send it; a text that IDNA rejects unchanged.
-std::string LookupName(const std::string& domain);
+// The name a check asks for, worked out once from the domain text and
+// handed to both lookups, so that they never ask for different names.
+struct HostName {
+    std::string lookup;               // for the computer's resolver: the ACE name, its one trailing dot as typed
+    std::string ace;                  // the ACE name without a trailing dot
+    std::vector<std::uint8_t> qname;  // the question name in wire form
+};
+
+// The host name of a domain text: an all-ASCII text as it is, an
+// international one in its IDNA ASCII (ACE) form, as a browser sends it.
+// Throws Failure for a text that is no web domain's host name: one IDNA
+// refuses, one the DNS cannot carry or with other octets than letters,
+// digits, hyphens and underscores, a name without a dot (the resolver's
+// search list would turn it into another name than the one asked directly),
+// and an address typed as a name (a resolver takes it as the address).
+HostName MakeHostName(const std::string& domain);
 
 // The first IPv4 address that the computer's own resolver (hosts file and
-// local name service included) gives for the domain, as dotted text, or the
-// empty text when the name does not resolve. Handles no failure itself: a
-// domain that cannot be turned into 8-bit text throws Failure.
-std::string GetHostIP(platform::Sockets& sockets, std::string domain);
+// local name service included) gives for the 8-bit host name, as dotted
+// text, or the empty text when the name does not resolve; `all` gets every
+// one of them, in the resolver's order.
+std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<std::string>& all);
 
 }  // namespace tarnwell

@@ -2,6 +2,7 @@
 #include "platform/Sockets.h"
 #include "platform/Toolkit.h"
 #include "resolve/CheckState.h"
+#include "resolve/DnsMessage.h"
 
 #include <chrono>
 #include <cstdint>
@@ -13,12 +14,17 @@
 namespace tarnwell {
 
 inline constexpr std::uint16_t kDnsPort = 53;
-inline constexpr std::size_t kReceiveCapacity = 2048;
-// The whole wait for the reply, however many stray datagrams arrive: the
-// system resolver's own default time-out.
+// Any UDP datagram fits (RFC 768: 65,535 octets with the headers).
+inline constexpr std::size_t kReceiveCapacity = 65536;
+// The whole wait for the replies, however many queries and stray datagrams:
+// the system resolver's own default time-out.
 inline constexpr std::chrono::milliseconds kReplyWait{5000};
+// Queries sent at most: the first, and again while complete replies share
+// no address with the computer (round-robin servers answer one address of
+// several at a time).
+inline constexpr int kMaxQueries = 3;
 
-// Everything a query needs besides the domain and the server text.
+// Everything a query needs besides the name and the server text.
 struct QueryContext {
     platform::Sockets& sockets;
     CheckState& state;
@@ -27,24 +33,35 @@ struct QueryContext {
     std::uint16_t port = kDnsPort;  // tests point it at their own server
 };
 
-// The question name in wire form for a domain text, as the system resolver
-// is asked for it: its IDNA ASCII form when it has one (see LookupName), in
-// the ANSI code page. Throws Failure for a name the DNS cannot carry.
-std::vector<std::uint8_t> EncodeQName(const std::string& domain);
+// What the direct query found.
+struct DirectAnswer {
+    bool sent = false;                 // a query left the socket
+    int complete = 0;                  // usable, complete replies read
+    bool incomplete = false;           // a usable reply could not be read whole
+    std::optional<std::uint8_t> rcode; // of the last usable reply
+    std::vector<Ipv4> addresses;       // of every reply read, each once, in order
+};
+
+enum class Verdict { Match, Mismatch, Inconclusive };
+
+// The verdict of a query: a match when an address equals one of the
+// computer's, whatever else the replies say (addresses read before a fault
+// are trustworthy); a mismatch only on the evidence of complete replies and
+// of no incomplete one; otherwise nothing to compare.
+Verdict Decide(const DirectAnswer& answer, bool ipMatch);
 
 // The server's IPv4 address: the dotted text itself, or the first address
 // the computer's resolver gives for a host name; nothing when there is none.
 std::optional<Ipv4> ServerAddress(platform::Sockets& sockets, const std::string& server);
 
-// Reads the reply to our query: when it is usable (see dns::UsableAddresses)
-// sets state.Replied, writes one report line per address and sets IpMatch
-// when one equals HostIP; otherwise writes nothing.
-void ReadAnswers(std::span<const std::uint8_t> reply, CheckState& state, platform::TextBox& report);
+// One step over a reply read: adds its addresses not listed yet to the
+// answer and one report line each, and sets IpMatch when one equals an
+// address of the computer's.
+void ReadAnswers(const dns::Reading& reading, DirectAnswer& answer, CheckState& state, platform::TextBox& report);
 
-// Sends one query for the domain to the server and reads the reply. Its
-// effects are the report lines, IpMatch and Replied; the result is always
-// empty.
-std::string QueryDnsServer(const std::string& domain, const std::string& server,
-                           QueryContext& context);
+// Sends the query for `qname` to the server and reads the replies, asking
+// again on a fresh socket while complete replies share no address with the
+// computer, all within the one wait.
+DirectAnswer QueryDnsServer(std::span<const std::uint8_t> qname, const std::string& server, QueryContext& context);
 
 }  // namespace tarnwell

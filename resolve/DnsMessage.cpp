@@ -2,6 +2,7 @@
 
 #include "common/Failure.h"
 #include "resolve/ByteReader.h"
+#include "resolve/ByteWriter.h"
 
 #include <algorithm>
 
@@ -9,65 +10,58 @@ namespace tarnwell::dns {
 
 namespace {
 
-// RFC 1035 section 4.1.1: the header is six 16-bit fields.
-struct Header {
-    std::uint8_t id[2];
-    std::uint8_t flags[2];
-    std::uint8_t qdcount[2];
-    std::uint8_t ancount[2];
-    std::uint8_t nscount[2];
-    std::uint8_t arcount[2];
-};
-static_assert(sizeof(Header) == kHeaderSize, "the DNS header is 12 bytes");
-
 constexpr std::uint16_t kTypeA = 1;
+constexpr std::uint16_t kTypeCname = 5;
 constexpr std::uint16_t kClassIn = 1;
-constexpr std::uint8_t kFlagsRecursionDesired = 0x01;  // first flags byte: QR 0, opcode 0, RD 1
+constexpr std::uint16_t kFlagRecursionDesired = 0x0100;  // QR 0, opcode 0 (QUERY), RD 1
 constexpr std::uint16_t kFlagResponse = 0x8000;
 constexpr std::uint16_t kFlagTruncated = 0x0200;
 constexpr std::uint16_t kRcodeMask = 0x000F;
-constexpr std::uint16_t kNoError = 0;
-constexpr std::uint16_t kNameError = 3;  // NXDOMAIN
-constexpr std::uint8_t kQuestionTail[] = {0, kTypeA, 0, kClassIn};
+constexpr std::size_t kPointerMask = 0x3FFF;
 
 std::uint8_t AsciiLower(std::uint8_t b) {
     return (b >= 'A' && b <= 'Z') ? static_cast<std::uint8_t>(b + ('a' - 'A')) : b;
 }
 
+bool HostNameOctet(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_';
+}
+
 }  // namespace
 
 std::vector<std::uint8_t> EncodeQName(std::string_view name) {
-    if (name.find('\\') != std::string_view::npos) throw Failure("backslash in the name");
-    if (name.ends_with('.')) name.remove_suffix(1);
-    std::vector<std::uint8_t> out;
-    while (!name.empty()) {
+    if (name.empty()) throw Failure("the root is no host name");
+    ByteWriter out(name.size() + 2);
+    for (;;) {
         const auto dot = name.find('.');
         const auto label = name.substr(0, dot);
         if (label.empty()) throw Failure("empty label");
         if (label.size() > kMaxLabelOctets) throw Failure("label over 63 octets");
-        out.push_back(static_cast<std::uint8_t>(label.size()));
-        out.insert(out.end(), label.begin(), label.end());
+        if (!std::all_of(label.begin(), label.end(), HostNameOctet)) throw Failure("no host name octet");
+        out.U8(static_cast<std::uint8_t>(label.size()));
+        out.Bytes({reinterpret_cast<const std::uint8_t*>(label.data()), label.size()});
         if (dot == std::string_view::npos) break;
         name.remove_prefix(dot + 1);
-        // The one trailing dot is gone already: another means an empty label.
-        if (name.empty()) throw Failure("empty label");
     }
-    out.push_back(0);
-    if (out.size() > kMaxNameOctets) throw Failure("name over 255 octets");
-    return out;
+    out.U8(0);
+    if (out.Size() > kMaxNameOctets) throw Failure("name over 255 octets");
+    return out.Take();
 }
 
+// RFC 1035 section 4.1.1: ID, flags, QDCOUNT, ANCOUNT, NSCOUNT, ARCOUNT;
+// section 4.1.2: QNAME, QTYPE, QCLASS.
 std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname) {
-    Header header{};
-    header.id[0] = kQueryId >> 8;
-    header.id[1] = kQueryId & 0xFF;
-    header.flags[0] = kFlagsRecursionDesired;
-    header.qdcount[1] = 1;
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
-    std::vector<std::uint8_t> message(bytes, bytes + sizeof header);
-    message.insert(message.end(), qname.begin(), qname.end());
-    message.insert(message.end(), std::begin(kQuestionTail), std::end(kQuestionTail));
-    return message;
+    ByteWriter out(kHeaderSize + qname.size() + 4);
+    out.U16(kQueryId);
+    out.U16(kFlagRecursionDesired);
+    out.U16(1);  // QDCOUNT
+    out.U16(0);  // ANCOUNT
+    out.U16(0);  // NSCOUNT
+    out.U16(0);  // ARCOUNT
+    out.Bytes(qname);
+    out.U16(kTypeA);
+    out.U16(kClassIn);
+    return out.Take();
 }
 
 bool IsReplyTo(std::span<const std::uint8_t> datagram, std::span<const std::uint8_t> query) {
@@ -92,10 +86,10 @@ bool IsReplyTo(std::span<const std::uint8_t> datagram, std::span<const std::uint
 
 // RFC 1035 section 4.1.4: a length octet whose top two bits are 00 starts a
 // label, 11 a pointer with a 14-bit offset "to a prior occurrence of the
-// same name"; 01 and 10 are reserved.
-void ReadName(std::span<const std::uint8_t> reply, std::size_t& position) {
+// same name"; 01 and 10 are reserved. No name starts inside the header.
+Name ReadName(std::span<const std::uint8_t> reply, std::size_t& position) {
     ByteReader reader(reply, position);
-    std::size_t octets = 1;  // the final zero
+    Name name;
     std::optional<std::size_t> after;  // just past the first pointer
     for (;;) {
         const std::size_t at = reader.Position();
@@ -103,66 +97,78 @@ void ReadName(std::span<const std::uint8_t> reply, std::size_t& position) {
         if (length == 0) break;
         switch (length & 0xC0) {
             case 0xC0: {
-                const std::size_t offset = ((length & 0x3F) << 8) | reader.U8();
-                if (offset >= at) throw Failure("pointer not to a prior occurrence");
+                const std::size_t offset = ((length << 8) | reader.U8()) & kPointerMask;
+                if (offset < kHeaderSize || offset >= at) throw Failure("pointer not to a prior occurrence");
                 if (!after) after = reader.Position();
                 reader.Seek(offset);
                 break;
             }
-            case 0x00:
-                octets += 1 + length;
-                if (octets > kMaxNameOctets) throw Failure("name over 255 octets");
-                reader.Skip(length);
+            case 0x00: {
+                // One octet is kept for the final zero.
+                if (name.size + 1 + length + 1 > kMaxNameOctets) throw Failure("name over 255 octets");
+                name.octets[name.size++] = length;
+                for (const std::uint8_t b : reader.Bytes(length)) name.octets[name.size++] = AsciiLower(b);
                 break;
+            }
             default:
                 throw Failure("reserved label type");
         }
     }
+    name.octets[name.size++] = 0;
     position = after.value_or(reader.Position());
+    return name;
 }
 
-std::optional<std::vector<Ipv4>> UsableAddresses(std::span<const std::uint8_t> reply) {
+Reading ReadReply(std::span<const std::uint8_t> reply) {
+    Reading reading;
     ByteReader reader(reply);
     std::uint16_t flags = 0, ancount = 0;
+    std::vector<Name> chain;  // the query name, then the CNAME targets it leads to
     try {
         reader.Skip(2);  // ID
         flags = reader.U16();
-        if (reader.U16() != 1) return std::nullopt;  // QDCOUNT
+        if (reader.U16() != 1) return reading;  // QDCOUNT
         ancount = reader.U16();
         reader.Skip(4);  // NSCOUNT, ARCOUNT
         std::size_t position = reader.Position();
-        ReadName(reply, position);
+        chain.push_back(ReadName(reply, position));
         reader.Seek(position);
         reader.Skip(4);  // QTYPE, QCLASS
     } catch (const Failure&) {
-        return std::nullopt;
+        return reading;
     }
-    const std::uint16_t rcode = flags & kRcodeMask;
-    if (rcode != kNoError && rcode != kNameError) return std::nullopt;
+    reading.rcode = static_cast<std::uint8_t>(flags & kRcodeMask);
+    if (reading.rcode != kNoError && reading.rcode != kNameError) return reading;
+    reading.usable = true;
 
-    std::vector<Ipv4> addresses;
-    unsigned read = 0;
     try {
-        for (; read < ancount; ++read) {
+        for (unsigned read = 0; read < ancount; ++read) {
             // RFC 1035 section 4.1.3: NAME, TYPE, CLASS, TTL, RDLENGTH, RDATA.
-            std::size_t at = reader.Position();
-            ReadName(reply, at);
-            reader.Seek(at);
+            std::size_t position = reader.Position();
+            const Name owner = ReadName(reply, position);
+            reader.Seek(position);
             const std::uint16_t type = reader.U16();
             const std::uint16_t klass = reader.U16();
             reader.Skip(4);  // TTL
             const std::uint16_t length = reader.U16();
-            const auto data = reader.Bytes(length);
-            if (type == kTypeA && klass == kClassIn && length == 4)
-                addresses.push_back({data[0], data[1], data[2], data[3]});
+            std::size_t data = reader.Position();
+            const auto rdata = reader.Bytes(length);
+            if (klass != kClassIn) continue;
+            if (type == kTypeA && length != 4) return reading;  // nothing after it can be trusted
+            // Records about other names are no answer to our question.
+            if (std::find(chain.begin(), chain.end(), owner) == chain.end()) continue;
+            if (type == kTypeA && reading.rcode == kNoError) {
+                reading.addresses.push_back({rdata[0], rdata[1], rdata[2], rdata[3]});
+            } else if (type == kTypeCname) {
+                const Name target = ReadName(reply, data);
+                if (std::find(chain.begin(), chain.end(), target) == chain.end()) chain.push_back(target);
+            }
         }
     } catch (const Failure&) {
-        // Reading stops at the first record that does not fit; when even the
-        // first does not, the reply says nothing.
-        if (read == 0) return std::nullopt;
+        return reading;
     }
-    if ((flags & kFlagTruncated) && addresses.empty()) return std::nullopt;
-    return addresses;
+    reading.complete = !(flags & kFlagTruncated);
+    return reading;
 }
 
 }  // namespace tarnwell::dns

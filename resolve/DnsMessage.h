@@ -1,6 +1,7 @@
 #pragma once
-#include "common/Text.h"
+#include "common/Ipv4.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -12,18 +13,23 @@
 // apart from the transport that sends and receives them.
 namespace tarnwell::dns {
 
+// The identifier of every query. It need not be unpredictable: the reply is
+// read from a connected socket on a port of the system's choosing and must
+// echo the question (RFC 5452 section 9.1), so a fixed one costs nothing.
 inline constexpr std::uint16_t kQueryId = 4575;
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kMaxLabelOctets = 63;   // RFC 1035 section 2.3.4
 inline constexpr std::size_t kMaxNameOctets = 255;  // length octets and final zero included
 
-// The question name in wire form (RFC 1035 section 3.1) for an 8-bit name:
-// each label as its length octet and its octets, then the final zero. A
-// single trailing dot, the fully qualified form, is dropped, as the system
-// resolver drops it; the empty name is the root. Throws Failure for a name
-// the DNS cannot carry: an empty label, a label over 63 octets, a name over
-// 255 octets, or a backslash, which the system resolver reads as an escape
-// and would so ask for another name.
+inline constexpr std::uint8_t kNoError = 0;
+inline constexpr std::uint8_t kNameError = 3;  // NXDOMAIN
+
+// The question name in wire form (RFC 1035 section 3.1) for a host name:
+// each label as its length octet and its octets, then the final zero.
+// Throws Failure for a name that is no host name: the root or an empty
+// label, a label over 63 octets, a name over 255 octets, or an octet other
+// than a letter, digit, hyphen or underscore (RFC 952, RFC 1123 section
+// 2.1; underscores as service labels use them).
 std::vector<std::uint8_t> EncodeQName(std::string_view name);
 
 // RFC 1035 sections 4.1.1 and 4.1.2: the query message, identifier 4575,
@@ -35,17 +41,38 @@ std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname);
 // ASCII case, RFC 4343), or no question at all with an error code.
 bool IsReplyTo(std::span<const std::uint8_t> datagram, std::span<const std::uint8_t> query);
 
-// Moves `position` past a domain name (RFC 1035 section 4.1.4). Throws
-// Failure for a reserved label type, a pointer that does not point to a
-// prior occurrence (which also rules out loops), a name over 255 octets, or
-// a read past the datagram.
-void ReadName(std::span<const std::uint8_t> reply, std::size_t& position);
+// A domain name in uncompressed wire form with ASCII letters in lower case,
+// for comparing names without regard to case (RFC 4343).
+struct Name {
+    std::array<std::uint8_t, kMaxNameOctets> octets{};
+    std::size_t size = 0;
+    bool operator==(const Name& other) const {
+        return size == other.size && std::equal(octets.begin(), octets.begin() + size, other.octets.begin());
+    }
+};
 
-// The addresses of a reply to our query (RFC 1035 section 4.1.3: the A
-// records of class IN with four octets of data, in order, up to the first
-// record that cannot be read), or nothing when the reply is of no use: an
-// RCODE other than NOERROR and NXDOMAIN, no question, a first answer record
-// that cannot be read, or the TC bit set while it carries no address.
-std::optional<std::vector<Ipv4>> UsableAddresses(std::span<const std::uint8_t> reply);
+// Reads the domain name at `position` and moves `position` past it (RFC
+// 1035 section 4.1.4). Throws Failure for a reserved label type, a pointer
+// into the header or not to a prior occurrence (which also rules out
+// loops), a name over 255 octets, or a read past the datagram.
+Name ReadName(std::span<const std::uint8_t> reply, std::size_t& position);
+
+// What a reply to our query says.
+struct Reading {
+    // RCODE NOERROR or NXDOMAIN with one readable question: the server
+    // answered the question.
+    bool usable = false;
+    // Usable, TC clear, every one of ANCOUNT answer records read within the
+    // datagram, every A record of class IN with four octets of data: the
+    // whole answer (RFC 2181 section 9: a truncated one is not).
+    bool complete = false;
+    std::uint8_t rcode = 0;
+    // The A records of class IN about the query name or a name its CNAME
+    // chain leads to, in reply order, up to the first fault; none for
+    // NXDOMAIN.
+    std::vector<Ipv4> addresses;
+};
+
+Reading ReadReply(std::span<const std::uint8_t> reply);
 
 }  // namespace tarnwell::dns

@@ -1,8 +1,6 @@
 #pragma once
 #include "common/Failure.h"
 
-#include <cstdint>
-#include <limits>
 #include <utility>
 
 namespace tarnwell {
@@ -19,16 +17,6 @@ bool Step(Statement&& statement) {
     } catch (const Failure&) {
         return false;
     }
-}
-
-// 16-bit signed counter arithmetic: a result outside the range fails like
-// any other failing statement.
-inline std::int16_t Add16(std::int16_t value, int delta) {
-    const int sum = value + delta;
-    if (sum < std::numeric_limits<std::int16_t>::min() ||
-        sum > std::numeric_limits<std::int16_t>::max())
-        throw Failure("16-bit overflow");
-    return static_cast<std::int16_t>(sum);
 }
 
 }  // namespace tarnwell

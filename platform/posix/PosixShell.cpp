@@ -29,7 +29,7 @@ std::string PosixShell::RegRead(const std::string& valuePath) {
 }
 
 std::unique_ptr<Shell> PosixShellFactory::CreateObject(const std::string& progId) {
-    if (!SameIgnoringCase(progId, "Wscript.Shell")) throw Failure("no such object");
+    if (!SameIgnoringCase(progId, kShellProgId)) throw Failure("no such object");
     return std::make_unique<PosixShell>();
 }
 

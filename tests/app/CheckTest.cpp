@@ -3,10 +3,10 @@
 // ended) and through the console checker (LF report, stderr, exit status).
 #include "app/ConsoleCheck.h"
 #include "app/FmLayout.h"
+#include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
 #include "app/CheckOutput.h"
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 #include <sstream>
@@ -42,7 +42,17 @@ std::string Reasons(const std::string& d) {
 const std::string kDomenError = "Domen Error: Данные о домене некорректны";
 const std::string kEx = "example.com";
 
-Bytes WithFlags(Bytes d, std::uint8_t flags2, std::uint8_t flags3) { return d[2] |= flags2, d[3] |= flags3, d; }
+const std::string kNotSent = "tarnwell-check: no query was sent to the DNS server";
+Bytes Truncated(Bytes d) {
+    d[2] |= 0x02;
+    return d;
+}
+// The platform's server answers every query with these records.
+auto Records(std::vector<Bytes> records) {
+    return [=](fakes::Platform& p) {
+        p.sockets.server = [=](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, records)}; };
+    };
+}
 
 struct Ending {
     const char* name;
@@ -52,6 +62,7 @@ struct Ending {
     std::vector<std::string> boxes;
     CheckEnd end;
     int status;
+    std::string consoleNote = "";  // a line on the console's stderr after the boxes
 };
 
 const Ending kEndings[] = {
@@ -61,10 +72,23 @@ const Ending kEndings[] = {
      Server(kEx) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); },
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"NOERROR without an A record", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::Record(5, 1, {0xC0, 0x0C})})}; };
-     }, Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"registry value missing", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}), p.shells.value.reset(); },
+    {"NOERROR without an A record", kEx, Records({fakes::Record(5, 1, {0xC0, 0x0C})}), Server(kEx) + kHosts, {},
+     CheckEnd::Mismatch, 1},
+    {"an A record for another name only", kEx, Records({{1, 'x', 0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 93, 184, 216, 34}}),
+     Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{93, 184, 216, 34}}}); },
+     Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"three replies disagree, each address once", kEx,
+     [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{10, 1, 1, 2}, {10, 1, 1, 1}}, {{10, 1, 1, 1}}}); },
+     Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"the computer's second address", kEx, [](auto& p) {
+         p.sockets.hosts["example.com"] = {{10, 9, 9, 9}, {93, 184, 216, 34}};
+         p.Answer({{93, 184, 216, 34}});
+     }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"registry value missing", kEx, [](auto& p) {
+         p.Answer({{10, 1, 1, 1}});
+         p.shells.value.reset();
+     },
      Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n", {"ERROR 001: DataBasePath параметр в реестре не найден"},
      CheckEnd::Mismatch, 1},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
@@ -74,25 +98,28 @@ const Ending kEndings[] = {
     {"header-only REFUSED", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{Bytes{q[0], q[1], 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}}; };
      }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"TC set and no address", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{WithFlags(fakes::ReplyTo(q, {}), 0x02, 0)}; };
-     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"first record unreadable", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, {{0xC0, 0x40, 0, 1}})}; };
-     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"second record unreadable: the first counts", kEx, [](auto& p) {
+    {"TC with addresses, none the computer's", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34}), {0x80}})};
+             return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::ARecord({10, 1, 1, 1}), fakes::ARecord({10, 1, 1, 2})}))};
          };
-     }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+     }, Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"RDLENGTH 5", kEx, Records({fakes::Record(1, 1, {10, 1, 1, 1, 7})}), Server(kEx) + kNoReply, {},
+     CheckEnd::Inconclusive, 3},
+    {"cut after an address", kEx, Records({fakes::ARecord({10, 1, 1, 1}), {0x80}}),
+     Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"cut, but the computer's address came first", kEx, Records({fakes::ARecord({93, 184, 216, 34}), {0x80}}),
+     Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"oversized stray before the reply", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
              return std::vector<Bytes>{Bytes(3000, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
          };
      }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"connect fails", kEx, [](auto& p) { p.sockets.failConnect = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
+     kNotSent},
+    {"connect fails", kEx, [](auto& p) { p.sockets.failConnect = -1; }, Server(kEx) + kNoReply, {},
+     CheckEnd::Inconclusive, 3, kNotSent},
+    {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
+     kNotSent},
     {"receive fails", kEx, [](auto& p) { p.sockets.failReceive = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"trailing dot", kEx + ".", [](auto& p) { p.sockets.hosts["example.com."] = {{93, 184, 216, 34}}; },
      Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
@@ -106,6 +133,9 @@ const Ending kEndings[] = {
     {"four characters", "a.bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"an address typed", "10.70.0.4", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"a control character", "exam\x1bple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"five blanks", "     ", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
 };
 
 std::string Lf(std::string s) {
@@ -113,9 +143,11 @@ std::string Lf(std::string s) {
     return s.empty() || s.back() == '\n' ? s : s + "\n";
 }
 
-TEST(CheckEndings, InTheWindowAndOnTheConsole) {
-    for (const auto& e : kEndings) {
-        SCOPED_TRACE(e.name);
+using CheckEndings = testing::TestWithParam<Ending>;
+
+TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
+    const Ending& e = GetParam();
+    {
         fakes::CheckRig rig;
         rig.Click(kEx);  // a match first: nothing of it may reach the next check
         ASSERT_EQ(rig.fm.LastCheckEnd(), CheckEnd::Match);
@@ -129,17 +161,18 @@ TEST(CheckEndings, InTheWindowAndOnTheConsole) {
         // The registry is read on a mismatch only.
         EXPECT_EQ(rig.shells.readPaths, e.status == 1 ? std::vector<std::string>{platform::kDataBasePath}
                                                       : std::vector<std::string>{});
-
-        fakes::Platform p;
-        if (e.setUp) e.setUp(p);
-        std::ostringstream out, err;
-        EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
-        EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
-        std::string boxes;
-        for (const auto& b : e.boxes) boxes += b + "\n";
-        EXPECT_EQ(err.str(), boxes);
     }
+    fakes::Platform p;
+    if (e.setUp) e.setUp(p);
+    std::ostringstream out, err;
+    EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
+    EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
+    std::string lines;
+    for (const auto& b : e.boxes) lines += b + "\n";
+    if (!e.consoleNote.empty()) lines += e.consoleNote + "\n";
+    EXPECT_EQ(err.str(), lines);
 }
+TARNWELL_ROWS(CheckEndings, kEndings);
 
 TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     fakes::CheckRig rig;
@@ -148,11 +181,13 @@ TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     const platform::Shell* first = rig.fm.WshShell();
     rig.shells.value = "D:\\X";  // 1 to 4 characters: the box, and the text as read
     rig.Click(kEx);
-    EXPECT_TRUE(rig.fm.WshShell() != first && rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
+    EXPECT_NE(rig.fm.WshShell(), first);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
     rig.shells.failCreate = true;  // the object of the last mismatch reads
     rig.shells.value = "E:\\Hosts";
     rig.Click(kEx);
-    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n") && rig.box.shown.size() == 1);
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n"));
+    EXPECT_EQ(rig.box.shown.size(), 1u);
 }
 
 TEST(Window, LoadResizeUnload) {
@@ -162,7 +197,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(rig.view.combo.text, rig.view.combo.items.at(2));
     EXPECT_EQ(rig.view.report.back.red, 251);
     rig.fm.Form_Resize();
-    EXPECT_TRUE(rig.view.outerWidth == 7785 && rig.view.outerHeight == 7140);
+    EXPECT_EQ(rig.view.outerWidth, 7785);
+    EXPECT_EQ(rig.view.outerHeight, 7140);
     rig.view.minimized = true;
     rig.fm.Form_Resize();  // refused and ignored
     std::int16_t cancel = 0;
@@ -170,7 +206,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(rig.sockets.ended, 1);
     failed.sockets.startResult = 10091;  // no sockets: nothing is loaded
     failed.fm.Form_Load();
-    EXPECT_TRUE(failed.view.combo.items.empty() && failed.view.report.back.red == 255);
+    EXPECT_TRUE(failed.view.combo.items.empty());
+    EXPECT_EQ(failed.view.report.back.red, 255);
 }
 
 const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
@@ -194,7 +231,7 @@ TEST(Console, CommandLine) {
         {{"--", "-x"}, 2, "", kDomenError},
         {{"--timeout=6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number"},
         {{"--server", "1.02.3.4", kEx}, 64, "", "tarnwell-check: not an IPv4 address: '1.02.3.4'\n"},
-        {{"--server", "1.2.3.4", "-t", "1", kEx}, 3, Lf(Direct(kEx)) + "DNS сервер определен: 1.2.3.4\n", ""},
+        {{"--server", "1.2.3.4", "-t", "1", kEx}, 3, Lf(Direct(kEx)) + "DNS сервер определен: 1.2.3.4\n", kNotSent},
         {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
         {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
         {{kEx, "a.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
@@ -232,7 +269,12 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
 using namespace output;
 CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
     CheckRecord r;
-    return r.domain = domain, r.end = end, r.systemAddresses = system, r.serverAddresses = server, r.elapsed = std::chrono::milliseconds(ms), r;
+    r.domain = domain;
+    r.end = end;
+    r.systemAddresses = system;
+    r.serverAddresses = server;
+    r.elapsed = std::chrono::milliseconds(ms);
+    return r;
 }
 
 TEST(Output, MostSevere) {
@@ -258,8 +300,12 @@ TEST(Output, EveryOutcome) {
 
 const CheckRecord kMismatch = [] {
     CheckRecord r = Record("b.test", CheckEnd::Mismatch, {"10.0.0.1", "10.0.0.2"}, {"10.1.1.1", "10.1.1.2"}, 1250);
-    r.queryName = "b.test", r.server = "10.0.0.53", r.rcode = 0, r.hostsFile = "/etc/hosts";
-    return r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, r;
+    r.queryName = r.domain;
+    r.server = "10.0.0.53";
+    r.rcode = 0;
+    r.hostsFile = "/etc/hosts";
+    r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1};
+    return r;
 }();
 
 TEST(Output, JsonFields) {

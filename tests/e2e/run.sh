@@ -8,7 +8,10 @@
 # of its own: lo with 192.0.2.254 (else AI_ADDRCONFIG finds no IPv4 address); hosts, resolv.conf and
 # nsswitch.conf in /etc/netns/NS/; as nameserver 127.0.0.1 dnsmasq (the records below, any other name
 # NXDOMAIN), 127.0.0.2 a socket that never answers, 127.0.0.3 nothing (refused), 127.0.0.4 a relay that
-# answers each query first with a forged reply of 3,000 bytes (other addresses), then the real one.
+# answers each query first with a forgery of 3,000 bytes (other identifier and addresses), then the real
+# reply padded to 3,000 bytes; 127.0.0.5
+# to .9 hostile servers: TC set with two addresses, a reply cut in its last record, an A record of RDLENGTH 5
+# first, an A record for another name only, one address at a time, 198.51.100.10 and .11 in turn.
 set -uo pipefail
 wine=
 [[ ${1-} == --wine ]] && { wine=1; shift; }
@@ -48,20 +51,40 @@ N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-
     --host-record=good.test,198.51.100.10 --host-record=good.test,198.51.100.11 \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test \
     --host-record=edge.chain.test,198.51.100.20 --host-record=edge.chain.test,198.51.100.21 \
-    --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
+    --host-record=intra.corp.test,198.51.100.40 --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
 N /usr/bin/python3 -c '
-import socket
-silent, relay, up = (socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3))
-silent.bind(("127.0.0.2", 53))
-relay.bind(("127.0.0.4", 53))
+import select, socket, struct
+def rr(owner, address, rdlength=4): return owner + struct.pack(">HHIH", 1, 1, 60, rdlength) + bytes(address) + bytes(rdlength - 4)
+def reply(query, records, flags=0x8180): return query[:2] + struct.pack(">5H", flags, 1, len(records), 0, 0) + query[12:] + b"".join(records)
+name, turn = b"\xc0\x0c", [0]
+def hostile(host, query):
+    a, b = rr(name, [203, 0, 113, 1]), rr(name, [203, 0, 113, 2])
+    if host == 5: return reply(query, [a, b], 0x8380)
+    if host == 6: return reply(query, [a, b])[:-2]
+    if host == 7: return reply(query, [rr(name, [203, 0, 113, 1], 5), b])
+    if host == 8: return reply(query, [rr(b"\x05other" + name, [203, 0, 113, 66])])
+    turn[0] += 1
+    return reply(query, [rr(name, [198, 51, 100, 11 - turn[0] % 2])])
+sockets = {}
+for host in range(2, 10):
+    if host == 3: continue
+    sockets[host] = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sockets[host].bind(("127.0.0.%d" % host, 53))
+up = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 while True:
-    query, client = relay.recvfrom(4096)
-    up.sendto(query, ("127.0.0.1", 53))
-    reply = up.recv(4096)
-    relay.sendto(reply.replace(bytes([198, 51, 100]), bytes([203, 0, 113])).ljust(3000, b"\0"), client)
-    relay.sendto(reply, client)
+    for s in select.select(list(sockets.values()), [], [])[0]:
+        query, client = s.recvfrom(4096)
+        host = int(s.getsockname()[0].rsplit(".", 1)[1])
+        if host == 4:
+            up.sendto(query, ("127.0.0.1", 53))
+            real = up.recv(4096)
+            forged = bytes([real[0] ^ 0xFF]) + real[1:].replace(bytes([198, 51, 100]), bytes([203, 0, 113]))
+            s.sendto(forged.ljust(3000, b"\0"), client)
+            s.sendto(real.ljust(3000, b"\0"), client)
+        elif host != 2:
+            s.sendto(hostile(host, query), client)
 ' 2>"$art/servers.log" &
-for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 3 ]] && break; sleep 0.1; done
+for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 8 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
 L() { printf "%s$EOL" "$@"; }
@@ -87,16 +110,27 @@ table='1 0 good.test - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11
 6 3 quiet.test 203.0.113.5 127.0.0.3 inconclusive 203.0.113.5 # nothing listens on port 53
 7a 0 пример.рф - 127.0.0.1 match 198.51.100.30 198.51.100.30 # IDN, Cyrillic top-level domain
 7b 0 кто.example - 127.0.0.1 match 198.51.100.31 198.51.100.31 # IDN, mixed scripts
-7c 2 ая.ру€ - 127.0.0.1 no_ip # IDN that IDNA rejects
+7c 2 ая.ру€ - 127.0.0.1 none # IDN that IDNA rejects
 8 2 quiet.test 203.0.113.5 none got 203.0.113.5 # resolv.conf names no server
 9 1 only-hosts.test 203.0.113.7 127.0.0.1 mismatch 203.0.113.7 # in hosts only, the server says NXDOMAIN
 10 0 good.test. - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11 # trailing dot, kept as typed
-11 0 good.test 198.51.100.10 127.0.0.4 match 198.51.100.10 198.51.100.10 198.51.100.11 # a 3,000-byte forgery first
+11 0 good.test 198.51.100.10 127.0.0.4 match 198.51.100.10 198.51.100.10 198.51.100.11 # 3,000 bytes: a forgery, then the reply
 12 2 a..good.test - 127.0.0.1 none # empty label
 64 64 - - 127.0.0.1 none # no domain: usage on stderr
 74 74 good.test - 127.0.0.1 none # stdout cannot be written (/dev/full)
-74c 74 good.test - 127.0.0.1 none # stdout closed (Linux: its descriptor would go to the socket)'
-declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]='Domen Error: Данные о домене некорректны'
+74c 74 good.test - 127.0.0.1 none # stdout closed (Linux: its descriptor would go to the socket)
+13 3 tc.test 198.51.100.1 127.0.0.5 inconclusive 198.51.100.1 203.0.113.1 203.0.113.2 # TC set, two other addresses
+14 3 cut.test 198.51.100.1 127.0.0.6 inconclusive 198.51.100.1 203.0.113.1 # cut in its last record
+15 3 rdlength.test 198.51.100.1 127.0.0.7 inconclusive 198.51.100.1 # an A record of RDLENGTH 5 first
+16 1 other.test 203.0.113.66 127.0.0.8 mismatch 203.0.113.66 # the address only for another name
+17 0 turn.test 198.51.100.11 127.0.0.9 match 198.51.100.11 198.51.100.10 198.51.100.11 # asked again, the other address
+18 0 good.test 203.0.113.9,198.51.100.11 127.0.0.1 match 203.0.113.9 198.51.100.10 198.51.100.11 # hosts: two addresses, the server has the second
+19 2 10.70.0.4 - 127.0.0.1 none # an address typed as the domain
+20 2 intra - 127.0.0.1 none # no dot: the search list would make intra.corp.test of it
+21 2 exam\x1bple.test - 127.0.0.1 none # a control character'
+domen_error='Domen Error: Данные о домене некорректны'
+declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
+    [20]=$domen_error [21]=$domen_error
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
     [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
 
@@ -107,9 +141,10 @@ result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
 scenario() { # LINE: sets up the namespace for the table's LINE and the variables of the row
     title=${1#*# }
     read -r num status domain hosts server report args <<<"${1%% #*}"
-    { echo '127.0.0.1 localhost'; [[ $hosts == - ]] || echo "$hosts $domain"; } >"$etc/hosts"
+    domain=$(printf '%b' "$domain")
+    { echo '127.0.0.1 localhost'; [[ $hosts == - ]] || printf "%s $domain\n" ${hosts//,/ }; } >"$etc/hosts"
     # no server: Wine takes glibc's default 127.0.0.1, but an IPv6 one alone leaves its IPv4 list empty
-    if [[ $server != none ]]; then echo "nameserver $server"
+    if [[ $server != none ]]; then printf 'search corp.test\nnameserver %s\n' "$server"
     elif [[ -n $wine ]]; then echo 'nameserver ::1'; else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
     $report "$domain" "$server" $args >"$art/$num.expected"
 }
@@ -165,11 +200,11 @@ result "2w  tarnwell$exe window: report read back, $shot" ||
     diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
 
 # Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
-# 127.0.0.5 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
+# 127.0.0.20 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
 scenario "$(grep '^2 ' <<<"$table")"
 N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.5 --address=/#/192.0.2.99 &
-for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.5') ]] && break; sleep 0.1; done
+    --listen-address=127.0.0.20 --address=/#/192.0.2.99 &
+for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.20') ]] && break; sleep 0.1; done
 { mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && L "" &&
     match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
 json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0'
@@ -187,7 +222,7 @@ done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
 1 --plugin nowhere.test ~ grep "^TARNWELL WARNING - nowhere.test: no address from the system resolver|"
 2 --plugin good.test www.chain.test ~ grep "^TARNWELL CRITICAL - 1 of 2 domains match; good.test: 203.0.113.66 not"
 3 --plugin -t 1 --server 127.0.0.2 good.test ~ grep "^TARNWELL UNKNOWN - good.test: no usable .* 127.0.0.2|time=1\."
-1 --server 127.0.0.5 www.chain.test ~ grep -x "192.0.2.99.\?"
+1 --server 127.0.0.20 www.chain.test ~ grep -x "192.0.2.99.\?"
 64 --server 127.0.0.256 good.test ~ cmp -s /dev/null'
 
 # Nagios 4 in the namespace, with docs/nagios-tarnwell.cfg as shipped but for the program's path: one host,

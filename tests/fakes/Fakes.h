@@ -17,14 +17,16 @@ using Bytes = std::vector<std::uint8_t>;
 // then the answer records, already encoded.
 inline Bytes ReplyTo(const Bytes& query, const std::vector<Bytes>& answers, std::uint8_t rcode = 0) {
     Bytes reply(query);
-    reply[2] = 0x81, reply[3] = static_cast<std::uint8_t>(0x80 | rcode), reply[7] = static_cast<std::uint8_t>(answers.size());
+    reply[2] = 0x81;
+    reply[3] = static_cast<std::uint8_t>(0x80 | rcode);
+    reply[7] = static_cast<std::uint8_t>(answers.size());
     for (const auto& a : answers) reply.insert(reply.end(), a.begin(), a.end());
     return reply;
 }
 // A record whose owner is a pointer to the question name.
 inline Bytes Record(std::uint8_t type, std::uint8_t klass, Bytes data) {
-    Bytes r{0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())};
-    return r.insert(r.end(), data.begin(), data.end()), r;
+    data.insert(data.begin(), {0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())});
+    return data;
 }
 inline Bytes ARecord(Ipv4 a) { return Record(1, 1, {a[0], a[1], a[2], a[3]}); }
 
@@ -48,8 +50,12 @@ struct FakeView : platform::FmView {
     FakeTextBox report;
     int outerWidth = 0, outerHeight = 0;
     bool minimized = false;
-    void SetOuterHeight(int twips) override { outerHeight = minimized ? throw Failure("minimized") : twips; }
-    void SetOuterWidth(int twips) override { outerWidth = minimized ? throw Failure("minimized") : twips; }
+    void SetOuterHeight(int twips) override { outerHeight = Sizable(twips); }
+    void SetOuterWidth(int twips) override { outerWidth = Sizable(twips); }
+    int Sizable(int twips) const {
+        if (minimized) throw Failure("minimized");
+        return twips;
+    }
     platform::ComboBox& Cmb1() override { return combo; }
     platform::TextBox& Txt_IP() override { return report; }
 };
@@ -84,7 +90,11 @@ struct FakeSockets : platform::Sockets {
         if (text == "10.0.0.53") std::memcpy(&v, "\x0a\x00\x00\x35", 4);
         return v;
     }
-    platform::SocketHandle Socket() override { return failSocket ? failSocket : (++open, 7); }
+    platform::SocketHandle Socket() override {
+        if (failSocket) return failSocket;
+        ++open;
+        return 7;
+    }
     int Connect(platform::SocketHandle, const Ipv4&, std::uint16_t) override { return failConnect; }
     int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
@@ -97,7 +107,8 @@ struct FakeSockets : platform::Sockets {
         const Bytes d = pending.front();
         pending.pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
-        return std::copy(d.begin(), d.end(), buffer), static_cast<int>(d.size());
+        std::copy(d.begin(), d.end(), buffer);
+        return static_cast<int>(d.size());
     }
     void Close(platform::SocketHandle) override { --open; }
 };
@@ -107,7 +118,10 @@ struct FakeNetworkParams : platform::NetworkParams {
     std::uint32_t sizeCode = platform::kErrorBufferOverflow;
     std::vector<platform::IpAddressString> entries;
     bool Available() override { return available; }
-    std::uint32_t QuerySize(std::uint32_t& size) override { return size = 100, sizeCode; }
+    std::uint32_t QuerySize(std::uint32_t& size) override {
+        size = 100;
+        return sizeCode;
+    }
     std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
     void Add(std::string_view f) { std::copy_n(f.begin(), std::min<std::size_t>(f.size(), 16), entries.emplace_back().begin()); }
 };
@@ -118,10 +132,11 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     std::vector<std::string> readPaths;
     std::string RegRead(const std::string& path) override {
         readPaths.push_back(path);
-        return value ? *value : throw Failure("missing value");
+        if (!value) throw Failure("missing value");
+        return *value;
     }
     std::unique_ptr<platform::Shell> CreateObject(const std::string& progId) override {
-        if (failCreate || progId != "Wscript.Shell") throw Failure("no object");
+        if (failCreate || progId != platform::kShellProgId) throw Failure("no object");
         struct Object : platform::Shell {
             FakeShellFactory& f;
             explicit Object(FakeShellFactory& o) : f(o) {}
@@ -155,10 +170,12 @@ struct Platform {
         params.Add("10.0.0.53");
         Answer({{93, 184, 216, 34}});
     }
-    void Answer(std::vector<Ipv4> addresses, std::uint8_t rcode = 0) {
-        sockets.server = [=](const Bytes& q) {
+    void Answer(std::vector<Ipv4> addresses, std::uint8_t rcode = 0) { Answers({addresses}, rcode); }
+    // One reply to each query in turn, the last one to the queries after.
+    void Answers(std::vector<std::vector<Ipv4>> replies, std::uint8_t rcode = 0) {
+        sockets.server = [=, n = std::size_t{0}](const Bytes& q) mutable {
             std::vector<Bytes> records;
-            for (auto a : addresses) records.push_back(ARecord(a));
+            for (auto a : replies[std::min(n++, replies.size() - 1)]) records.push_back(ARecord(a));
             return std::vector<Bytes>{ReplyTo(q, records, rcode)};
         };
     }

@@ -1,10 +1,9 @@
 // The DNS message on hand-built bytes: one table of query bytes, one of
 // reply acceptance and reading.
-#include "resolve/DNS_IP_READER.h"
+#include "resolve/DNS_HostByName.h"
 #include "resolve/DnsMessage.h"
+#include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
-
-#include <gtest/gtest.h>
 
 namespace tarnwell {
 namespace {
@@ -14,9 +13,9 @@ using fakes::Bytes;
 using fakes::Record;
 using fakes::ReplyTo;
 
-Bytes Query(std::initializer_list<std::uint8_t> name) {
+Bytes Query(const Bytes& name) {
     Bytes m = {0x11, 0xDF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    m.insert(m.end(), name);
+    m.insert(m.end(), name.begin(), name.end());
     m.insert(m.end(), {0, 1, 0, 1});
     return m;
 }
@@ -27,102 +26,138 @@ Bytes Name(std::initializer_list<std::size_t> lengths) {
         b.push_back(static_cast<std::uint8_t>(n));
         b.insert(b.end(), n, 'x');
     }
-    return b.push_back(0), b;
+    b.push_back(0);
+    return b;
 }
 
-TEST(QueryBytes, Table) {
-    const std::string l63(63, 'x');
-    struct Row {
-        std::string domain;
-        std::optional<Bytes> name;  // nothing: the name is refused
-    };
-    const Row rows[] = {
-        {"aa.bbb", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
-        {"aa.bbb.", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
-        {"Aa.BBB", Bytes{2, 'A', 'a', 3, 'B', 'B', 'B', 0}},
-        {"", Bytes{0}},
-        {"пример.рф", Bytes{12, 'x', 'n', '-', '-', 'e', '1', 'a', 'f', 'm', 'k', 'f', 'd', 8, 'x', 'n', '-', '-', 'p', '1', 'a', 'i', 0}},
-        {"ая.ру€\a", Bytes{2, 0xE0, 0xFF, 4, 0xF0, 0xF3, 0x88, 0x07, 0}},  // IDNA refuses it: Windows-1251
-        {l63 + "." + l63 + "." + l63 + "." + std::string(61, 'x'), Name({63, 63, 63, 61})},  // 255 octets
-        {l63 + "." + l63 + "." + l63 + "." + std::string(62, 'x'), {}},
-        {std::string(64, 'x') + ".com", {}},
-        {std::string(300, 'x') + ".com", {}},
-        {"a..bbb", {}},
-        {".aa", {}},
-        {"aa.bbb..", {}},
-        {"a\\.b.com", {}},
-        {"\xf0\x9f\x98\x80\x01.com", {}},  // no Windows-1251 code, no IDNA form
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.domain);
-        if (!row.name) {
-            EXPECT_THROW(EncodeQName(row.domain), Failure);
-            continue;
-        }
-        const Bytes query = dns::BuildQuery(EncodeQName(row.domain));
-        Bytes expected = Query({});
-        expected.insert(expected.begin() + 12, row.name->begin(), row.name->end());
-        EXPECT_EQ(query, expected);
+struct NameRow {
+    const char* name;
+    std::string domain;
+    std::optional<Bytes> wire;  // nothing: the name is refused
+};
+using QueryBytes = testing::TestWithParam<NameRow>;
+
+TEST_P(QueryBytes, OfTheHostName) {
+    const auto& row = GetParam();
+    if (!row.wire) {
+        EXPECT_THROW(MakeHostName(row.domain), Failure);
+        return;
     }
+    EXPECT_EQ(dns::BuildQuery(MakeHostName(row.domain).qname), Query(*row.wire));
 }
+
+const std::string l63(63, 'x');
+std::string Cyrillic(int letters) {
+    std::string s;
+    while (letters-- > 0) s += "а";
+    return s;
+}
+const NameRow kNames[] = {
+    {"two labels", "aa.bbb", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
+    {"trailing dot", "aa.bbb.", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
+    {"case kept", "Aa.B_b-1", Bytes{2, 'A', 'a', 5, 'B', '_', 'b', '-', '1', 0}},
+    {"IDN", "пример.рф", Bytes{12, 'x', 'n', '-', '-', 'e', '1', 'a', 'f', 'm', 'k', 'f', 'd', 8, 'x', 'n', '-', '-', 'p', '1', 'a', 'i', 0}},
+    {"255 octets", l63 + "." + l63 + "." + l63 + "." + std::string(61, 'x'), Name({63, 63, 63, 61})},
+    {"256 octets", l63 + "." + l63 + "." + l63 + "." + std::string(62, 'x'), {}},
+    {"64-octet label", std::string(64, 'x') + ".com", {}},
+    {"empty label", "a..bbb", {}},
+    {"leading dot", ".aa", {}},
+    {"two trailing dots", "aa.bbb..", {}},
+    {"backslash", "a\\.b.com", {}},
+    {"empty", "", {}},
+    {"root", ".", {}},
+    {"no dot", "intra", {}},
+    {"no dot, fully qualified", "localhost.", {}},
+    {"dotted address", "127.0.0.1", {}},
+    {"address of two parts in hex", "0x7f.1", {}},
+    {"address in hex parts", "0x7f.0x1", {}},
+    {"numeric top-level label", "10.70.0.4", {}},
+    {"blank inside", "a b.com", {}},
+    {"tab", "a\tb.com", {}},
+    {"percent", "a%b.com", {}},
+    {"CR LF", "a.com\r\nРезультат:", {}},
+    {"IDNA: trailing hyphen", "пример-.рф", {}},
+    {"IDNA: hyphens in 3 and 4", "пр--имер.рф", {}},
+    {"IDNA: 64-letter label", Cyrillic(64) + ".рф", {}},
+    {"IDNA: control character", "ая.ру\a", {}},
+    {"no IDNA form", "\xf0\x9f\x98\x80\x01.com", {}},
+};
+TARNWELL_ROWS(QueryBytes, kNames);
 
 // A reply to the query for aa.bbb, and its bytes changed by hand.
 const Bytes kQuery = Query({2, 'a', 'a', 3, 'b', 'b', 'b', 0});
 Bytes Reply(std::vector<Bytes> answers, std::uint8_t rcode = 0) { return ReplyTo(kQuery, answers, rcode); }
-Bytes Set(Bytes b, std::size_t at, std::uint8_t value) { return b.at(at) = value, b; }
-// An A record of 10.0.0.3 with this owner name.
-Bytes Owned(Bytes owner) { return owner.insert(owner.end(), {0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 10, 0, 0, 3}), owner; }
-
-TEST(Replies, AcceptanceAndReading) {
-    using A = std::vector<Ipv4>;
-    const Bytes two = Reply({ARecord({10, 0, 0, 1}), ARecord({10, 0, 0, 2})});
-    const Bytes cname = Reply({Record(5, 1, {3, 'w', 'w', 'w', 0xC0, 0x0C}), Record(1, 1, {10, 0, 0, 1})});
-    Bytes chain = Reply({});
-    chain[7] = 1;
-    chain.insert(chain.end(), {1, 'x', 0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 10, 0, 0, 9});
-    struct Row {
-        const char* name;
-        Bytes datagram;
-        bool accepted;
-        std::optional<A> addresses;  // nothing: the reply is of no use
-    };
-    const Row rows[] = {
-        {"two A records", two, true, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-        {"the name in another case", Set(Set(two, 13, 'A'), 17, 'B'), true, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-        {"another identifier", Set(two, 1, 0xE0), false, {}},
-        {"QR clear", Set(two, 2, 0x01), false, {}},
-        {"another name", Set(two, 14, 'b'), false, {}},
-        {"another label length", Set(Set(two, 12, 3), 15, 2), false, {}},
-        {"another type", Set(two, 21, 28), false, {}},
-        {"two questions", Set(two, 5, 2), false, {}},
-        {"shorter than a header", Bytes(two.begin(), two.begin() + 11), false, {}},
-        {"shorter than the question", Bytes(two.begin(), two.begin() + 20), false, {}},
-        {"header only, REFUSED", Bytes{0x11, 0xDF, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}, true, {}},
-        {"header only, NOERROR", Bytes{0x11, 0xDF, 0x81, 0x80, 0, 0, 0, 0, 0, 0, 0, 0}, false, {}},
-        {"SERVFAIL with an A record", Reply({ARecord({10, 0, 0, 1})}, 2), true, {}},
-        {"NXDOMAIN", Reply({}, 3), true, A{}},
-        {"CNAME, then A", cname, true, A{{10, 0, 0, 1}}},
-        {"owner: a label, then a pointer", chain, true, A{{10, 0, 0, 9}}},
-        {"RDLENGTH 5", Reply({Record(1, 1, {10, 0, 0, 1, 7}), ARecord({10, 0, 0, 2})}), true, A{{10, 0, 0, 2}}},
-        {"class CH", Reply({Record(1, 3, {10, 0, 0, 1})}), true, A{}},
-        {"more answers counted than sent", Set(two, 7, 200), true, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-        {"RDATA cut short", Bytes(two.begin(), two.end() - 1), true, A{{10, 0, 0, 1}}},
-        {"first owner points forward", Reply({{0xC0, 0x30, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), true, {}},
-        {"first owner points at itself", Reply({{0xC0, 0x18, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), true, {}},
-        {"owner of 255 octets", Reply({Owned(Name({63, 63, 63, 61}))}), true, A{{10, 0, 0, 3}}},
-        {"owner of 256 octets", Reply({Owned(Name({63, 63, 63, 62}))}), true, {}},
-        {"reserved label type", Reply({{0x40, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), true, {}},
-        {"TC and no address", Set(Reply({}), 2, 0x83), true, {}},
-        {"TC with an address", Set(two, 2, 0x83), true, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-    };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        EXPECT_EQ(dns::IsReplyTo(row.datagram, kQuery), row.accepted);
-        if (row.accepted) {
-            EXPECT_EQ(dns::UsableAddresses(row.datagram), row.addresses);
-        }
-    }
+Bytes Set(Bytes b, std::size_t at, std::uint8_t value) {
+    b.at(at) = value;
+    return b;
 }
+Bytes Cut(const Bytes& b, std::size_t drop) { return Bytes(b.begin(), b.end() - static_cast<std::ptrdiff_t>(drop)); }
+// A record of class IN with this owner name; an A record of 10.0.0.3.
+Bytes Rr(Bytes owner, std::uint8_t type, const Bytes& data) {
+    owner.insert(owner.end(), {0, type, 0, 1, 0, 0, 0, 1, 0, static_cast<std::uint8_t>(data.size())});
+    owner.insert(owner.end(), data.begin(), data.end());
+    return owner;
+}
+Bytes Owned(Bytes owner) { return Rr(std::move(owner), 1, {10, 0, 0, 3}); }
+
+enum Use { kRefused, kUnusable, kIncomplete, kComplete };
+struct ReplyRow {
+    const char* name;
+    Bytes datagram;
+    Use use;
+    std::vector<Ipv4> addresses = {};
+};
+using Replies = testing::TestWithParam<ReplyRow>;
+
+TEST_P(Replies, AcceptanceAndReading) {
+    const auto& row = GetParam();
+    EXPECT_EQ(dns::IsReplyTo(row.datagram, kQuery), row.use != kRefused);
+    if (row.use == kRefused) return;
+    const auto reading = dns::ReadReply(row.datagram);
+    EXPECT_EQ(reading.usable, row.use != kUnusable);
+    EXPECT_EQ(reading.complete, row.use == kComplete);
+    EXPECT_EQ(reading.addresses, row.addresses);
+}
+
+using A = std::vector<Ipv4>;
+const Bytes kTwo = Reply({ARecord({10, 0, 0, 1}), ARecord({10, 0, 0, 2})});
+const Bytes kWww = {3, 'w', 'w', 'w', 0xC0, 0x0C};  // www.aa.bbb
+const ReplyRow kReplies[] = {
+    {"two A records", kTwo, kComplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+    {"the name in another case", Set(Set(kTwo, 13, 'A'), 17, 'B'), kComplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+    {"another identifier", Set(kTwo, 1, 0xE0), kRefused},
+    {"QR clear", Set(kTwo, 2, 0x01), kRefused},
+    {"another name", Set(kTwo, 14, 'b'), kRefused},
+    {"another label length", Set(Set(kTwo, 12, 3), 15, 2), kRefused},
+    {"another type", Set(kTwo, 21, 28), kRefused},
+    {"two questions", Set(kTwo, 5, 2), kRefused},
+    {"shorter than a header", Bytes(kTwo.begin(), kTwo.begin() + 11), kRefused},
+    {"shorter than the question", Bytes(kTwo.begin(), kTwo.begin() + 20), kRefused},
+    {"header only, REFUSED", Bytes{0x11, 0xDF, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}, kUnusable},
+    {"header only, NOERROR", Bytes{0x11, 0xDF, 0x81, 0x80, 0, 0, 0, 0, 0, 0, 0, 0}, kRefused},
+    {"SERVFAIL with an A record", Reply({ARecord({10, 0, 0, 1})}, 2), kUnusable},
+    {"NXDOMAIN", Reply({}, 3), kComplete},
+    {"NXDOMAIN with an A record", Reply({ARecord({10, 0, 0, 1})}, 3), kComplete},
+    {"CNAME, then A of its target", Reply({Record(5, 1, kWww), Owned({0xC0, 0x24})}), kComplete, A{{10, 0, 0, 3}}},
+    {"A of another name", Reply({Owned({1, 'x', 0xC0, 0x0C}), ARecord({10, 0, 0, 1})}), kComplete, A{{10, 0, 0, 1}}},
+    {"CNAME of another name", Reply({Rr(kWww, 5, {1, 'x', 0}), Owned({1, 'x', 0})}), kComplete},
+    {"owner: labels, then a pointer", Reply({Owned({2, 'a', 'A', 0xC0, 0x0F})}), kComplete, A{{10, 0, 0, 3}}},
+    {"pointer into the header", Reply({Owned({0xC0, 0x02})}), kIncomplete},
+    {"RDLENGTH 5", Reply({Record(1, 1, {10, 0, 0, 1, 7}), ARecord({10, 0, 0, 2})}), kIncomplete},
+    {"RDLENGTH 5 after an address", Reply({ARecord({10, 0, 0, 2}), Record(1, 1, {10, 0, 0, 1, 7})}), kIncomplete, A{{10, 0, 0, 2}}},
+    {"class CH", Reply({Record(1, 3, {10, 0, 0, 1, 7})}), kComplete},
+    {"more answers counted than sent", Set(kTwo, 7, 3), kIncomplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+    {"cut in the last record", Cut(kTwo, 1), kIncomplete, A{{10, 0, 0, 1}}},
+    {"two counted, a CNAME sent", Set(Reply({Record(5, 1, kWww)}), 7, 2), kIncomplete},
+    {"first owner points forward", Reply({{0xC0, 0x30, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
+    {"first owner points at itself", Reply({{0xC0, 0x18, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
+    {"owner of 255 octets", Reply({Owned(Name({63, 63, 63, 61}))}), kComplete},
+    {"owner of 256 octets", Reply({Owned(Name({63, 63, 63, 62}))}), kIncomplete},
+    {"reserved label type", Reply({{0x40, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
+    {"TC and no address", Set(Reply({}), 2, 0x83), kIncomplete},
+    {"TC with addresses", Set(kTwo, 2, 0x83), kIncomplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+};
+TARNWELL_ROWS(Replies, kReplies);
 
 }  // namespace
 }  // namespace tarnwell

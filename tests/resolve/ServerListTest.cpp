@@ -1,6 +1,5 @@
 // DNS server discovery over a fake network parameters service (CutAtNull
-// through the fields it is given), and the text helpers.
-#include "common/Text.h"
+// through the fields it is given).
 #include "resolve/DNS_SRV_FIND.h"
 #include "tests/fakes/Fakes.h"
 
@@ -41,14 +40,6 @@ TEST(FindDnsServer, Table) {
         EXPECT_EQ(state.DnsServers, row.servers);
         EXPECT_EQ(box.shown, row.available ? Servers{} : Servers{"Error 001: Iphlpapi.dll load error"});
     }
-}
-
-TEST(Text, Helpers) {
-    EXPECT_EQ(text::DottedText({0, 127, 128, 255}), "0.127.128.255");
-    EXPECT_EQ(text::CharCount("пр.р\xff"), 5u);  // an invalid byte counts one
-    EXPECT_EQ(text::TrimSpaces("  a b \t "), "a b \t");
-    for (auto bad : {"\xc0\xae"sv, "\xed\xa0\x80"sv, "\xe2\x82"sv, "a\x80"sv}) EXPECT_FALSE(text::ValidUtf8(bad));
-    EXPECT_TRUE(text::ValidUtf8("пример \xef\xbf\xbd \xf0\x9f\x98\x80"));
 }
 
 }  // namespace
