@@ -79,9 +79,6 @@ endforeach()
 # The monitoring example that the end-to-end suite runs in Nagios.
 install(FILES ${PROJECT_SOURCE_DIR}/docs/nagios-tarnwell.cfg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwell-check/examples COMPONENT check)
-install(FILES ${_tarnwell_src}/lintian/tarnwell-check
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT check
-        EXCLUDE_FROM_ALL)
 
 if(TARGET tarnwell)
   # Desktop integration: the menu entry, its icon in the hicolor theme and
