@@ -230,12 +230,9 @@ TEST(Console, CommandLine) {
         {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},
         {{"--", "-x"}, 2, "", kDomenError},
         {{"--timeout=6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number"},
-        {{"--server", "1.02.3.4", kEx}, 64, "", "tarnwell-check: not an IPv4 address: '1.02.3.4'\n"},
-        {{"--server", "1.2.3.4", "-t", "1", kEx}, 3, Lf(Direct(kEx)) + "DNS сервер определен: 1.2.3.4\n", kNotSent},
         {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
         {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
         {{kEx, "a.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
-        {{"--plugin", "nowhere.test", "-t", "5", kEx}, 1, "TARNWELL WARNING - 1 of 2 domains match; nowhere.test:", ""},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
@@ -290,9 +287,7 @@ TEST(Output, EveryOutcome) {
         {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
         {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2}};
     for (const auto& r : rows) {
-        EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))), nlohmann::json::parse(R"({"domain": "a.test",
-            "query_name": null, "outcome": ")" + std::string(r.outcome) + R"(", "system_address": null, "server": null,
-            "server_addresses": [], "rcode": null, "hosts_file": null, "hosts_lines": [], "elapsed_ms": 0})"));
+        EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))).at("outcome"), r.outcome);
         EXPECT_EQ(PluginStateOf(r.end), r.state);
         EXPECT_EQ(StatusOf(r.end), r.status);
     }
@@ -315,12 +310,13 @@ TEST(Output, JsonFields) {
         "hosts_lines": [{"line": 3, "text": "10.0.0.1 b.test"}], "elapsed_ms": 1250})"));
 }
 
-TEST(Output, JsonOfHostileText) {
-    CheckRecord r = Record("\"q\\\x01\n\x7f", CheckEnd::Rejected);
+TEST(Output, HostileText) {
+    CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);
     r.hostsLines.lines.push_back({1, "1.2.3.4 b\xff\xfe\xe2\x82", "1.2.3.4", false});
     const auto json = nlohmann::json::parse(JsonLine(r));
     EXPECT_EQ(json.at("domain"), r.domain);
     EXPECT_EQ(json.at("hosts_lines").at(0).at("text"), "1.2.3.4 b\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(PluginLine(r), "\"q?\\???: not a domain name DNS can carry");
 }
 
 TEST(Output, PluginLines) {
@@ -332,7 +328,6 @@ TEST(Output, PluginLines) {
         "[CRITICAL] b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file /etc/hosts line 3: "
         "10.0.0.1 b.test"}));
     EXPECT_EQ(PluginOutput({match}).front(), "TARNWELL OK - a.test: 10.0.0.1 among the DNS server's 10.0.0.1|time=0.005s;;;0");
-    EXPECT_EQ(PluginLine(Record("a|b\n", CheckEnd::Rejected)), "a?b?: not a domain name DNS can carry");
 }
 
 }  // namespace
