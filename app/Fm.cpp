@@ -9,6 +9,8 @@
 #include "resolve/Resume.h"
 #include "common/Text.h"
 
+#include <algorithm>
+
 namespace tarnwell {
 
 namespace {
@@ -134,12 +136,17 @@ void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
 
     switch (Decide(answer, state_.IpMatch)) {
         case Verdict::Match:
+            if (answer.server && (*answer.server)[0] == 127 && EchoesHostsFile(name)) return WriteLocalEcho(domain);
             return WriteMatch(domain);
         case Verdict::Mismatch:
-            return WriteMismatch();
+            FindHostsLines(WriteMismatch(), name);
+            break;
         case Verdict::Inconclusive:
-            return WriteInconclusive();
+            WriteInconclusive();
+            FindHostsLines(ReadRegistryDirectory(false), name);
+            break;
     }
+    WriteHostsLines(domain);
 }
 
 void Fm::WriteMatch(const std::string& domain) {
@@ -157,7 +164,8 @@ void Fm::WriteInconclusive() {
     Step([&] { Append(view_.Txt_IP(), {kCrLf, NoReplyText(), kCrLf}); });
 }
 
-void Fm::WriteMismatch() {
+// The warning and the registry's hosts directory; gives the directory as read.
+std::string Fm::WriteMismatch() {
     record_.end = CheckEnd::Mismatch;
     auto& report = view_.Txt_IP();
     Step([&] {
@@ -166,20 +174,8 @@ void Fm::WriteMismatch() {
                         "компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS.",
                         kCrLf, kCrLf});
     });
-    const std::string path = ReadHostsDirectory();
-    Step([&] { Append(report, {"Путь к фалу HOSTS по данным системного реестра:", kCrLf, path, kCrLf}); });
-}
-
-// The registry's hosts directory through a new shell object, in lower case;
-// the message box when it has fewer than five characters. A shell object
-// that cannot be created leaves the one of an earlier mismatch in place.
-std::string Fm::ReadHostsDirectory() {
-    Step([&] { WshShell_ = platform_.shells.CreateObject(platform::kShellProgId); });
-    std::string path;
-    Step([&] {
-        if (!WshShell_) throw Failure("no shell object");
-        path = WshShell_->RegRead(platform::kDataBasePath);
-    });
+    const std::string directory = ReadRegistryDirectory(true);
+    std::string path = directory;
     Step([&] { path = platform::LowerCase(path); });
     if (!Present(path)) {
         Step([&] {
@@ -187,7 +183,81 @@ std::string Fm::ReadHostsDirectory() {
                                       "ERROR 001");
         });
     }
-    return path;
+    Step([&] { Append(report, {"Путь к фалу HOSTS по данным системного реестра:", kCrLf, path, kCrLf}); });
+    return directory;
+}
+
+// A DNS server on this computer (a loopback address) that serves the same
+// hosts file echoes a tampered line: when a hosts line maps the name to an
+// address that matched, the match proves nothing.
+bool Fm::EchoesHostsFile(const HostName& name) {
+    FindHostsLines(ReadRegistryDirectory(false), name);
+    for (const auto& line : record_.hostsLines.lines) {
+        const bool matched = std::find(record_.serverAddresses.begin(), record_.serverAddresses.end(),
+                                       line.address) != record_.serverAddresses.end();
+        if (matched && std::find(state_.HostIPs.begin(), state_.HostIPs.end(), line.address) != state_.HostIPs.end())
+            return true;
+    }
+    return false;
+}
+
+void Fm::WriteLocalEcho(const std::string& domain) {
+    WriteInconclusive();
+    record_.localEcho = true;
+    Step([&] {
+        Append(view_.Txt_IP(), {"DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: "
+                                "проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).",
+                                kCrLf});
+    });
+    WriteHostsLines(domain);
+}
+
+// The registry's hosts directory, as read: on a mismatch through a new shell
+// object kept in WshShell (one that cannot be created leaves the one of an
+// earlier mismatch in place); otherwise through one of its own, silently.
+std::string Fm::ReadRegistryDirectory(bool keepShell) {
+    std::unique_ptr<platform::Shell> own;
+    Step([&] { (keepShell ? WshShell_ : own) = platform_.shells.CreateObject(platform::kShellProgId); });
+    platform::Shell* shell = keepShell ? WshShell_.get() : own.get();
+    std::string directory;
+    Step([&] {
+        if (!shell) throw Failure("no shell object");
+        directory = shell->RegRead(platform::kDataBasePath);
+    });
+    return directory;
+}
+
+// The lines of the hosts file in `directory` that map the name the
+// computer's resolver was asked for.
+void Fm::FindHostsLines(const std::string& directory, const HostName& name) {
+    Step([&] { record_.hostsFile = platform_.files.HostsPath(directory); });
+    if (!record_.hostsFile) return;
+    std::optional<std::string> bytes;
+    Step([&] { bytes = platform_.files.Read(*record_.hostsFile, hosts::kMaxFileBytes); });
+    record_.hostsReadable = bytes.has_value();
+    if (bytes) record_.hostsLines = hosts::FindLines(*bytes, name.ace);
+}
+
+// The hosts file and its lines that map the domain, after the verdict.
+void Fm::WriteHostsLines(const std::string& domain) {
+    auto& report = view_.Txt_IP();
+    if (!record_.hostsFile) return;
+    Step([&] { Append(report, {kCrLf, "Файл HOSTS: ", *record_.hostsFile, kCrLf}); });
+    const auto& found = record_.hostsLines;
+    if (!record_.hostsReadable) {
+        Step([&] { Append(report, {"Прочитать файл не удалось.", kCrLf}); });
+        return;
+    }
+    for (const auto& line : found.lines) {
+        Step([&] { Append(report, {"Строка ", std::to_string(line.number), ": ", line.text, kCrLf}); });
+        if (line.blocking)
+            Step([&] {
+                Append(report, {"Домен заблокирован этой строкой (так делают списки блокировки рекламы).", kCrLf});
+            });
+    }
+    if (found.total > found.lines.size())
+        Step([&] { Append(report, {"... и ещё ", std::to_string(found.total - found.lines.size()), kCrLf}); });
+    if (found.total == 0) Step([&] { Append(report, {"Строк с доменом [", domain, "] в файле нет.", kCrLf}); });
 }
 
 }  // namespace tarnwell

@@ -79,9 +79,13 @@ private:
     void Reject();
     void DirectQueryStage(const std::string& domain, const HostName& name);
     void WriteMatch(const std::string& domain);
-    void WriteMismatch();
+    std::string WriteMismatch();
     void WriteInconclusive();
-    std::string ReadHostsDirectory();
+    bool EchoesHostsFile(const HostName& name);
+    void WriteLocalEcho(const std::string& domain);
+    std::string ReadRegistryDirectory(bool keepShell);
+    void FindHostsLines(const std::string& directory, const HostName& name);
+    void WriteHostsLines(const std::string& domain);
 
     platform::FmView& view_;
     FmPlatform platform_;

@@ -96,6 +96,7 @@ DirectAnswer QueryDnsServer(std::span<const std::uint8_t> qname, const std::stri
     std::optional<Ipv4> address;
     Step([&] { address = ServerAddress(context.sockets, server); });
     if (!address) return answer;
+    answer.server = address;
 
     const auto query = dns::BuildQuery(qname);
     std::vector<std::uint8_t> buffer(kReceiveCapacity);

@@ -35,6 +35,7 @@ struct QueryContext {
 
 // What the direct query found.
 struct DirectAnswer {
+    std::optional<Ipv4> server;        // the server's address
     bool sent = false;                 // a query left the socket
     int complete = 0;                  // usable, complete replies read
     bool incomplete = false;           // a usable reply could not be read whole

@@ -23,8 +23,8 @@ std::string Head(const std::string& d) {
 std::string Direct(const std::string& d) {
     return Head(d) + "93.184.216.34\r\n\r\n- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n";
 }
-std::string Server(const std::string& d) {
-    return Direct(d) + "DNS сервер определен: 10.0.0.53\r\n\r\nРезультат:\r\n";
+std::string Server(const std::string& d, const std::string& server = "10.0.0.53") {
+    return Direct(d) + "DNS сервер определен: " + server + "\r\n\r\nРезультат:\r\n";
 }
 std::string Match(const std::string& d) {
     return "\r\nIP адреса совпадают. Проблем связанных с доменом [" + d + "] не обнаружено.";
@@ -32,9 +32,14 @@ std::string Match(const std::string& d) {
 const std::string kWarning =
     "\r\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной "
     "сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\nПуть к фалу HOSTS по данным системного реестра:\r\n";
-const std::string kHosts = kWarning + "c:\\windows\\system32\\drivers\\etc\r\n";
-const std::string kNoReply =
+// The hosts file's block; the fake's file holds no line for example.com.
+const std::string kFile = "\r\nФайл HOSTS: C:\\WINDOWS\\System32\\drivers\\etc\\hosts\r\n";
+const std::string kNoLine = kFile + "Строк с доменом [example.com] в файле нет.\r\n";
+const std::string kHosts = kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" + kNoLine;
+const std::string kNoReplyBlock =
     "\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n";
+const std::string kNoReply = kNoReplyBlock + kNoLine;
+const std::string kBlocked = "Домен заблокирован этой строкой (так делают списки блокировки рекламы).\r\n";
 std::string Reasons(const std::string& d) {
     return Head(d) + "Ошибка! IP для Домена  [" + d + "] не определено\r\n\r\nПричины:\r\n" +
            "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
@@ -89,8 +94,31 @@ const Ending kEndings[] = {
          p.Answer({{10, 1, 1, 1}});
          p.shells.value.reset();
      },
-     Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n", {"ERROR 001: DataBasePath параметр в реестре не найден"},
+     Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n\r\nФайл HOSTS: \\hosts\r\nСтрок с доменом [example.com] в файле нет.\r\n",
+     {"ERROR 001: DataBasePath параметр в реестре не найден"},
      CheckEnd::Mismatch, 1},
+    {"the hosts file's lines", kEx, [](auto& p) {
+         p.Answer({{10, 1, 1, 1}});
+         p.files.hosts = "# x\n93.184.216.34 example.com\r\n0.0.0.0\tEXAMPLE.com ads.test # ads\n";
+     }, Server(kEx) + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" + kFile +
+        "Строка 2: 93.184.216.34 example.com\r\nСтрока 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked,
+     {}, CheckEnd::Mismatch, 1},
+    {"the hosts file cannot be read", kEx, [](auto& p) {
+         p.sockets.server = nullptr;
+         p.files.hosts.reset();
+     }, Server(kEx) + kNoReplyBlock + kFile + "Прочитать файл не удалось.\r\n", {}, CheckEnd::Inconclusive, 3},
+    {"a local server echoes the hosts file", kEx, [](auto& p) {
+         p.params.entries.clear();
+         p.params.Add("127.0.0.1");
+         p.files.hosts = "93.184.216.34 example.com\n";
+     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + kNoReplyBlock +
+        "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
+        "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
+     {}, CheckEnd::Inconclusive, 3},
+    {"a local server, no hosts line", kEx, [](auto& p) {
+         p.params.entries.clear();
+         p.params.Add("127.0.0.1");
+     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
     {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({{93, 184, 216, 34}}, 2); },
@@ -158,9 +186,10 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         EXPECT_EQ(rig.box.shown, e.boxes);
         EXPECT_EQ(rig.fm.LastCheckEnd(), e.end);
         EXPECT_EQ(rig.sockets.open, 0);
-        // The registry is read on a mismatch only.
-        EXPECT_EQ(rig.shells.readPaths, e.status == 1 ? std::vector<std::string>{platform::kDataBasePath}
-                                                      : std::vector<std::string>{});
+        // The registry is read for the hosts file's path after a verdict but a
+        // match, and to tell whether a server on this computer echoes the file.
+        const bool local = e.report.find("определен: 127.") != std::string::npos;
+        EXPECT_EQ(rig.shells.readPaths.size(), e.status == 1 || e.status == 3 || local);
     }
     fakes::Platform p;
     if (e.setUp) e.setUp(p);
@@ -182,11 +211,12 @@ TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     rig.shells.value = "D:\\X";  // 1 to 4 characters: the box, and the text as read
     rig.Click(kEx);
     EXPECT_NE(rig.fm.WshShell(), first);
-    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n"));
+    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\nd:\\x\r\n\r\nФайл HOSTS: D:\\X\\hosts\r\n" +
+                                               kNoLine.substr(kFile.size())));
     rig.shells.failCreate = true;  // the object of the last mismatch reads
     rig.shells.value = "E:\\Hosts";
     rig.Click(kEx);
-    EXPECT_TRUE(rig.view.report.text.ends_with("реестра:\r\ne:\\hosts\r\n"));
+    EXPECT_NE(rig.view.report.text.find("реестра:\r\ne:\\hosts\r\n"), std::string::npos);
     EXPECT_EQ(rig.box.shown.size(), 1u);
 }
 

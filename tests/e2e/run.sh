@@ -7,11 +7,11 @@
 # read back, a screenshot in BUILD_DIR/e2e-artifacts/. Needs root (else SKIPPED) for a network namespace
 # of its own: lo with 192.0.2.254 (else AI_ADDRCONFIG finds no IPv4 address); hosts, resolv.conf and
 # nsswitch.conf in /etc/netns/NS/; as nameserver 127.0.0.1 dnsmasq (the records below, any other name
-# NXDOMAIN), 127.0.0.2 a socket that never answers, 127.0.0.3 nothing (refused), 127.0.0.4 a relay that
-# answers each query first with a forgery of 3,000 bytes (other identifier and addresses), then the real
-# reply padded to 3,000 bytes; 127.0.0.5
-# to .9 hostile servers: TC set with two addresses, a reply cut in its last record, an A record of RDLENGTH 5
-# first, an A record for another name only, one address at a time, 198.51.100.10 and .11 in turn.
+# NXDOMAIN; on 192.0.2.1 too, an address not on loopback), 192.0.2.2 a socket that never answers,
+# 192.0.2.3 nothing (refused), 192.0.2.4 a relay that answers each query first with a forgery of 3,000 bytes (other identifier and addresses), then the real
+# reply padded to 3,000 bytes; 192.0.2.5 to .10 hostile servers: TC set with two addresses, a reply cut in its last record, an A record of RDLENGTH 5
+# first, an A record for another name only, one address at a time, 198.51.100.10 and .11 in turn, another address to our query than to the system
+# resolver's; 127.0.0.11 a dnsmasq that serves the namespace's hosts file.
 set -uo pipefail
 wine=
 [[ ${1-} == --wine ]] && { wine=1; shift; }
@@ -19,9 +19,9 @@ wine=
 [[ $(id -u) == 0 ]] || { echo "e2e: SKIPPED: needs root for network namespaces"; exit 0; }
 build=$(cd "$1" && pwd) ns=tarnwell-e2e-$$ passed=0 failed=0 xvfb=
 art=$build/e2e-artifacts etc=/etc/netns/tarnwell-e2e-$$
-run=() exe='' EOL=$'\n' hosts_dir=/etc/
+run=() exe='' EOL=$'\n' hosts_dir=/etc/ hosts_file=/etc/hosts
 [[ -n $wine ]] && run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n' \
-    hosts_dir='c:\windows\system32\drivers\etc'
+    hosts_dir='c:\windows\system32\drivers\etc' hosts_file='C:\windows\system32\drivers\etc\hosts'
 N() { ip netns exec "$ns" "$@"; }
 P() { N "${run[@]}" "$@"; } # a program of the build, natively or under Wine
 
@@ -41,17 +41,21 @@ missing=$(for t in dnsmasq Xvfb xdotool xclip import ss; do command -v $t >/dev/
 [[ -z $missing ]] || { echo "e2e: missing" $missing "(bash scripts/deps.sh test)"; exit 1; }
 rm -rf "$art" && mkdir -p "$art" "$etc" || exit 1
 { grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files dns'; } >"$etc/nsswitch.conf"
+echo '127.0.0.1 localhost' >"$etc/hosts" # before any server starts: the namespace's own from the first on
 [[ -n $wine ]] && wineserver -k 2>/dev/null # Wine's server must start inside the namespace, with the display
 Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$art/display" 2>"$art/xvfb.log" </dev/null & xvfb=$!
 for ((i = 0; i < 50; i++)); do read -r d 2>/dev/null <"$art/display" && break; sleep 0.1; done
 export DISPLAY=:${d-}
 ip netns add "$ns" && ip -n "$ns" link set lo up && ip -n "$ns" addr add 192.0.2.254/32 dev lo || exit 1
+for h in {1..10}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done # servers that are not on a loopback address
 N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.1 --local=/#/ --no-round-robin --log-queries --log-facility="$art/dnsmasq.log" \
+    --listen-address=127.0.0.1,192.0.2.1 --local=/#/ --no-round-robin --log-queries --log-facility="$art/dnsmasq.log" \
     --host-record=good.test,198.51.100.10 --host-record=good.test,198.51.100.11 \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test \
     --host-record=edge.chain.test,198.51.100.20 --host-record=edge.chain.test,198.51.100.21 \
     --host-record=intra.corp.test,198.51.100.40 --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
+ip netns exec "$ns" dnsmasq -k -C /dev/null --no-resolv --user=root --group=root --pid-file= --bind-interfaces \
+    --listen-address=127.0.0.11 --local=/#/ --log-queries --log-facility="$art/dnsmasq-hosts.log" & echo_dns=$! # serves the hosts file
 N /usr/bin/python3 -c '
 import select, socket, struct
 def rr(owner, address, rdlength=4): return owner + struct.pack(">HHIH", 1, 1, 60, rdlength) + bytes(address) + bytes(rdlength - 4)
@@ -63,13 +67,14 @@ def hostile(host, query):
     if host == 6: return reply(query, [a, b])[:-2]
     if host == 7: return reply(query, [rr(name, [203, 0, 113, 1], 5), b])
     if host == 8: return reply(query, [rr(b"\x05other" + name, [203, 0, 113, 66])])
+    if host == 10: return reply(query, [rr(name, [203, 0, 113, 10] if query[:2] == b"\x11\xdf" else [198, 51, 100, 10])])
     turn[0] += 1
     return reply(query, [rr(name, [198, 51, 100, 11 - turn[0] % 2])])
 sockets = {}
-for host in range(2, 10):
+for host in range(2, 11):
     if host == 3: continue
     sockets[host] = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sockets[host].bind(("127.0.0.%d" % host, 53))
+    sockets[host].bind(("192.0.2.%d" % host, 53))
 up = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
 while True:
     for s in select.select(list(sockets.values()), [], [])[0]:
@@ -84,7 +89,7 @@ while True:
         elif host != 2:
             s.sendto(hostile(host, query), client)
 ' 2>"$art/servers.log" &
-for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 8 ]] && break; sleep 0.1; done
+for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 11 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
 L() { printf "%s$EOL" "$@"; }
@@ -95,9 +100,18 @@ no_ip() { lookup "$1"; L "Ошибка! IP для Домена  [$1] не опр
 got() { lookup "$1"; L "$3" "" "- Получаем IP $1 (Прямой запрос на DNS сервер)"; }
 asked() { got "$@"; L "DNS сервер определен: $2" "" "Результат:"; shift 3; (($#)) && L "$@"; }
 match() { asked "$@"; L "" "IP адреса совпадают. Проблем связанных с доменом [$1] не обнаружено."; }
+culprit() { # the hosts file's lines for the domain: line 1 is localhost, then one per address of the row
+    local n=1 ip; L "" "Файл HOSTS: $hosts_file"
+    [[ $hosts == - ]] && { L "Строк с доменом [$1] в файле нет."; return; }
+    for ip in ${hosts//,/ }; do L "Строка $((++n)): $ip $1"; done
+}
+echoed() { asked "$@"; L "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже." \
+    "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН)."
+    culprit "$1"; }
 mismatch() { asked "$@"; L "" "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS." \
-    "" "Путь к фалу HOSTS по данным системного реестра:" "$hosts_dir"; }
-inconclusive() { asked "$@"; L "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже."; }
+    "" "Путь к фалу HOSTS по данным системного реестра:" "$hosts_dir"; culprit "$1"; }
+inconclusive() { asked "$@"; L "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже."
+    culprit "$1"; }
 none() { :; }
 
 # NUM EXIT DOMAIN HOSTS_IP NAMESERVER REPORT [HOST_IP SERVER_ADDRESS...] # what it is
@@ -106,28 +120,30 @@ table='1 0 good.test - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11
 2 1 good.test 203.0.113.66 127.0.0.1 mismatch 203.0.113.66 198.51.100.10 198.51.100.11 # hosts maps it elsewhere
 3 0 www.chain.test - 127.0.0.1 match 198.51.100.20 198.51.100.20 198.51.100.21 # CNAME chain ending in A
 4 2 nowhere.test - 127.0.0.1 no_ip # no such domain
-5 3 quiet.test 203.0.113.5 127.0.0.2 inconclusive 203.0.113.5 # the server never answers
-6 3 quiet.test 203.0.113.5 127.0.0.3 inconclusive 203.0.113.5 # nothing listens on port 53
+5 3 quiet.test 203.0.113.5 192.0.2.2 inconclusive 203.0.113.5 # the server never answers
+6 3 quiet.test 203.0.113.5 192.0.2.3 inconclusive 203.0.113.5 # nothing listens on port 53
 7a 0 пример.рф - 127.0.0.1 match 198.51.100.30 198.51.100.30 # IDN, Cyrillic top-level domain
 7b 0 кто.example - 127.0.0.1 match 198.51.100.31 198.51.100.31 # IDN, mixed scripts
 7c 2 ая.ру€ - 127.0.0.1 none # IDN that IDNA rejects
 8 2 quiet.test 203.0.113.5 none got 203.0.113.5 # resolv.conf names no server
 9 1 only-hosts.test 203.0.113.7 127.0.0.1 mismatch 203.0.113.7 # in hosts only, the server says NXDOMAIN
 10 0 good.test. - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11 # trailing dot, kept as typed
-11 0 good.test 198.51.100.10 127.0.0.4 match 198.51.100.10 198.51.100.10 198.51.100.11 # 3,000 bytes: a forgery, then the reply
+11 0 good.test - 192.0.2.4 match 198.51.100.10 198.51.100.10 198.51.100.11 # 3,000 bytes: a forgery, then the reply
 12 2 a..good.test - 127.0.0.1 none # empty label
 64 64 - - 127.0.0.1 none # no domain: usage on stderr
 74 74 good.test - 127.0.0.1 none # stdout cannot be written (/dev/full)
 74c 74 good.test - 127.0.0.1 none # stdout closed (Linux: its descriptor would go to the socket)
-13 3 tc.test 198.51.100.1 127.0.0.5 inconclusive 198.51.100.1 203.0.113.1 203.0.113.2 # TC set, two other addresses
-14 3 cut.test 198.51.100.1 127.0.0.6 inconclusive 198.51.100.1 203.0.113.1 # cut in its last record
-15 3 rdlength.test 198.51.100.1 127.0.0.7 inconclusive 198.51.100.1 # an A record of RDLENGTH 5 first
-16 1 other.test 203.0.113.66 127.0.0.8 mismatch 203.0.113.66 # the address only for another name
-17 0 turn.test 198.51.100.11 127.0.0.9 match 198.51.100.11 198.51.100.10 198.51.100.11 # asked again, the other address
-18 0 good.test 203.0.113.9,198.51.100.11 127.0.0.1 match 203.0.113.9 198.51.100.10 198.51.100.11 # hosts: two addresses, the server has the second
+13 3 tc.test 198.51.100.1 192.0.2.5 inconclusive 198.51.100.1 203.0.113.1 203.0.113.2 # TC set, two other addresses
+14 3 cut.test 198.51.100.1 192.0.2.6 inconclusive 198.51.100.1 203.0.113.1 # cut in its last record
+15 3 rdlength.test 198.51.100.1 192.0.2.7 inconclusive 198.51.100.1 # an A record of RDLENGTH 5 first
+16 1 other.test 203.0.113.66 192.0.2.8 mismatch 203.0.113.66 # the address only for another name
+17 0 turn.test 198.51.100.11 192.0.2.9 match 198.51.100.11 198.51.100.10 198.51.100.11 # asked again, the other address
+18 0 good.test 203.0.113.9,198.51.100.11 192.0.2.1 match 203.0.113.9 198.51.100.10 198.51.100.11 # hosts: two addresses, the server has the second
 19 2 10.70.0.4 - 127.0.0.1 none # an address typed as the domain
 20 2 intra - 127.0.0.1 none # no dot: the search list would make intra.corp.test of it
-21 2 exam\x1bple.test - 127.0.0.1 none # a control character'
+21 2 exam\x1bple.test - 127.0.0.1 none # a control character
+22 1 good.test - 192.0.2.10 mismatch 198.51.100.10 203.0.113.10 # only our query is answered otherwise: no hosts line
+23 3 echo.test 203.0.113.77 127.0.0.11 echoed 203.0.113.77 203.0.113.77 # a local server serves the hosts file'
 domen_error='Domen Error: Данные о домене некорректны'
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
     [20]=$domen_error [21]=$domen_error
@@ -143,6 +159,8 @@ scenario() { # LINE: sets up the namespace for the table's LINE and the variable
     read -r num status domain hosts server report args <<<"${1%% #*}"
     domain=$(printf '%b' "$domain")
     { echo '127.0.0.1 localhost'; [[ $hosts == - ]] || printf "%s $domain\n" ${hosts//,/ }; } >"$etc/hosts"
+    [[ -n $wine ]] && cp "$etc/hosts" "$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
+    [[ $server == 127.0.0.11 ]] && kill -HUP "$echo_dns" && sleep 0.3 # it reads the hosts file anew
     # no server: Wine takes glibc's default 127.0.0.1, but an IPv6 one alone leaves its IPv4 list empty
     if [[ $server != none ]]; then printf 'search corp.test\nnameserver %s\n' "$server"
     elif [[ -n $wine ]]; then echo 'nameserver ::1'; else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
@@ -165,7 +183,7 @@ while read -r line; do
     [[ $num == 74* ]] || cmp -s "$art/$num.expected" "$out" || why+=("report differs")
     cmp -s "$art/$num.expected-err" "$err" || why+=("stderr differs")
     ((st == status)) || why+=("exit $st, expected $status")
-    [[ $server == 127.0.0.2 ]] && min=4900 max=6500 || min=0 max=3000
+    [[ $server == 192.0.2.2 ]] && min=4900 max=6500 || min=0 max=3000
     [[ -n $wine ]] && max=8000 # Wine's start; and Wine does not see the refused port, the wait runs out
     ((ms >= min && ms <= max)) || why+=("took $ms ms, expected $min..$max")
     result "$(printf '%-3s %-46s exit %s, %s ms' "$num" "$title" "$st" "$ms")" || {

@@ -4,6 +4,7 @@
 #include "app/Fm.h"
 #include "common/Failure.h"
 
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <functional>
@@ -86,8 +87,12 @@ struct FakeSockets : platform::Sockets {
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
     std::int32_t InetAddr(const std::string& text) override {
-        std::int32_t v = -1;
-        if (text == "10.0.0.53") std::memcpy(&v, "\x0a\x00\x00\x35", 4);
+        unsigned a[4];
+        char end;
+        if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a[0], &a[1], &a[2], &a[3], &end) != 4) return -1;
+        const std::uint8_t bytes[4] = {std::uint8_t(a[0]), std::uint8_t(a[1]), std::uint8_t(a[2]), std::uint8_t(a[3])};
+        std::int32_t v;
+        std::memcpy(&v, bytes, 4);
         return v;
     }
     platform::SocketHandle Socket() override {
@@ -148,7 +153,7 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
 
 // A file system of one hosts file, or none when `hosts` is empty.
 struct FakeFiles : platform::Files {
-    std::optional<std::string> hosts;
+    std::optional<std::string> hosts = "127.0.0.1 localhost\n";
     std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
         if (!hosts || !path.ends_with("\\hosts") || hosts->size() > maxBytes) return std::nullopt;
