@@ -24,6 +24,7 @@ struct Line {
 struct Matches {
     std::vector<Line> lines;  // the first kMaxShownLines, in file order
     std::size_t total = 0;    // all lines that map the name
+    bool operator==(const Matches&) const = default;
 };
 
 // The lines of `file` one of whose names after the address equals `name`

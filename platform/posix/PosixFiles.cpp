@@ -1,5 +1,7 @@
 #include "platform/posix/PosixFiles.h"
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <netdb.h>
 #include <sys/stat.h>
@@ -19,10 +21,17 @@ std::optional<std::string> PosixFiles::Read(const std::string& path, std::size_t
         std::string bytes;
         bytes.resize(static_cast<std::size_t>(st.st_size));
         std::size_t got = 0;
-        for (ssize_t n; got < bytes.size() && (n = ::read(fd, bytes.data() + got, bytes.size() - got)) > 0;)
-            got += static_cast<std::size_t>(n);
-        bytes.resize(got);
-        out = std::move(bytes);
+        ssize_t n = 1;
+        while (got < bytes.size() && n > 0) {
+            n = ::read(fd, bytes.data() + got, bytes.size() - got);
+            if (n > 0) got += static_cast<std::size_t>(n);
+            else if (n < 0 && errno == EINTR) n = 1;
+        }
+        // A read error gives nothing rather than the file's first part.
+        if (n >= 0) {
+            bytes.resize(got);
+            out = std::move(bytes);
+        }
     }
     ::close(fd);
     return out;

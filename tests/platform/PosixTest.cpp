@@ -3,6 +3,7 @@
 // wait early nor late), resolv.conf, the registry stand-in, the code page.
 #include "common/Failure.h"
 #include "platform/CodePage.h"
+#include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
 #include "platform/posix/PosixSockets.h"
 #include "platform/posix/ResolvConf.h"
@@ -12,6 +13,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -142,6 +144,20 @@ TEST(ConfiguredNameServers, LocalStubsGiveWayToTheirUpstreams) {
     const auto entries = params.DnsServerList(size);
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_STREQ(entries[0].data(), "192.0.2.9");
+    std::filesystem::remove_all(dir);
+}
+
+TEST(PosixFiles, ReadsRegularFilesUpToTheLimit) {
+    const auto dir = std::filesystem::temp_directory_path() / ("tarnwell-files-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n";
+    ::mkfifo((dir / "fifo").c_str(), 0600);  // no writer: a blocking open would never return
+    const std::tuple<std::string, std::size_t, std::optional<std::string>> rows[] = {
+        {"hosts", 20, "127.0.0.1 localhost\n"}, {"hosts", 19, std::nullopt}, {"missing", 20, std::nullopt},
+        {"", 20, std::nullopt}, {"fifo", 20, std::nullopt}};
+    platform::PosixFiles files;
+    for (const auto& [name, limit, want] : rows) EXPECT_EQ(files.Read(dir / name, limit), want) << name << " " << limit;
+    EXPECT_EQ(files.HostsPath("C:\\Windows\\System32\\drivers\\etc"), "/etc/hosts");
     std::filesystem::remove_all(dir);
 }
 

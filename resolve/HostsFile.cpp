@@ -1,0 +1,209 @@
+#include "resolve/HostsFile.h"
+
+#include <array>
+#include <cstdint>
+
+// The hosts file as the resolvers read it (hosts(5); the Windows file has
+// the same form): one mapping a line, the address first, then the canonical
+// name and its aliases, fields apart by blanks and tabs, "#" to the line's
+// end a comment. One pass over the bytes with string_views; only the lines
+// shown are copied.
+namespace tarnwell::hosts {
+
+namespace {
+
+constexpr bool Blank(char c) { return c == ' ' || c == '\t'; }
+
+constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string_view WithoutFinalDot(std::string_view s) {
+    return !s.empty() && s.back() == '.' ? s.substr(0, s.size() - 1) : s;
+}
+
+// `wanted` is already lower-case and without its final dot.
+bool SameName(std::string_view field, std::string_view wanted) {
+    field = WithoutFinalDot(field);
+    if (field.size() != wanted.size()) return false;
+    for (std::size_t i = 0; i < field.size(); ++i)
+        if (Lower(field[i]) != wanted[i]) return false;
+    return true;
+}
+
+// The length of the well-formed UTF-8 sequence at `i` (RFC 3629, section 4:
+// no overlong forms, no surrogates, nothing above U+10FFFF) and its code
+// point; 0 when the byte at `i` does not begin one.
+std::size_t Sequence(std::string_view s, std::size_t i, char32_t& cp) {
+    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
+    const unsigned char b0 = at(0);
+    cp = b0;
+    if (b0 < 0x80) return 1;
+    const std::size_t n = b0 < 0xC2 ? 0 : b0 <= 0xDF ? 2 : b0 <= 0xEF ? 3 : b0 <= 0xF4 ? 4 : 0;
+    if (n == 0 || i + n > s.size()) return 0;
+    // The second byte's range is narrower after E0, ED, F0 and F4.
+    const unsigned char low = b0 == 0xE0 ? 0xA0 : b0 == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = b0 == 0xED ? 0x9F : b0 == 0xF4 ? 0x8F : 0xBF;
+    if (at(1) < low || at(1) > high) return 0;
+    cp = b0 & (0x7F >> n);
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((at(k) & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (at(k) & 0x3F);
+    }
+    return n;
+}
+
+// C0 but TAB, DEL, C1: what a terminal may act on rather than print.
+constexpr bool Control(char32_t cp) { return (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp <= 0x9F); }
+
+// The text as it may be printed: every control character and every byte
+// that is not part of well-formed UTF-8 becomes "?"; after kMaxShownChars
+// characters the rest becomes "...".
+std::string Safe(std::string_view s) {
+    std::string out;
+    out.reserve(s.size() < kMaxShownChars ? s.size() : kMaxShownChars + 3);
+    std::size_t chars = 0;
+    for (std::size_t i = 0; i < s.size(); ++chars) {
+        if (chars == kMaxShownChars) {
+            out += "...";
+            break;
+        }
+        char32_t cp = 0;
+        const std::size_t n = Sequence(s, i, cp);
+        if (n == 0 || Control(cp)) out += '?';
+        else out.append(s, i, n);
+        i += n == 0 ? 1 : n;
+    }
+    return out;
+}
+
+// A decimal of at most three digits up to 255, without leading zeros (a
+// leading zero means octal to inet_aton(3); such text is not taken for an
+// address here).
+bool Octet(std::string_view s, unsigned& value) {
+    if (s.empty() || s.size() > 3 || (s.size() > 1 && s[0] == '0')) return false;
+    value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return false;
+        value = value * 10 + static_cast<unsigned>(c - '0');
+    }
+    return value <= 255;
+}
+
+// Dotted-quad IPv4 text, as inet_pton(3) takes it.
+bool ParseIpv4(std::string_view s, std::array<std::uint8_t, 4>& out) {
+    for (std::size_t k = 0; k < 4; ++k) {
+        const std::size_t dot = k < 3 ? s.find('.') : s.size();
+        unsigned value = 0;
+        if (dot == std::string_view::npos || !Octet(s.substr(0, dot), value)) return false;
+        out[k] = static_cast<std::uint8_t>(value);
+        s.remove_prefix(k < 3 ? dot + 1 : dot);
+    }
+    return true;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    c = Lower(c);
+    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+}
+
+// IPv6 text (RFC 4291, section 2.2): eight groups of 1 to 4 hex digits, one
+// "::" for a run of zero groups, the last 32 bits perhaps as dotted IPv4.
+bool ParseIpv6(std::string_view s, std::array<std::uint16_t, 8>& out) {
+    std::array<std::uint16_t, 8> head{}, tail{};
+    std::size_t nHead = 0, nTail = 0;
+    bool compressed = false;
+    if (s.substr(0, 2) == "::") {
+        compressed = true;
+        s.remove_prefix(2);
+    } else if (s.empty() || s[0] == ':') {
+        return false;
+    }
+    while (!s.empty()) {
+        auto& groups = compressed ? tail : head;
+        auto& n = compressed ? nTail : nHead;
+        const std::size_t end = s.find(':');
+        const std::string_view group = s.substr(0, end);
+        std::array<std::uint8_t, 4> v4{};
+        if (end == std::string_view::npos && group.find('.') != std::string_view::npos) {
+            if (nHead + nTail > 6 || !ParseIpv4(group, v4)) return false;
+            groups[n++] = static_cast<std::uint16_t>(v4[0] << 8 | v4[1]);
+            groups[n++] = static_cast<std::uint16_t>(v4[2] << 8 | v4[3]);
+            break;
+        }
+        if (group.empty() || group.size() > 4 || nHead + nTail == 8) return false;
+        unsigned value = 0;
+        for (char c : group) {
+            const int d = HexDigit(c);
+            if (d < 0) return false;
+            value = value << 4 | static_cast<unsigned>(d);
+        }
+        groups[n++] = static_cast<std::uint16_t>(value);
+        if (end == std::string_view::npos) break;
+        s.remove_prefix(end + 1);
+        if (!s.empty() && s[0] == ':') {  // "::" after groups
+            if (compressed) return false;
+            compressed = true;
+            s.remove_prefix(1);
+        } else if (s.empty()) {
+            return false;  // a single ":" at the end
+        }
+    }
+    // "::" stands for one zero group at least (RFC 5952, section 4.2.2, says
+    // a writer should not use it so, but readers take it).
+    if (compressed ? nHead + nTail > 7 : nHead != 8) return false;
+    out = {};
+    for (std::size_t k = 0; k < nHead; ++k) out[k] = head[k];
+    for (std::size_t k = 0; k < nTail; ++k) out[8 - nTail + k] = tail[k];
+    return true;
+}
+
+// 0.0.0.0, 127.0.0.0/8, :: and ::1: the name is kept from the network (an
+// ad or malware blocker), not sent elsewhere.
+bool Blocking(std::string_view address) {
+    std::array<std::uint8_t, 4> v4{};
+    if (ParseIpv4(address, v4)) return v4[0] == 127 || v4 == std::array<std::uint8_t, 4>{};
+    std::array<std::uint16_t, 8> v6{};
+    if (!ParseIpv6(address, v6)) return false;
+    for (std::size_t k = 0; k < 7; ++k)
+        if (v6[k] != 0) return false;
+    return v6[7] <= 1;
+}
+
+}  // namespace
+
+Matches FindLines(std::string_view file, std::string_view name) {
+    Matches found;
+    std::string wanted(WithoutFinalDot(name));
+    for (char& c : wanted) c = Lower(c);
+    if (wanted.empty()) return found;
+    std::size_t number = 0;
+    for (std::size_t start = 0; start < file.size();) {
+        ++number;
+        const std::size_t lf = file.find('\n', start);
+        std::string_view line = file.substr(start, lf == std::string_view::npos ? file.size() - start : lf - start);
+        start = lf == std::string_view::npos ? file.size() : lf + 1;
+        // CR LF ends a line; so does a CR ending the file (a CR LF file whose
+        // last LF was lost).
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        line = line.substr(0, line.find('#'));
+        while (!line.empty() && Blank(line.back())) line.remove_suffix(1);
+
+        std::size_t i = 0;
+        std::string_view address;
+        bool maps = false;
+        while (i < line.size() && !maps) {
+            while (i < line.size() && Blank(line[i])) ++i;
+            const std::size_t from = i;
+            while (i < line.size() && !Blank(line[i])) ++i;
+            const std::string_view field = line.substr(from, i - from);
+            if (field.empty()) break;
+            if (address.empty()) address = field;
+            else maps = SameName(field, wanted);
+        }
+        if (!maps) continue;
+        if (found.total++ < kMaxShownLines) found.lines.push_back({number, Safe(line), Safe(address), Blocking(address)});
+    }
+    return found;
+}
+
+}  // namespace tarnwell::hosts
