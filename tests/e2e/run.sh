@@ -237,7 +237,7 @@ done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
 0 --plugin www.chain.test ~ grep "^TARNWELL OK - www.chain.test: 198.51.100.20 among"
 1 --plugin nowhere.test ~ grep "^TARNWELL WARNING - nowhere.test: no address from the system resolver|"
 2 --plugin good.test www.chain.test ~ grep "^TARNWELL CRITICAL - 1 of 2 domains match; good.test: 203.0.113.66 not"
-3 --plugin -t 1 --server 127.0.0.2 good.test ~ grep "^TARNWELL UNKNOWN - good.test: no usable .* 127.0.0.2|time=1\."
+3 --plugin -t 1 --server 192.0.2.2 good.test ~ grep "^TARNWELL UNKNOWN - good.test: no usable .* 192.0.2.2|time=1\."
 1 --server 127.0.0.20 www.chain.test ~ grep -x "192.0.2.99.\?"
 64 --server 127.0.0.256 good.test ~ cmp -s /dev/null'
 
@@ -252,7 +252,7 @@ if [[ -z $wine ]]; then
         check_external_commands=1 nagios_user=root nagios_group=root enable_notifications=0 >>"$ng/nagios.cfg"
     { define contact 'contact_name nobody' {host,service}_notification_commands\ check_tarnwell
         define host 'host_name e2e' 'max_check_attempts 1'
-        for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 127.0.0.2 good.test'; do
+        for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 192.0.2.2 good.test'; do
             define service 'use tarnwell-service' 'host_name e2e' "service_description ${s%%!*}" "check_command check_tarnwell!${s#*!}"
         done; } >"$ng/e2e.cfg"
     N /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
