@@ -25,15 +25,18 @@ constexpr char kUsageHead[] =
     "      --server ADDRESS    ask the DNS server at this IPv4 address instead\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
-    "\n"
-    "Exit status, of several domains the first of 1, 3, 2 and 0 that occurs:\n";
+    "\n";
 constexpr char kUsageTail[] =
     "With --plugin: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (usage errors and lost output too).\n";
 
 constexpr char kVersion[] = "tarnwell-check " TARNWELL_VERSION "\n";
 
 std::string Usage() {
-    std::string usage = kUsageHead;
+    std::string usage = std::string(kUsageHead) + "Exit status, of several domains the first of";
+    const std::size_t n = std::size(kConsoleSeverity);
+    for (std::size_t i = 0; i < n; ++i)
+        usage += (i == 0 ? " " : i + 1 == n ? " and " : ", ") + std::to_string(kConsoleSeverity[i]);
+    usage += " that occurs:\n";
     for (const auto& [status, meaning] : kStatusMeanings)
         usage += (status < 10 ? "   " : "  ") + std::to_string(status) + "  " + std::string(meaning) + "\n";
     return usage + kUsageTail;
@@ -43,7 +46,7 @@ enum class Mode { Report, Json, Plugin };
 
 struct Options {
     Mode mode = Mode::Report;
-    int timeout = 5;  // seconds
+    std::optional<int> timeout;  // seconds
     std::optional<std::string> server;
     std::vector<std::string> domains;
     bool help = false, version = false;
@@ -96,9 +99,11 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
             o.mode = mode;
         } else if (arg == "-t" || arg == "--timeout") {
             const auto end = value->data() + value->size();
-            const auto [stop, error] = std::from_chars(value->data(), end, o.timeout);
-            if (value->empty() || error != std::errc() || stop != end || o.timeout < 1 || o.timeout > 5)
+            int seconds = 0;
+            const auto [stop, error] = std::from_chars(value->data(), end, seconds);
+            if (value->empty() || error != std::errc() || stop != end || seconds < 1 || seconds > 5)
                 return "the timeout must be a whole number of seconds from 1 to 5, not '" + *value + "'";
+            o.timeout = seconds;
         } else if (arg == "--server") {
             if (!DottedQuad(*value)) return "not an IPv4 address: '" + *value + "'";
             o.server = value;
@@ -172,7 +177,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     platform::NetworkParams& params = given ? *given : platform.networkParams;
     CheckState state;
     Fm fm(view, {platform.sockets, params, platform.shells, box, platform.files}, state);
-    fm.replyWait = std::chrono::seconds(o.timeout);
+    if (o.timeout) fm.replyWait = std::chrono::seconds(*o.timeout);
     const int lost = plugin ? int{output::kPluginUnknown} : int{kStatusIoError};
 
     fm.Form_Load();
