@@ -37,7 +37,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-missing=$(for t in dnsmasq Xvfb xdotool xclip import ss; do command -v $t >/dev/null || echo $t; done)
+missing=$(for t in dnsmasq Xvfb xdotool xclip import ss jq nagios4; do command -v $t >/dev/null || echo $t; done)
 [[ -z $missing ]] || { echo "e2e: missing" $missing "(bash scripts/deps.sh test)"; exit 1; }
 rm -rf "$art" && mkdir -p "$art" "$etc" || exit 1
 { grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files dns'; } >"$etc/nsswitch.conf"
