@@ -127,6 +127,9 @@ std::string PluginLine(const CheckRecord& r) {
             return line;
         }
         case CheckEnd::Inconclusive:
+            if (r.localEcho)
+                return domain + address + " from the DNS server " + server +
+                       " on this computer, which may serve the same hosts file: check with --server ADDRESS";
             return domain + "no usable reply from the DNS server " + server;
         case CheckEnd::ResolverFailed:
             return domain + "no address from the system resolver";

@@ -317,6 +317,7 @@ TEST(Output, EveryOutcome) {
         {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
         {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2}};
     for (const auto& r : rows) {
+        SCOPED_TRACE(r.outcome);
         EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))).at("outcome"), r.outcome);
         EXPECT_EQ(PluginStateOf(r.end), r.state);
         EXPECT_EQ(StatusOf(r.end), r.status);
@@ -358,6 +359,11 @@ TEST(Output, PluginLines) {
         "[CRITICAL] b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file /etc/hosts line 3: "
         "10.0.0.1 b.test"}));
     EXPECT_EQ(PluginOutput({match}).front(), "TARNWELL OK - a.test: 10.0.0.1 among the DNS server's 10.0.0.1|time=0.005s;;;0");
+    CheckRecord echo = kMismatch;
+    echo.end = CheckEnd::Inconclusive;
+    echo.localEcho = true;
+    EXPECT_EQ(PluginLine(echo), "b.test: 10.0.0.1 from the DNS server 10.0.0.53 on this computer, which may serve the same "
+                                "hosts file: check with --server ADDRESS");
 }
 
 }  // namespace
