@@ -334,13 +334,6 @@ const CheckRecord kMismatch = [] {
     return r;
 }();
 
-TEST(Output, JsonFields) {
-    EXPECT_EQ(nlohmann::json::parse(JsonLine(kMismatch)), nlohmann::json::parse(R"({"domain": "b.test",
-        "query_name": "b.test", "outcome": "mismatch", "system_address": "10.0.0.1", "server": "10.0.0.53",
-        "server_addresses": ["10.1.1.1", "10.1.1.2"], "rcode": 0, "hosts_file": "/etc/hosts",
-        "hosts_lines": [{"line": 3, "text": "10.0.0.1 b.test"}], "elapsed_ms": 1250})"));
-}
-
 TEST(Output, HostileText) {
     CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);
     r.hostsLines.lines.push_back({1, "1.2.3.4 b\xff\xfe\xe2\x82", "1.2.3.4", false});

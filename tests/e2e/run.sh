@@ -226,6 +226,7 @@ for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.20') ]] && break;
 { mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && L "" &&
     match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
 json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0 and .[0].server_addresses == ["198.51.100.10", "198.51.100.11"] and .[1].query_name == "www.chain.test" and .[2].server == null'
+json+=' and .[0].hosts_lines == [{"line": 2, "text": "203.0.113.66 good.test"}] and (.[0].hosts_file | type) == "string" and (.[2].elapsed_ms | type) == "number"'
 row=0 && while read -r status rest; do
     args=${rest%% ~ *} why=() out=$art/fleet-$((++row)).out err=$art/fleet-$row.err
     timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" $args >"$out" 2>"$err" </dev/null
