@@ -258,8 +258,7 @@ if [[ -z $wine ]]; then
         done; } >"$ng/e2e.cfg"
     N /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
     for ((i = 0; i < 100; i++)); do [[ -p $ng/command ]] && break; sleep 0.1; done
-    printf "[$(date +%s)] SCHEDULE_FORCED_SVC_CHECK;e2e;%s;$(date +%s)\n" match mismatch inconclusive |
-        timeout 5 tee "$ng/command" >/dev/null
+    printf "[$(date +%s)] SCHEDULE_FORCED_SVC_CHECK;e2e;%s;$(date +%s)\n" match mismatch inconclusive | timeout 5 tee "$ng/command" >/dev/null
     for ((i = 0; i < 450; i++)); do # 60 s in all
         states=$(awk -F= '/service_description/ {s = $2} /has_been_checked/ {c = $2} /current_state/ && s && c {printf "%s=%s ", s, $2} /}/ {s = ""}' "$ng/status" 2>/dev/null)
         [[ $states == *=*=*=* ]] && break || sleep 0.1
