@@ -148,8 +148,9 @@ bool ParseIpv6(std::string_view s, std::array<std::uint16_t, 8>& out) {
             return false;  // a single ":" at the end
         }
     }
-    // "::" stands for one zero group at least (RFC 5952, section 4.2.2, says
-    // a writer should not use it so, but readers take it).
+    // "::" stands for one zero group or more: RFC 5952, section 4.2.2, bars
+    // writers from using it for one, but RFC 4291 text allows it and
+    // inet_pton(3) reads it.
     if (compressed ? nHead + nTail > 7 : nHead != 8) return false;
     out = {};
     for (std::size_t k = 0; k < nHead; ++k) out[k] = head[k];
