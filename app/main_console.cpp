@@ -1,5 +1,5 @@
-// The console checker: the window's check for one domain given on the
-// command line, for scripts and terminals.
+// The console checker: the window's check for each domain given on the
+// command line, for scripts, terminals and monitoring.
 #include "app/ConsoleCheck.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
@@ -15,7 +15,7 @@ int main(int argc, char* argv[]) {
     // With standard output closed, the check's socket could take its
     // descriptor and the report would go to the DNS server.
     if (fcntl(STDOUT_FILENO, F_GETFD) == -1) {
-        std::cerr << "tarnwell-check: cannot write to standard output\n";
+        std::cerr << tarnwell::kCannotWrite;
         return tarnwell::kStatusIoError;
     }
     tarnwell::platform::PosixSockets sockets;

@@ -76,9 +76,9 @@ foreach(component IN LISTS _tarnwell_components)
   install(FILES ${_tarnwell_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
           COMPONENT ${component})
 endforeach()
-install(FILES ${_tarnwell_src}/lintian/tarnwell-check
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides COMPONENT check
-        EXCLUDE_FROM_ALL)
+# The monitoring example that the end-to-end suite runs in Nagios.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/nagios-tarnwell.cfg
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwell-check/examples COMPONENT check)
 
 if(TARGET tarnwell)
   # Desktop integration: the menu entry, its icon in the hicolor theme and

@@ -20,7 +20,8 @@ public:
     ComboBox& Cmb1() override { return combo_; }
     TextBox& Txt_IP() override { return report_; }
 
-    // Ends the report with a line break when it does not end with one.
+    // Ends the report with a line break when it does not end with one; the
+    // next report that writes anything starts after one empty line.
     void Finish() { report_.Finish(); }
 
 private:
@@ -48,17 +49,22 @@ private:
                 chunk += crlf ? newline_ : std::string(1, piece[i]);
                 i += crlf;
             }
-            out_ << chunk << std::flush;
+            if (chunk.empty()) return;
+            out_ << separator_ << chunk << std::flush;
+            separator_.clear();
         }
         void SetBackColor(Rgb) override {}
         void Finish() {
-            if (!text_.empty() && text_.back() != '\n') out_ << newline_ << std::flush;
+            if (text_.empty()) return;
+            if (text_.back() != '\n') out_ << newline_ << std::flush;
+            separator_ = newline_;
         }
 
     private:
         std::ostream& out_;
         std::string newline_;
         std::string text_;
+        std::string separator_;
     } report_;
 };
 

@@ -1,5 +1,6 @@
 // The window program on Qt: answers --help and --version, makes sure there
 // is a display, then creates the main window and runs until it is closed.
+#include "common/ExitStatus.h"
 #include "platform/Program.h"
 #include "platform/qt/QtFmWindow.h"
 #include "platform/qt/QtMessageBox.h"
@@ -15,8 +16,6 @@
 namespace tarnwell::platform {
 
 namespace {
-
-constexpr int kStatusUsage = 64;  // EX_USAGE, as tarnwell-check
 
 struct CommandLine {
     QCommandLineParser parser;

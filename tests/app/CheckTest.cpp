@@ -6,6 +6,9 @@
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
+#include "app/CheckOutput.h"
+#include <nlohmann/json.hpp>
+
 #include <sstream>
 
 namespace tarnwell {
@@ -237,6 +240,8 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(failed.view.report.back.red, 255);
 }
 
+const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
+
 // A stream whose every write fails, as on a full disk.
 struct FullBuffer : std::streambuf {
     int overflow(int) override { return traits_type::eof(); }
@@ -249,19 +254,22 @@ TEST(Console, CommandLine) {
         std::string outStart, errStart;
     };
     const Row rows[] = {
-        {{"--help"}, 0, "Usage: tarnwell-check DOMAIN\n", ""},
+        {{"--help"}, 0, "Usage: tarnwell-check [OPTION]... DOMAIN...\n", ""},
         {{"-V"}, 0, "tarnwell-check " TARNWELL_VERSION "\n", ""},
-        {{"a.com", "b.com"}, 64, "", "tarnwell-check: expected exactly one DOMAIN\n"},
         {{"--bogus"}, 64, "", "tarnwell-check: unknown option '--bogus'\n"},
         {{"exam\xff\xfeple.com"}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nUsage"},
         {{"--", "-x"}, 2, "", kDomenError},
+        {{"--timeout=6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number"},
+        {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
+        {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
+        {{kEx, "a.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
         std::ostringstream out, err;
         EXPECT_EQ(RunConsoleCheck(row.args, p.Console(), out, err, "\n"), row.status);
         EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
-        EXPECT_TRUE(err.str().starts_with(row.errStart)) << err.str();
+        EXPECT_TRUE(row.errStart.empty() ? err.str().empty() : err.str().starts_with(row.errStart)) << err.str();
         EXPECT_EQ(err.str().find('\xff'), std::string::npos);
     }
 }
@@ -282,6 +290,73 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
         EXPECT_EQ(RunConsoleCheck(args, p.Console(), lost, err2, "\n"), 74);
         EXPECT_EQ(err2.str(), "tarnwell-check: cannot write to standard output\n");
     }
+}
+
+// The formatting of check records: severity, JSON (parsed back) and plugin lines.
+using namespace output;
+CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
+    CheckRecord r;
+    r.domain = domain;
+    r.end = end;
+    r.systemAddresses = system;
+    r.serverAddresses = server;
+    r.elapsed = std::chrono::milliseconds(ms);
+    return r;
+}
+
+TEST(Output, MostSevere) {
+    const struct { std::vector<int> statuses; std::span<const int> order; int worst; } rows[] = {{{0, 2, 3, 1}, kConsoleSeverity, 1},
+        {{0, 2, 3}, kConsoleSeverity, 3}, {{2, 0}, kConsoleSeverity, 2}, {{0, 3, 1}, kPluginSeverity, 1},
+        {{1, 2, 3}, kPluginSeverity, 2}, {{0, 3}, kPluginSeverity, 3}};
+    for (const auto& r : rows) EXPECT_EQ(MostSevere(r.statuses, r.order), r.worst);
+}
+
+TEST(Output, EveryOutcome) {
+    const struct { CheckEnd end; const char* outcome; PluginState state; int status; } rows[] = {
+        {CheckEnd::Match, "match", kPluginOk, 0}, {CheckEnd::Mismatch, "mismatch", kPluginCritical, 1},
+        {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
+        {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.outcome);
+        EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))).at("outcome"), r.outcome);
+        EXPECT_EQ(PluginStateOf(r.end), r.state);
+        EXPECT_EQ(StatusOf(r.end), r.status);
+    }
+}
+
+const CheckRecord kMismatch = [] {
+    CheckRecord r = Record("b.test", CheckEnd::Mismatch, {"10.0.0.1", "10.0.0.2"}, {"10.1.1.1", "10.1.1.2"}, 1250);
+    r.queryName = r.domain;
+    r.server = "10.0.0.53";
+    r.rcode = 0;
+    r.hostsFile = "/etc/hosts";
+    r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1};
+    return r;
+}();
+
+TEST(Output, HostileText) {
+    CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);
+    r.hostsLines.lines.push_back({1, "1.2.3.4 b\xff\xfe\xe2\x82", "1.2.3.4", false});
+    const auto json = nlohmann::json::parse(JsonLine(r));
+    EXPECT_EQ(json.at("domain"), r.domain);
+    EXPECT_EQ(json.at("hosts_lines").at(0).at("text"), "1.2.3.4 b\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(PluginLine(r), "\"q?\\???: not a domain name DNS can carry");
+}
+
+TEST(Output, PluginLines) {
+    const CheckRecord match = Record("a.test", CheckEnd::Match, {"10.0.0.1"}, {"10.0.0.1"}, 5);
+    EXPECT_EQ(PluginOutput({match, kMismatch}), (std::vector<std::string>{
+        "TARNWELL CRITICAL - 1 of 2 domains match; b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, "
+        "10.1.1.2; hosts file /etc/hosts line 3: 10.0.0.1 b.test|time=1.255s;;;0",
+        "[OK] a.test: 10.0.0.1 among the DNS server's 10.0.0.1",
+        "[CRITICAL] b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file /etc/hosts line 3: "
+        "10.0.0.1 b.test"}));
+    EXPECT_EQ(PluginOutput({match}).front(), "TARNWELL OK - a.test: 10.0.0.1 among the DNS server's 10.0.0.1|time=0.005s;;;0");
+    CheckRecord echo = kMismatch;
+    echo.end = CheckEnd::Inconclusive;
+    echo.localEcho = true;
+    EXPECT_EQ(PluginLine(echo), "b.test: 10.0.0.1 from the DNS server 10.0.0.53 on this computer, which may serve the same "
+                                "hosts file: check with --server ADDRESS");
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 
-missing=$(for t in dnsmasq Xvfb xdotool xclip import ss; do command -v $t >/dev/null || echo $t; done)
+missing=$(for t in dnsmasq Xvfb xdotool xclip import ss jq nagios4; do command -v $t >/dev/null || echo $t; done)
 [[ -z $missing ]] || { echo "e2e: missing" $missing "(bash scripts/deps.sh test)"; exit 1; }
 rm -rf "$art" && mkdir -p "$art" "$etc" || exit 1
 { grep -v '^hosts:' /etc/nsswitch.conf; echo 'hosts: files dns'; } >"$etc/nsswitch.conf"
@@ -148,7 +148,7 @@ domen_error='Domen Error: Данные о домене некорректны'
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
     [20]=$domen_error [21]=$domen_error
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
-    [64]="tarnwell-check: expected exactly one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
+    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
     ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
@@ -216,5 +216,56 @@ import -window "${wid:-root}" "$shot" 2>/dev/null
 [[ $(identify -format '%[fx:standard_deviation>0.05]' "$shot" 2>/dev/null) == 1 ]] || why+=("blank screenshot")
 result "2w  tarnwell$exe window: report read back, $shot" ||
     diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
+
+# Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
+# 127.0.0.20 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
+scenario "$(grep '^2 ' <<<"$table")"
+N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
+    --listen-address=127.0.0.20 --address=/#/192.0.2.99 &
+for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.20') ]] && break; sleep 0.1; done
+{ mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && L "" &&
+    match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
+json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0 and .[0].server_addresses == ["198.51.100.10", "198.51.100.11"] and .[1].query_name == "www.chain.test" and .[2].server == null'
+json+=' and .[0].hosts_lines == [{"line": 2, "text": "203.0.113.66 good.test"}] and (.[0].hosts_file | type) == "string" and (.[2].elapsed_ms | type) == "number"'
+row=0 && while read -r status rest; do
+    args=${rest%% ~ *} why=() out=$art/fleet-$((++row)).out err=$art/fleet-$row.err
+    timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" $args >"$out" 2>"$err" </dev/null
+    st=$? && ((st == status)) || why+=("exit $st, expected $status")
+    eval "${rest#* ~ }" <"$out" >/dev/null || why+=("stdout: ${rest#* ~ }")
+    result "$(printf 'f%-2s %-60s exit %s' $row "$args" $st)" || head -5 "$out" "$err"
+done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
+1 --json good.test www.chain.test nowhere.test ~ jq -se "$json"
+0 --plugin www.chain.test ~ grep "^TARNWELL OK - www.chain.test: 198.51.100.20 among"
+1 --plugin nowhere.test ~ grep "^TARNWELL WARNING - nowhere.test: no address from the system resolver|"
+2 --plugin good.test www.chain.test ~ grep "^TARNWELL CRITICAL - 1 of 2 domains match; good.test: 203.0.113.66 not"
+3 --plugin -t 1 --server 192.0.2.2 good.test ~ grep "^TARNWELL UNKNOWN - good.test: no usable .* 192.0.2.2|time=1\."
+1 --server 127.0.0.20 www.chain.test ~ grep -x "192.0.2.99.\?"
+64 --server 127.0.0.256 good.test ~ cmp -s /dev/null'
+
+# Nagios 4 in the namespace runs docs/nagios-tarnwell.cfg (the program's path put in) for one host and a service
+# per outcome, each check forced through the command file; the states read back from status.dat within 60 s.
+ng=$art/nagios why=() states= && mkdir -p "$ng"
+define() { printf 'define %s {\n' "$1"; printf '    %s\n' "${@:2}"; echo '}'; }
+if [[ -z $wine ]]; then
+    sed "s#/usr/bin/tarnwell-check#$build/tarnwell-check#" "$(dirname "$0")/../../docs/nagios-tarnwell.cfg" >"$ng/tarnwell.cfg"
+    for k in log_file status_file command_file temp_file query_socket; do echo "$k=$ng/${k%_*}"; done >"$ng/nagios.cfg"
+    printf '%s\n' "cfg_file=$ng/tarnwell.cfg" "cfg_file=$ng/e2e.cfg" "check_result_path=$ng" status_update_interval=1 \
+        check_external_commands=1 nagios_user=root nagios_group=root enable_notifications=0 >>"$ng/nagios.cfg"
+    { define contact 'contact_name nobody' {host,service}_notification_commands\ check_tarnwell
+        define host 'host_name e2e' 'max_check_attempts 1'
+        for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 192.0.2.2 good.test'; do
+            define service 'use tarnwell-service' 'host_name e2e' "service_description ${s%%!*}" "check_command check_tarnwell!${s#*!}"
+        done; } >"$ng/e2e.cfg"
+    N /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
+    for ((i = 0; i < 100; i++)); do [[ -p $ng/command ]] && break; sleep 0.1; done
+    printf "[$(date +%s)] SCHEDULE_FORCED_SVC_CHECK;e2e;%s;$(date +%s)\n" match mismatch inconclusive | timeout 5 tee "$ng/command" >/dev/null
+    for ((i = 0; i < 450; i++)); do # 60 s in all
+        states=$(awk -F= '/service_description/ {s = $2} /has_been_checked/ {c = $2} /current_state/ && s && c {printf "%s=%s ", s, $2} /}/ {s = ""}' "$ng/status" 2>/dev/null)
+        [[ $states == *=*=*=* ]] && break || sleep 0.1
+    done
+    kill "$nagios"
+    [[ $states == 'inconclusive=3 match=0 mismatch=2 ' ]] || why+=("states ${states:-none}")
+    result "ng  Nagios 4 runs docs/nagios-tarnwell.cfg: UNKNOWN, OK, CRITICAL" || tail -3 "$ng/log"
+fi
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))

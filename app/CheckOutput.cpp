@@ -1,0 +1,172 @@
+#include "app/CheckOutput.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+
+namespace tarnwell::output {
+
+namespace {
+
+using Json = nlohmann::ordered_json;  // the fields in the documented order
+
+template <typename T>
+Json OrNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+// Printable ASCII but '|', which would start the performance data; any other
+// byte becomes '?': each domain stays on its one line of plugin output.
+std::string Printable(std::string_view text) {
+    std::string shown(text);
+    for (char& c : shown)
+        if (c < 0x20 || c > 0x7e || c == '|') c = '?';
+    return shown;
+}
+
+// The domain in plugin output: as given when that is printable, else the
+// name asked for (the ACE form of an IDN), else made printable.
+std::string ShownDomain(const CheckRecord& r) {
+    if (Printable(r.domain) == r.domain || !r.queryName) return Printable(r.domain);
+    return *r.queryName;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string all;
+    for (const auto& item : items) all += (all.empty() ? "" : ", ") + item;
+    return all;
+}
+
+std::string Seconds(std::chrono::milliseconds elapsed) {
+    const auto ms = std::max<long long>(0, elapsed.count());
+    std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+    return std::to_string(ms / 1000) + "." + fraction;
+}
+
+}  // namespace
+
+std::string_view OutcomeName(CheckEnd end) {
+    switch (end) {
+        case CheckEnd::Match: return "match";
+        case CheckEnd::Mismatch: return "mismatch";
+        case CheckEnd::Inconclusive: return "inconclusive";
+        case CheckEnd::ResolverFailed: return "unresolved";
+        case CheckEnd::NoServer: return "no_server";
+        case CheckEnd::Rejected:
+        case CheckEnd::None: break;
+    }
+    return "rejected";
+}
+
+ConsoleStatus StatusOf(CheckEnd end) {
+    switch (end) {
+        case CheckEnd::Match: return kStatusMatch;
+        case CheckEnd::Mismatch: return kStatusMismatch;
+        case CheckEnd::Inconclusive: return kStatusInconclusive;
+        default: return kStatusNoVerdict;
+    }
+}
+
+int MostSevere(std::span<const int> statuses, std::span<const int> order) {
+    for (int status : order)
+        if (std::find(statuses.begin(), statuses.end(), status) != statuses.end()) return status;
+    return order.back();
+}
+
+std::string JsonLine(const CheckRecord& r) {
+    Json lines = Json::array();
+    for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
+    const Json object = {
+        {"domain", r.domain},
+        {"query_name", OrNull(r.queryName)},
+        {"outcome", OutcomeName(r.end)},
+        {"system_address", r.systemAddresses.empty() ? Json(nullptr) : Json(r.systemAddresses.front())},
+        {"server", OrNull(r.server)},
+        {"server_addresses", r.serverAddresses},
+        {"rcode", OrNull(r.rcode)},
+        {"hosts_file", OrNull(r.hostsFile)},
+        {"hosts_lines", lines},
+        {"elapsed_ms", r.elapsed.count()},
+    };
+    return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+PluginState PluginStateOf(CheckEnd end) {
+    switch (end) {
+        case CheckEnd::Match: return kPluginOk;
+        case CheckEnd::Mismatch: return kPluginCritical;
+        case CheckEnd::ResolverFailed:
+        case CheckEnd::NoServer: return kPluginWarning;
+        default: return kPluginUnknown;
+    }
+}
+
+std::string_view PluginStateName(PluginState state) {
+    constexpr std::string_view kNames[] = {"OK", "WARNING", "CRITICAL", "UNKNOWN"};
+    return kNames[state];
+}
+
+std::string PluginLine(const CheckRecord& r) {
+    const std::string domain = ShownDomain(r) + ": ";
+    const std::string address = r.systemAddresses.empty() ? "" : r.systemAddresses.front();
+    const std::string server = Printable(r.server.value_or("?"));
+    switch (r.end) {
+        case CheckEnd::Match:
+            return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
+        case CheckEnd::Mismatch: {
+            std::string line = domain + address;
+            if (r.serverAddresses.empty())
+                line += " but the DNS server " + server + " has no address for it" +
+                        (r.rcode ? " (rcode " + std::to_string(*r.rcode) + ")" : "");
+            else
+                line += " not among the DNS server's " + Joined(r.serverAddresses);
+            if (!r.hostsLines.lines.empty())
+                line += "; hosts file " + Printable(r.hostsFile.value_or("")) + " line " +
+                        std::to_string(r.hostsLines.lines.front().number) + ": " +
+                        Printable(r.hostsLines.lines.front().text);
+            return line;
+        }
+        case CheckEnd::Inconclusive:
+            if (r.localEcho)
+                return domain + address + " from the DNS server " + server +
+                       " on this computer, which may serve the same hosts file: check with --server ADDRESS";
+            return domain + "no usable reply from the DNS server " + server;
+        case CheckEnd::ResolverFailed:
+            return domain + "no address from the system resolver";
+        case CheckEnd::NoServer:
+            return domain + "no DNS server configured";
+        default:
+            return domain + "not a domain name DNS can carry";
+    }
+}
+
+std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records) {
+    std::vector<int> states;
+    std::chrono::milliseconds elapsed{0};
+    for (const auto& r : records) states.push_back(PluginStateOf(r.end)), elapsed += r.elapsed;
+    const auto worst = static_cast<PluginState>(MostSevere(states, kPluginSeverity));
+
+    // One domain: its line. Several: how many match, and the first of the
+    // most severe state when that is not OK.
+    std::string summary;
+    if (records.size() == 1) {
+        summary = PluginLine(records.front());
+    } else {
+        summary = std::to_string(std::count(states.begin(), states.end(), kPluginOk)) + " of " +
+                  std::to_string(records.size()) + " domains match";
+        const auto first = std::find(states.begin(), states.end(), worst) - states.begin();
+        if (worst != kPluginOk) summary += "; " + PluginLine(records[first]);
+    }
+    std::vector<std::string> lines{"TARNWELL " + std::string(PluginStateName(worst)) + " - " + summary +
+                                   "|time=" + Seconds(elapsed) + "s;;;0"};
+    for (std::size_t i = 0; i < records.size(); ++i)
+        lines.push_back("[" + std::string(PluginStateName(static_cast<PluginState>(states[i]))) + "] " +
+                        PluginLine(records[i]));
+    return lines;
+}
+
+std::string PluginUsageError(std::string_view message) {
+    return "TARNWELL UNKNOWN - " + Printable(message);
+}
+
+}  // namespace tarnwell::output

@@ -1,0 +1,36 @@
+#pragma once
+#include <string_view>
+
+// The exit statuses of the programs, written once: tarnwell-check's usage
+// text is made from the table below, and the window uses the usage status.
+namespace tarnwell {
+
+enum ConsoleStatus {
+    kStatusMatch = 0,
+    kStatusMismatch = 1,      // the server's reply has addresses, none equal
+    kStatusNoVerdict = 2,     // the check ended before a verdict
+    kStatusInconclusive = 3,  // no usable reply from the DNS server
+    kStatusUsage = 64,        // EX_USAGE
+    kStatusIoError = 74,      // EX_IOERR: the output could not be written
+};
+
+struct StatusMeaning {
+    ConsoleStatus status;
+    std::string_view meaning;
+};
+
+inline constexpr StatusMeaning kStatusMeanings[] = {
+    {kStatusMatch, "the addresses match"},
+    {kStatusMismatch, "mismatch: the DNS server's reply has no address equal to the computer's"},
+    {kStatusNoVerdict, "the check ended before a verdict (domain rejected, no address, no DNS server)"},
+    {kStatusInconclusive, "inconclusive: no usable reply from the DNS server"},
+    {kStatusUsage, "usage error"},
+    {kStatusIoError, "the output could not be written"},
+};
+
+// Of the statuses of several checks the run's is the first of these that
+// occurs: a mismatch outweighs every other verdict.
+inline constexpr int kConsoleSeverity[] = {kStatusMismatch, kStatusInconclusive, kStatusNoVerdict,
+                                           kStatusMatch};
+
+}  // namespace tarnwell
