@@ -7,23 +7,30 @@
 # read back, a screenshot in BUILD_DIR/e2e-artifacts/. Needs root (else SKIPPED) for a network namespace
 # of its own: lo with 192.0.2.254 (else AI_ADDRCONFIG finds no IPv4 address); hosts, resolv.conf and
 # nsswitch.conf in /etc/netns/NS/; as nameserver 127.0.0.1 dnsmasq (the records below, any other name
-# NXDOMAIN; on 192.0.2.1 too, an address not on loopback), 192.0.2.2 a socket that never answers,
-# 192.0.2.3 nothing (refused), 192.0.2.4 a relay that answers each query first with a forgery of 3,000 bytes (other identifier and addresses), then the real
-# reply padded to 3,000 bytes; 192.0.2.5 to .10 hostile servers: TC set with two addresses, a reply cut in its last record, an A record of RDLENGTH 5
-# first, an A record for another name only, one address at a time, 198.51.100.10 and .11 in turn, another address to our query than to the system
-# resolver's; 127.0.0.11 a dnsmasq that serves the namespace's hosts file.
+# NXDOMAIN; on 192.0.2.1 too, an address not on loopback), 192.0.2.3 nothing (refused), the small servers
+# of servers.py on 192.0.2.2 and .4 to .10, and 127.0.0.11 a dnsmasq that serves the namespace's hosts file.
 set -uo pipefail
 wine=
 [[ ${1-} == --wine ]] && { wine=1; shift; }
 [[ $# -eq 1 && -d $1 ]] || { echo "usage: $0 [--wine] BUILD_DIR" >&2; exit 64; }
 [[ $(id -u) == 0 ]] || { echo "e2e: SKIPPED: needs root for network namespaces"; exit 0; }
-build=$(cd "$1" && pwd) ns=tarnwell-e2e-$$ passed=0 failed=0 xvfb=
-art=$build/e2e-artifacts etc=/etc/netns/tarnwell-e2e-$$
-run=() exe='' EOL=$'\n' hosts_dir=/etc/ hosts_file=/etc/hosts
-[[ -n $wine ]] && run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n' \
-    hosts_dir='c:\windows\system32\drivers\etc' hosts_file='C:\windows\system32\drivers\etc\hosts'
-N() { ip netns exec "$ns" "$@"; }
-P() { N "${run[@]}" "$@"; } # a program of the build, natively or under Wine
+here=$(cd "$(dirname "$0")" && pwd)
+build=$(cd "$1" && pwd)
+ns=tarnwell-e2e-$$
+etc=/etc/netns/$ns
+art=$build/e2e-artifacts
+passed=0 failed=0
+xvfb=
+if [[ -n $wine ]]; then # CRLF lines and Wine's hosts file
+    run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n'
+    hosts_dir='c:\windows\system32\drivers\etc'
+    hosts_file='C:\windows\system32\drivers\etc\hosts'
+else
+    run=() exe='' EOL=$'\n' hosts_dir=/etc/ hosts_file=/etc/hosts
+fi
+in_ns() { ip netns exec "$ns" "$@"; }
+program() { in_ns "${run[@]}" "$@"; } # a program of the build, natively or under Wine
+checker() { timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" "$@" </dev/null; }
 
 cleanup() {
     trap - EXIT INT TERM HUP
@@ -48,7 +55,7 @@ for ((i = 0; i < 50; i++)); do read -r d 2>/dev/null <"$art/display" && break; s
 export DISPLAY=:${d-}
 ip netns add "$ns" && ip -n "$ns" link set lo up && ip -n "$ns" addr add 192.0.2.254/32 dev lo || exit 1
 for h in {1..10}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done # servers that are not on a loopback address
-N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
+in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
     --listen-address=127.0.0.1,192.0.2.1 --local=/#/ --no-round-robin --log-queries --log-facility="$art/dnsmasq.log" \
     --host-record=good.test,198.51.100.10 --host-record=good.test,198.51.100.11 \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test \
@@ -56,61 +63,29 @@ N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-
     --host-record=intra.corp.test,198.51.100.40 --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
 ip netns exec "$ns" dnsmasq -k -C /dev/null --no-resolv --user=root --group=root --pid-file= --bind-interfaces \
     --listen-address=127.0.0.11 --local=/#/ --log-queries --log-facility="$art/dnsmasq-hosts.log" & echo_dns=$! # serves the hosts file
-N /usr/bin/python3 -c '
-import select, socket, struct
-def rr(owner, address, rdlength=4): return owner + struct.pack(">HHIH", 1, 1, 60, rdlength) + bytes(address) + bytes(rdlength - 4)
-def reply(query, records, flags=0x8180): return query[:2] + struct.pack(">5H", flags, 1, len(records), 0, 0) + query[12:] + b"".join(records)
-name, turn = b"\xc0\x0c", [0]
-def hostile(host, query):
-    a, b = rr(name, [203, 0, 113, 1]), rr(name, [203, 0, 113, 2])
-    if host == 5: return reply(query, [a, b], 0x8380)
-    if host == 6: return reply(query, [a, b])[:-2]
-    if host == 7: return reply(query, [rr(name, [203, 0, 113, 1], 5), b])
-    if host == 8: return reply(query, [rr(b"\x05other" + name, [203, 0, 113, 66])])
-    if host == 10: return reply(query, [rr(name, [203, 0, 113, 10] if query[:2] == b"\x11\xdf" else [198, 51, 100, 10])])
-    turn[0] += 1
-    return reply(query, [rr(name, [198, 51, 100, 11 - turn[0] % 2])])
-sockets = {}
-for host in range(2, 11):
-    if host == 3: continue
-    sockets[host] = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-    sockets[host].bind(("192.0.2.%d" % host, 53))
-up = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-while True:
-    for s in select.select(list(sockets.values()), [], [])[0]:
-        query, client = s.recvfrom(4096)
-        host = int(s.getsockname()[0].rsplit(".", 1)[1])
-        if host == 4:
-            up.sendto(query, ("127.0.0.1", 53))
-            real = up.recv(4096)
-            forged = bytes([real[0] ^ 0xFF]) + real[1:].replace(bytes([198, 51, 100]), bytes([203, 0, 113]))
-            s.sendto(forged.ljust(3000, b"\0"), client)
-            s.sendto(real.ljust(3000, b"\0"), client)
-        elif host != 2:
-            s.sendto(hostile(host, query), client)
-' 2>"$art/servers.log" &
-for ((i = 0; i < 50; i++)); do [[ $(N ss -Hlun 'sport = :53' | wc -l) -ge 11 ]] && break; sleep 0.1; done
+in_ns python3 "$here/servers.py" 2>"$art/servers.log" &
+for ((i = 0; i < 50; i++)); do [[ $(in_ns ss -Hlun 'sport = :53' | wc -l) -ge 11 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
-L() { printf "%s$EOL" "$@"; }
-lookup() { L "Начало проверки. Домен: [$1]" "" \
+lines() { printf "%s$EOL" "$@"; }
+lookup() { lines "Начало проверки. Домен: [$1]" "" \
     "- Получаем IP адрес для домена [$1] от DNS службы компьютера (Эмуляция работы браузера)" "" "Результат:"; }
-no_ip() { lookup "$1"; L "Ошибка! IP для Домена  [$1] не определено" "" "Причины:" \
+no_ip() { lookup "$1"; lines "Ошибка! IP для Домена  [$1] не определено" "" "Причины:" \
     "1. Отсутствует подключение к Интернет" "2. Указанный домен не существует."; }
-got() { lookup "$1"; L "$3" "" "- Получаем IP $1 (Прямой запрос на DNS сервер)"; }
-asked() { got "$@"; L "DNS сервер определен: $2" "" "Результат:"; shift 3; (($#)) && L "$@"; }
-match() { asked "$@"; L "" "IP адреса совпадают. Проблем связанных с доменом [$1] не обнаружено."; }
+got() { lookup "$1"; lines "$3" "" "- Получаем IP $1 (Прямой запрос на DNS сервер)"; }
+asked() { got "$@"; lines "DNS сервер определен: $2" "" "Результат:"; shift 3; (($#)) && lines "$@"; }
+match() { asked "$@"; lines "" "IP адреса совпадают. Проблем связанных с доменом [$1] не обнаружено."; }
 culprit() { # the hosts file's lines for the domain: line 1 is localhost, then one per address of the row
-    local n=1 ip; L "" "Файл HOSTS: $hosts_file"
-    [[ $hosts == - ]] && { L "Строк с доменом [$1] в файле нет."; return; }
-    for ip in ${hosts//,/ }; do L "Строка $((++n)): $ip $1"; done
+    local n=1 ip; lines "" "Файл HOSTS: $hosts_file"
+    [[ $hosts == - ]] && { lines "Строк с доменом [$1] в файле нет."; return; }
+    for ip in ${hosts//,/ }; do lines "Строка $((++n)): $ip $1"; done
 }
-echoed() { asked "$@"; L "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже." \
+echoed() { asked "$@"; lines "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже." \
     "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН)."
     culprit "$1"; }
-mismatch() { asked "$@"; L "" "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS." \
+mismatch() { asked "$@"; lines "" "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS." \
     "" "Путь к фалу HOSTS по данным системного реестра:" "$hosts_dir"; culprit "$1"; }
-inconclusive() { asked "$@"; L "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже."
+inconclusive() { asked "$@"; lines "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже."
     culprit "$1"; }
 none() { :; }
 
@@ -148,7 +123,7 @@ domen_error='Domen Error: Данные о домене некорректны'
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
     [20]=$domen_error [21]=$domen_error
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
-    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(P "$build/tarnwell-check$exe" --help)")
+    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(program "$build/tarnwell-check$exe" --help)")
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
     ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
@@ -168,38 +143,44 @@ scenario() { # LINE: sets up the namespace for the table's LINE and the variable
 }
 
 echo "e2e: $build/tarnwell-check$exe; outputs in $art"
-[[ -n $wine ]] && P "$build/tarnwell-check.exe" --version >/dev/null 2>&1 # Wine's first start in the namespace
-while read -r line; do
-    scenario "$line"
-    [[ $num == 74c && -n $wine ]] && continue
-    out=$art/$num.out err=$art/$num.err why=() args=("$domain")
+[[ -n $wine ]] && program "$build/tarnwell-check.exe" --version >/dev/null 2>&1 # Wine's first start in the namespace
+time_ok() { # MS: within the row's bounds (the silent server's wait; Wine's start, and Wine does not see
+    local min=0 max=3000 #   the refused port, so its wait runs out)
+    [[ $server == 192.0.2.2 ]] && min=4900 max=6500
+    [[ -n $wine ]] && max=8000
+    (($1 >= min && $1 <= max))
+}
+run_row() { # LINE: runs tarnwell-check for the table's LINE and compares stdout, stderr, exit and time
+    scenario "$1"
+    [[ $num == 74c && -n $wine ]] && return
+    local out=$art/$num.out err=$art/$num.err args=("$domain") t0 st ms
+    why=()
     [[ $domain == - ]] && args=()
     [[ $num == 74 ]] && out=/dev/full
     t0=${EPOCHREALTIME/[.,]/}
-    check() { timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" "${args[@]}" 2>"$err" </dev/null; }
-    if [[ $num == 74c ]]; then check >&-; else check >"$out"; fi
-    st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
+    if [[ $num == 74c ]]; then checker "${args[@]}" 2>"$err" >&-; else checker "${args[@]}" 2>"$err" >"$out"; fi
+    st=$?
+    ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
     if [[ -n ${stderr[$num]-} ]]; then echo "${stderr[$num]}"; fi >"$art/$num.expected-err"
     [[ $num == 74* ]] || cmp -s "$art/$num.expected" "$out" || why+=("report differs")
     cmp -s "$art/$num.expected-err" "$err" || why+=("stderr differs")
     ((st == status)) || why+=("exit $st, expected $status")
-    [[ $server == 192.0.2.2 ]] && min=4900 max=6500 || min=0 max=3000
-    [[ -n $wine ]] && max=8000 # Wine's start; and Wine does not see the refused port, the wait runs out
-    ((ms >= min && ms <= max)) || why+=("took $ms ms, expected $min..$max")
-    result "$(printf '%-3s %-46s exit %s, %s ms' "$num" "$title" "$st" "$ms")" || {
-        [[ $num == 74* ]] || diff -u --label expected --label actual "$art/$num.expected" "$out" | head -30
-        diff -u --label expected-stderr --label stderr "$art/$num.expected-err" "$err" | head -10; }
-done <<<"$table"
+    time_ok "$ms" || why+=("took $ms ms")
+    result "$(printf '%-3s %-46s exit %s, %s ms' "$num" "$title" "$st" "$ms")" && return
+    [[ $num == 74* ]] || diff -u --label expected --label actual "$art/$num.expected" "$out" | head -30
+    diff -u --label expected-stderr --label stderr "$art/$num.expected-err" "$err" | head -10
+}
+while read -r line; do run_row "$line"; done <<<"$table"
 
 # The real window in scenario 2; the report read back by the probe from the
 # window's control under Wine, selected and read from the X selection in Qt.
 scenario "$(grep '^2 ' <<<"$table")"
 why=() shot=$art/tarnwell-window.png probe=$build/tests/win32/tarnwell-probe.exe
-P "$build/tarnwell$exe" >"$art/window.log" 2>&1 </dev/null &
+program "$build/tarnwell$exe" >"$art/window.log" 2>&1 </dev/null &
 wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwell' | head -n1) && sleep 0.5 # painted
 if [[ -n $wine ]]; then # the probe prints the control's centre "X Y" on a line, then its text
-    click() { local at; at=$(P "$probe" "$1") && xdotool mousemove ${at%%$'\n'*} click 1; }
-    text() { P "$probe" Txt_IP | tail -n +2; }
+    click() { local at; at=$(program "$probe" "$1") && xdotool mousemove ${at%%$'\n'*} click 1; }
+    text() { program "$probe" Txt_IP | tail -n +2; }
 else # centres of the controls in the window, in pixels (app/FmLayout.h at 96 DPI)
     declare -A at=([Cmb1]='172 39' [Cmd1]='416 39' [Txt_IP]='256 252')
     click() { xdotool mousemove --window "$wid" ${at[$1]} click 1; }
@@ -220,20 +201,24 @@ result "2w  tarnwell$exe window: report read back, $shot" ||
 # Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
 # 127.0.0.20 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
 scenario "$(grep '^2 ' <<<"$table")"
-N dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
+in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
     --listen-address=127.0.0.20 --address=/#/192.0.2.99 &
-for ((i = 0; i < 50; i++)); do [[ -n $(N ss -Hlun 'src 127.0.0.20') ]] && break; sleep 0.1; done
-{ mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && L "" &&
+for ((i = 0; i < 50; i++)); do [[ -n $(in_ns ss -Hlun 'src 127.0.0.20') ]] && break; sleep 0.1; done
+{ mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && lines "" &&
     match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
 json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0 and .[0].server_addresses == ["198.51.100.10", "198.51.100.11"] and .[1].query_name == "www.chain.test" and .[2].server == null'
 json+=' and .[0].hosts_lines == [{"line": 2, "text": "203.0.113.66 good.test"}] and (.[0].hosts_file | type) == "string" and (.[2].elapsed_ms | type) == "number"'
-row=0 && while read -r status rest; do
-    args=${rest%% ~ *} why=() out=$art/fleet-$((++row)).out err=$art/fleet-$row.err
-    timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" $args >"$out" 2>"$err" </dev/null
-    st=$? && ((st == status)) || why+=("exit $st, expected $status")
-    eval "${rest#* ~ }" <"$out" >/dev/null || why+=("stdout: ${rest#* ~ }")
-    result "$(printf 'f%-2s %-60s exit %s' $row "$args" $st)" || head -5 "$out" "$err"
-done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
+fleet_row() { # N EXIT ARGS ~ CHECK: tarnwell-check with ARGS; its exit and CHECK run on its stdout
+    local args=${3%% ~ *} test=${3#* ~ } out=$art/fleet-$1.out err=$art/fleet-$1.err st
+    why=()
+    checker $args >"$out" 2>"$err"
+    st=$?
+    ((st == $2)) || why+=("exit $st, expected $2")
+    eval "$test" <"$out" >/dev/null || why+=("stdout: $test")
+    result "$(printf 'f%-2s %-60s exit %s' "$1" "$args" "$st")" || head -5 "$out" "$err"
+}
+row=0
+while read -r status rest; do fleet_row $((++row)) "$status" "$rest"; done <<<'1 good.test www.chain.test ~ cmp -s "$art/two.expected"
 1 --json good.test www.chain.test nowhere.test ~ jq -se "$json"
 0 --plugin www.chain.test ~ grep "^TARNWELL OK - www.chain.test: 198.51.100.20 among"
 1 --plugin nowhere.test ~ grep "^TARNWELL WARNING - nowhere.test: no address from the system resolver|"
@@ -256,7 +241,7 @@ if [[ -z $wine ]]; then
         for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 192.0.2.2 good.test'; do
             define service 'use tarnwell-service' 'host_name e2e' "service_description ${s%%!*}" "check_command check_tarnwell!${s#*!}"
         done; } >"$ng/e2e.cfg"
-    N /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
+    in_ns /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
     for ((i = 0; i < 100; i++)); do [[ -p $ng/command ]] && break; sleep 0.1; done
     printf "[$(date +%s)] SCHEDULE_FORCED_SVC_CHECK;e2e;%s;$(date +%s)\n" match mismatch inconclusive | timeout 5 tee "$ng/command" >/dev/null
     for ((i = 0; i < 450; i++)); do # 60 s in all
