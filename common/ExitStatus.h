@@ -7,9 +7,9 @@ namespace tarnwell {
 
 enum ConsoleStatus {
     kStatusMatch = 0,
-    kStatusMismatch = 1,      // the server's reply has addresses, none equal
+    kStatusMismatch = 1,      // complete replies, none with the computer's address
     kStatusNoVerdict = 2,     // the check ended before a verdict
-    kStatusInconclusive = 3,  // no usable reply from the DNS server
+    kStatusInconclusive = 3,  // no usable, complete reply from the DNS server
     kStatusUsage = 64,        // EX_USAGE
     kStatusIoError = 74,      // EX_IOERR: the output could not be written
 };
@@ -21,9 +21,9 @@ struct StatusMeaning {
 
 inline constexpr StatusMeaning kStatusMeanings[] = {
     {kStatusMatch, "the addresses match"},
-    {kStatusMismatch, "mismatch: the DNS server's reply has no address equal to the computer's"},
-    {kStatusNoVerdict, "the check ended before a verdict (domain rejected, no address, no DNS server)"},
-    {kStatusInconclusive, "inconclusive: no usable reply from the DNS server"},
+    {kStatusMismatch, "mismatch: no complete reply of the DNS server has one of the computer's addresses"},
+    {kStatusNoVerdict, "the check ended before a verdict (domain refused, no address, no DNS server)"},
+    {kStatusInconclusive, "inconclusive: no usable, complete reply, or a local server that serves the hosts file"},
     {kStatusUsage, "usage error"},
     {kStatusIoError, "the output could not be written"},
 };
