@@ -37,6 +37,21 @@ bool LooksLikeAddress(std::string_view name) {
     return parts <= 4;
 }
 
+// RFC 5891 section 4.2.3.1, which every platform's IDNA must apply alike: a
+// label with characters beyond ASCII neither begins nor ends with a hyphen,
+// nor has hyphens in its third and fourth places.
+bool HyphensAllowed(std::string_view name) {
+    for (std::size_t start = 0; start <= name.size();) {
+        const auto dot = std::min(name.find('.', start), name.size());
+        const auto label = text::Decode(name.substr(start, dot - start));
+        start = dot + 1;
+        if (std::all_of(label.begin(), label.end(), [](char32_t c) { return c < 0x80; })) continue;
+        if (label.front() == U'-' || label.back() == U'-') return false;
+        if (label.size() >= 4 && label[2] == U'-' && label[3] == U'-') return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string ToAnsi(const std::string& utf8) {
@@ -57,7 +72,7 @@ HostName MakeHostName(const std::string& domain) {
     if (std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         name.ace = typed;
     } else {
-        const auto ace = platform::IdnToAscii(typed);
+        const auto ace = HyphensAllowed(typed) ? platform::IdnToAscii(typed) : std::nullopt;
         if (!ace) throw Failure("IDNA refuses the name");
         name.ace = *ace;
     }
