@@ -99,7 +99,7 @@ table='1 0 good.test - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11
 6 3 quiet.test 203.0.113.5 192.0.2.3 inconclusive 203.0.113.5 # nothing listens on port 53
 7a 0 пример.рф - 127.0.0.1 match 198.51.100.30 198.51.100.30 # IDN, Cyrillic top-level domain
 7b 0 кто.example - 127.0.0.1 match 198.51.100.31 198.51.100.31 # IDN, mixed scripts
-7c 2 ая.ру€ - 127.0.0.1 none # IDN that IDNA rejects
+7c 2 пример-.рф - 127.0.0.1 none # IDN that IDNA rejects (a hyphen ends a label)
 8 2 quiet.test 203.0.113.5 none got 203.0.113.5 # resolv.conf names no server
 9 1 only-hosts.test 203.0.113.7 127.0.0.1 mismatch 203.0.113.7 # in hosts only, the server says NXDOMAIN
 10 0 good.test. - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11 # trailing dot, kept as typed
