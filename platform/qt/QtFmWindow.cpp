@@ -1,5 +1,6 @@
 #include "platform/qt/QtFmWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -8,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextCursor>
+#include <QWindow>
 
 #include <algorithm>
 #include <map>
@@ -20,6 +22,30 @@ namespace {
 constexpr int kDipsPerInch = 96;
 
 int Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
+
+// How long the input that came during a check may take to arrive and be
+// dropped once the check has ended.
+constexpr int kDropInputMs = 50;
+
+// The events of the user's keyboard, mouse and touch.
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
 
 QFont FontOf(const FontSpec& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the
@@ -51,7 +77,9 @@ private:
     QComboBox* box_;
 };
 
-// The report box. Qt keeps line feeds only; the logic sees CRLF.
+// The report box. Qt keeps line feeds only; the logic sees CRLF. Each
+// change is painted at once: the check writes between blocking calls, with
+// no event loop running to paint it later.
 class QtFmWindow::Report : public TextBox {
 public:
     explicit Report(QPlainTextEdit* edit) : edit_(edit) {}
@@ -64,6 +92,7 @@ public:
         QString plain = QString::fromStdString(text);
         plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         edit_->setPlainText(plain);
+        Paint();
     }
     void Append(const std::string& piece) override {
         QString plain = QString::fromStdString(piece);
@@ -71,6 +100,7 @@ public:
         QTextCursor end(edit_->document());
         end.movePosition(QTextCursor::End);
         end.insertText(plain);
+        Paint();
     }
     void SetBackColor(Rgb colour) override {
         QPalette palette = edit_->palette();
@@ -79,6 +109,9 @@ public:
     }
 
 private:
+    // Paints what is out of date in the window, the text among it, now.
+    void Paint() { edit_->viewport()->repaint(); }
+
     QPlainTextEdit* edit_;
 };
 
@@ -105,6 +138,7 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
                 combo->setEditable(true);
                 combo->setInsertPolicy(QComboBox::NoInsert);
                 combo->setMaxVisibleItems(c.listRows);
+                combo->setCompleter(nullptr);  // what was typed is checked as typed
                 combo_ = std::make_unique<Combo>(combo);
                 widget = combo;
                 break;
@@ -114,7 +148,7 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
                 button->setAutoDefault(false);
                 button->setDefault(false);
                 connect(button, &QPushButton::clicked, this,
-                        [this] { Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); }); });
+                        [this] { Check(); });
                 widget = button;
                 break;
             }
@@ -147,6 +181,32 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
 }
 
 QtFmWindow::~QtFmWindow() = default;
+
+// The check runs on this thread to its end. What the user does to the
+// window meanwhile is dropped, not done after it: a second click checks
+// nothing twice.
+void QtFmWindow::Check() {
+    if (checking_) return;
+    checking_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    qApp->installEventFilter(this);
+    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    // The input that queued while the thread was busy is delivered, into
+    // the filter, before the window takes input again.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kDropInputMs);
+    qApp->removeEventFilter(this);
+    QApplication::restoreOverrideCursor();
+    checking_ = false;
+}
+
+// During a check: the user's input to this window goes nowhere. Other
+// windows, a message box of the check among them, take theirs.
+bool QtFmWindow::eventFilter(QObject* receiver, QEvent* event) {
+    if (!checking_ || !IsUserInput(event->type())) return false;
+    if (receiver == static_cast<QObject*>(windowHandle())) return true;
+    const auto* widget = qobject_cast<QWidget*>(receiver);
+    return widget && widget->window() == this;
+}
 
 void QtFmWindow::Load() {
     Deliver(events_, [](FormEvents& events) { events.Form_Load(); });

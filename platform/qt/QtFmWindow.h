@@ -32,11 +32,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* receiver, QEvent* event) override;
 
 private:
     class Combo;
     class Report;
 
+    void Check();
     void CheckSizable() const;
     void KeepSize();
 
@@ -44,6 +46,7 @@ private:
     std::unique_ptr<Combo> combo_;    // null while the layout has no combo box
     std::unique_ptr<Report> report_;  // null while the layout has no text box
     bool inResize_ = false;
+    bool checking_ = false;
 };
 
 }  // namespace tarnwell::platform
