@@ -25,6 +25,21 @@ const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
     return nullptr;
 }
 
+// The cursor of a window that takes no input for now.
+HCURSOR WaitCursor() { return LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)); }  // IDC_WAIT
+
+// Removes the keyboard and mouse messages that wait in the thread's queue,
+// the window frame's own among them.
+void DropInput() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&message, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) {
+    }
+}
+
 // Font height in logical units for a size in points at `dpi`; negative: the
 // character height, without the internal leading.
 int FontHeight(double points, int dpi) { return -static_cast<int>(std::lround(points * dpi / 72.0)); }
@@ -57,13 +72,25 @@ public:
         SendMessageW(box_, CB_SETCURSEL, static_cast<WPARAM>(at == CB_ERR ? -1 : at), 0);
         if (!SetWindowTextW(box_, wide.c_str())) throw Failure("combo box text not set");
     }
+    // While the list is dropped, the box marks the first item that begins
+    // with the typed text, and closing the list would put that item in place
+    // of the text: the mark goes as the text changes.
+    void KeepTyped() const {
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof info;
+        if (GetComboBoxInfo(box_, &info) && info.hwndList)
+            SendMessageW(info.hwndList, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    }
+    HWND Box() const { return box_; }
 
 private:
     HWND box_;
 };
 
 // The report box. The edit control keeps CRLF line breaks itself, so the
-// text crosses as it is, in UTF-16 inside and UTF-8 outside.
+// text crosses as it is, in UTF-16 inside and UTF-8 outside. Each change is
+// painted at once: the check writes between blocking calls, with no message
+// loop running to paint it later.
 class Win32FmWindow::Report : public TextBox {
 public:
     explicit Report(HWND edit) : edit_(edit), brush_(CreateSolidBrush(back_)) {}
@@ -76,6 +103,7 @@ public:
     std::string Text() override { return Narrow(WindowText(edit_)); }
     void SetText(const std::string& text) override {
         if (!SetWindowTextW(edit_, Widen(text).c_str())) throw Failure("report text not set");
+        UpdateWindow(edit_);
     }
     // The selection moved to the end and replaced by the piece.
     void Append(const std::string& piece) override {
@@ -83,6 +111,7 @@ public:
         const LRESULT end = GetWindowTextLengthW(edit_);
         SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
         SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+        UpdateWindow(edit_);
     }
     void SetBackColor(Rgb colour) override {
         const COLORREF back = RGB(colour.red, colour.green, colour.blue);
@@ -265,6 +294,19 @@ int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
     return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
 }
 
+// The check runs on this thread to its end. What the user does to the
+// window meanwhile waits in the queue; it is dropped, not done after it: a
+// second click checks nothing twice.
+void Win32FmWindow::Check() {
+    if (checking_) return;
+    checking_ = true;
+    const HCURSOR before = SetCursor(WaitCursor());
+    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    DropInput();
+    checking_ = false;
+    SetCursor(before);
+}
+
 void Win32FmWindow::Load() {
     Deliver(events_, [](FormEvents& events) { events.Form_Load(); });
 }
@@ -392,7 +434,9 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND: {
             if (HIWORD(wParam) == BN_CLICKED && lParam && reinterpret_cast<HWND>(lParam) == Control("Cmd1"))
-                Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+                Check();
+            if (HIWORD(wParam) == CBN_EDITCHANGE && combo_ && reinterpret_cast<HWND>(lParam) == combo_->Box())
+                combo_->KeepTyped();
             // Enter and Escape come here as IDOK and IDCANCEL: the window
             // has no default or cancel button, so they do nothing.
             return 0;
@@ -402,6 +446,11 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (report_ && reinterpret_cast<HWND>(lParam) == report_->Edit())
                 return reinterpret_cast<LRESULT>(report_->Paint(reinterpret_cast<HDC>(wParam)));
             break;
+        case WM_SETCURSOR:
+            // A message box of the check lets the window's messages run.
+            if (!checking_) break;
+            SetCursor(WaitCursor());
+            return TRUE;
         case WM_SIZE:
             if (!inResize_) {
                 inResize_ = true;

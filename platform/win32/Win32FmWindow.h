@@ -60,6 +60,7 @@ private:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void NextControl(WPARAM wParam, LPARAM lParam);
     void RestoreFocus();
+    void Check();
     void CreateControls(const FormSpec& design);
     HFONT Font(const FontSpec* design);
     void CheckSizable() const;
@@ -71,6 +72,7 @@ private:
     FormEvents* events_ = nullptr;
     bool inResize_ = false;
     bool unloaded_ = false;
+    bool checking_ = false;
     std::map<std::string, HWND> controls_;
     std::map<const FontSpec*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;
