@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/MsgBox.h"
-#include "platform/Toolkit.h"
+#include "platform/Widgets.h"
 
 #include <ostream>
 #include <string>
