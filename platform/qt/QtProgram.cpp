@@ -8,9 +8,11 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -142,17 +144,22 @@ int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFor
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnwell/tarnwell-32.png")));
 
-    QtMessageBox messageBox;
-    QtFmWindow window(form);
-    messageBox.SetOwner(&window);
-    const std::unique_ptr<FormEvents> events = make(window, messageBox);
-    window.SetEvents(events.get());
-    window.Load();
-    window.CenterOnScreen();
-    window.show();
-    const int status = QApplication::exec();
-    window.SetEvents(nullptr);
-    return status;
+    try {
+        QtMessageBox messageBox;
+        QtFmWindow window(form);
+        messageBox.SetOwner(&window);
+        const std::unique_ptr<FormEvents> events = make(window, messageBox);
+        window.SetEvents(events.get());
+        window.Load();
+        window.CenterOnScreen();
+        window.show();
+        const int status = QApplication::exec();
+        window.SetEvents(nullptr);
+        return status;
+    } catch (const std::exception&) {
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwell"), QStringLiteral("The window cannot be created."));
+        return 1;
+    }
 }
 
 }  // namespace tarnwell::platform
