@@ -16,7 +16,7 @@ using fakes::ReplyTo;
 
 Bytes Query(std::initializer_list<std::uint8_t> name) {
     Bytes m = {0x11, 0xDF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    m.insert(m.end(), name);
+    std::copy(name.begin(), name.end(), std::back_inserter(m));
     m.insert(m.end(), {0, 1, 0, 1});
     return m;
 }
