@@ -4,6 +4,7 @@
 #include "resolve/ByteReader.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace tarnwell::dns {
 
@@ -65,7 +66,7 @@ std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname) {
     header.qdcount[1] = 1;
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
     std::vector<std::uint8_t> message(bytes, bytes + sizeof header);
-    message.insert(message.end(), qname.begin(), qname.end());
+    std::copy(qname.begin(), qname.end(), std::back_inserter(message));
     message.insert(message.end(), std::begin(kQuestionTail), std::end(kQuestionTail));
     return message;
 }
