@@ -3,10 +3,11 @@
 // characters away (ß to ss, final sigma to sigma, the zero-width joiners to
 // nothing), where browsers and the Linux build keep them. Labels without
 // them go to the system; a label with them is mapped around them by the
-// system, judged by the rules of IDNA2008 for the joiners, and encoded here
-// (RFC 3492).
+// system, judged by the rules of IDNA2008 for the joiners (with the tables
+// of IdnaTables.h), and encoded here (RFC 3492).
 #include "common/Text.h"
 #include "platform/CodePage.h"
+#include "platform/win32/IdnaTables.h"
 #include "platform/win32/WinText.h"
 
 #include <windows.h>
@@ -25,24 +26,19 @@ constexpr std::size_t kMaxLabel = 63;
 
 bool IsDeviation(char32_t c) { return c == 0xDF || c == 0x3C2 || c == kZwnj || c == kZwj; }
 
-// The characters of canonical combining class 9 (virama), as first and last
-// of each run: a joiner after one of them is allowed (RFC 5892, A.1, A.2).
-constexpr char32_t kViramas[][2] = {
-    {0x94D, 0x94D},     {0x9CD, 0x9CD},     {0xA4D, 0xA4D},     {0xACD, 0xACD},     {0xB4D, 0xB4D},
-    {0xBCD, 0xBCD},     {0xC4D, 0xC4D},     {0xCCD, 0xCCD},     {0xD3B, 0xD3C},     {0xD4D, 0xD4D},
-    {0xDCA, 0xDCA},     {0xE3A, 0xE3A},     {0xEBA, 0xEBA},     {0xF84, 0xF84},     {0x1039, 0x103A},
-    {0x1714, 0x1715},   {0x1734, 0x1734},   {0x17D2, 0x17D2},   {0x1A60, 0x1A60},   {0x1B44, 0x1B44},
-    {0x1BAA, 0x1BAB},   {0x1BF2, 0x1BF3},   {0x2D7F, 0x2D7F},   {0xA806, 0xA806},   {0xA82C, 0xA82C},
-    {0xA8C4, 0xA8C4},   {0xA953, 0xA953},   {0xA9C0, 0xA9C0},   {0xAAF6, 0xAAF6},   {0xABED, 0xABED},
-    {0x10A3F, 0x10A3F}, {0x11046, 0x11046}, {0x11070, 0x11070}, {0x1107F, 0x1107F}, {0x110B9, 0x110B9},
-    {0x11133, 0x11134}, {0x111C0, 0x111C0}, {0x11235, 0x11235}, {0x112EA, 0x112EA}, {0x1134D, 0x1134D},
-    {0x11442, 0x11442}, {0x114C2, 0x114C2}, {0x115BF, 0x115BF}, {0x1163F, 0x1163F}, {0x116B6, 0x116B6},
-    {0x1172B, 0x1172B}, {0x11839, 0x11839}, {0x1193D, 0x1193E}, {0x119E0, 0x119E0}, {0x11A34, 0x11A34},
-    {0x11A47, 0x11A47}, {0x11A99, 0x11A99}, {0x11C3F, 0x11C3F}, {0x11D44, 0x11D45}, {0x11D97, 0x11D97}};
-
-bool IsVirama(char32_t c) {
-    return std::any_of(std::begin(kViramas), std::end(kViramas),
-                       [c](const auto& run) { return c >= run[0] && c <= run[1]; });
+// A joiner at `at` of the label is allowed after a virama, and a ZWNJ also
+// between a character that joins to its left and one that joins to its
+// right, with only transparent ones between (RFC 5892, appendix A.1, A.2).
+bool JoinerAllowed(const std::u32string& label, std::size_t at) {
+    if (at > 0 && idna::IsVirama(label[at - 1])) return true;
+    if (label[at] != kZwnj) return false;
+    std::size_t before = at, after = at + 1;
+    while (before > 0 && idna::JoiningTypeOf(label[before - 1]) == idna::kTransparent) --before;
+    while (after < label.size() && idna::JoiningTypeOf(label[after]) == idna::kTransparent) ++after;
+    if (before == 0 || after == label.size()) return false;
+    const idna::JoiningType left = idna::JoiningTypeOf(label[before - 1]);
+    const idna::JoiningType right = idna::JoiningTypeOf(label[after]);
+    return (left == idna::kLeft || left == idna::kDual) && (right == idna::kRight || right == idna::kDual);
 }
 
 std::optional<std::wstring> SystemAscii(std::wstring_view name) {
@@ -52,8 +48,11 @@ std::optional<std::wstring> SystemAscii(std::wstring_view name) {
     return std::wstring(out, static_cast<std::size_t>(n));
 }
 
-// A piece of a label as the system maps it (case folded, normalized).
-std::optional<std::u32string> SystemMapped(const std::u32string& piece) {
+// A piece of a label as the system maps it (case folded, normalized). The
+// system leaves an ASCII piece as it is: its capitals are made small here.
+std::optional<std::u32string> SystemMapped(std::u32string piece) {
+    for (char32_t& c : piece)
+        if (c >= U'A' && c <= U'Z') c += U'a' - U'A';
     const auto ascii = SystemAscii(Widen(text::Encode(piece)));
     if (!ascii) return std::nullopt;
     wchar_t out[512];
@@ -119,9 +118,8 @@ std::optional<std::string> Punycode(const std::u32string& input) {
 }
 
 // A label with a deviation character: the pieces between them mapped by the
-// system, the joiners only after a virama (the joining context of Arabic
-// and other scripts that RFC 5892 also allows a ZWNJ in is not known here:
-// such a label is refused), the hyphen rules of IDNA2008, then the ACE.
+// system, the joiners judged in what that gives, the hyphen rules of
+// IDNA2008, then the ACE.
 std::optional<std::string> DeviantLabel(const std::u32string& label) {
     std::u32string mapped, piece;
     for (std::size_t i = 0; i <= label.size(); ++i) {
@@ -135,11 +133,10 @@ std::optional<std::string> DeviantLabel(const std::u32string& label) {
             mapped += *pieceMapped;
             piece.clear();
         }
-        if (i == label.size()) break;
-        if ((label[i] == kZwj || label[i] == kZwnj) && (mapped.empty() || !IsVirama(mapped.back())))
-            return std::nullopt;
-        mapped.push_back(label[i]);
+        if (i < label.size()) mapped.push_back(label[i]);
     }
+    for (std::size_t i = 0; i < mapped.size(); ++i)
+        if ((mapped[i] == kZwj || mapped[i] == kZwnj) && !JoinerAllowed(mapped, i)) return std::nullopt;
     if (mapped.front() == U'-' || mapped.back() == U'-') return std::nullopt;
     if (mapped.size() >= 4 && mapped[2] == U'-' && mapped[3] == U'-') return std::nullopt;
     const auto code = Punycode(mapped);
