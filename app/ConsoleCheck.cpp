@@ -137,7 +137,7 @@ private:
 
 // A plugin shows no message box, not even as a line of standard error.
 struct NoMessageBox : platform::MsgBox {
-    int Show(const std::string&, int, const std::string&) override { return 1; }
+    void Show(const std::string&, int, const std::string&) override {}
 };
 
 // What was written must have reached standard output, or the caller hears.

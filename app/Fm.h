@@ -4,7 +4,7 @@
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"
 #include "platform/Sockets.h"
-#include "platform/Toolkit.h"
+#include "platform/Widgets.h"
 #include "resolve/CheckState.h"
 #include "resolve/DNS_HostByName.h"
 #include "resolve/HostsFile.h"

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Toolkit.h"
+#include "platform/FormSpec.h"
 
 #include <array>
 #include <string_view>

@@ -1,21 +1,16 @@
-// The window program on Linux: the main window's logic on the POSIX
-// platform and the Qt toolkit.
+// The window program: the main window's logic on this platform's services
+// and its toolkit's window.
 #include "app/Fm.h"
 #include "app/FmLayout.h"
 #include "platform/Program.h"
-#include "platform/posix/PosixFiles.h"
-#include "platform/posix/PosixShell.h"
-#include "platform/posix/PosixSockets.h"
-#include "platform/posix/ResolvConf.h"
+#include "platform/posix/Services.h"
 
 int main(int argc, char* argv[]) {
-    tarnwell::platform::PosixSockets sockets;
-    tarnwell::platform::ResolvConfNetworkParams networkParams;
-    tarnwell::platform::PosixShellFactory shells;
-    tarnwell::platform::PosixFiles files;
+    tarnwell::platform::NativeServices native;
     tarnwell::CheckState state;
     return tarnwell::platform::RunWindowProgram(
         argc, argv, tarnwell::layout::kFm, [&](tarnwell::platform::FmView& view, tarnwell::platform::MsgBox& box) {
-            return std::make_unique<tarnwell::Fm>(view, tarnwell::FmPlatform{sockets, networkParams, shells, box, files}, state);
+            const tarnwell::FmPlatform platform{native.sockets, native.networkParams, native.shells, box, native.files};
+            return std::make_unique<tarnwell::Fm>(view, platform, state);
         });
 }

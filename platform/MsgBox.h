@@ -9,7 +9,7 @@ inline constexpr int kMbInformation = 64;  // OK button and the information icon
 class MsgBox {
 public:
     virtual ~MsgBox() = default;
-    virtual int Show(const std::string& prompt, int style, const std::string& title) = 0;
+    virtual void Show(const std::string& prompt, int style, const std::string& title) = 0;
 };
 
 }  // namespace tarnwell::platform

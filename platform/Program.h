@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/MsgBox.h"
-#include "platform/Toolkit.h"
+#include "platform/FormSpec.h"
+#include "platform/Widgets.h"
 
 #include <functional>
 #include <memory>

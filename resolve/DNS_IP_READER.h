@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/Sockets.h"
-#include "platform/Toolkit.h"
+#include "platform/Widgets.h"
 #include "resolve/CheckState.h"
 #include "resolve/DnsMessage.h"
 

@@ -5,6 +5,7 @@
 #include "resolve/ByteWriter.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace tarnwell::dns {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/Toolkit.h"
+#include "platform/Widgets.h"
 
 #include <initializer_list>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/MsgBox.h"
-#include "platform/Toolkit.h"
+#include "platform/Widgets.h"
 
 #include <ostream>
 #include <string>
@@ -71,9 +71,8 @@ private:
 class ConsoleMessageBox : public MsgBox {
 public:
     explicit ConsoleMessageBox(std::ostream& out) : out_(out) {}
-    int Show(const std::string& prompt, int, const std::string& title) override {
+    void Show(const std::string& prompt, int, const std::string& title) override {
         out_ << title << ": " << prompt << std::endl;
-        return 1;
     }
 
 private:

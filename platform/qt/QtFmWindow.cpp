@@ -1,5 +1,6 @@
 #include "platform/qt/QtFmWindow.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
@@ -8,10 +9,9 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTextCursor>
+#include <QWindow>
 
 #include <algorithm>
-#include <map>
-#include <vector>
 
 namespace tarnwell::platform {
 
@@ -20,6 +20,30 @@ namespace {
 constexpr int kDipsPerInch = 96;
 
 int Pixels(int twips) { return TwipsToPixels(twips, kDipsPerInch); }
+
+// How long the input that came during a check may take to arrive and be
+// dropped once the check has ended.
+constexpr int kDropInputMs = 50;
+
+// The events of the user's keyboard, mouse and touch.
+bool IsUserInput(QEvent::Type type) {
+    switch (type) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+            return true;
+        default:
+            return false;
+    }
+}
 
 QFont FontOf(const FontSpec& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the
@@ -51,7 +75,9 @@ private:
     QComboBox* box_;
 };
 
-// The report box. Qt keeps line feeds only; the logic sees CRLF.
+// The report box. Qt keeps line feeds only; the logic sees CRLF. Each
+// change is painted at once: the check writes between blocking calls, with
+// no event loop running to paint it later.
 class QtFmWindow::Report : public TextBox {
 public:
     explicit Report(QPlainTextEdit* edit) : edit_(edit) {}
@@ -64,6 +90,7 @@ public:
         QString plain = QString::fromStdString(text);
         plain.replace(QLatin1String("\r\n"), QLatin1String("\n"));
         edit_->setPlainText(plain);
+        Paint();
     }
     void Append(const std::string& piece) override {
         QString plain = QString::fromStdString(piece);
@@ -71,6 +98,7 @@ public:
         QTextCursor end(edit_->document());
         end.movePosition(QTextCursor::End);
         end.insertText(plain);
+        Paint();
     }
     void SetBackColor(Rgb colour) override {
         QPalette palette = edit_->palette();
@@ -79,6 +107,9 @@ public:
     }
 
 private:
+    // Paints what is out of date in the window, the text among it, now.
+    void Paint() { edit_->viewport()->repaint(); }
+
     QPlainTextEdit* edit_;
 };
 
@@ -86,67 +117,118 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
     setObjectName(QString::fromUtf8(form.name));
     setWindowTitle(QString::fromUtf8(form.caption));
     resize(Pixels(form.clientWidth), Pixels(form.clientHeight));
-
     std::map<std::string, QWidget*> byName;
-    std::vector<std::pair<int, QWidget*>> tabOrder;
     for (std::size_t i = 0; i < form.controlCount; ++i) {
         const ControlSpec& c = form.controls[i];
-        QWidget* container = c.container ? byName.at(c.container) : this;
-        QWidget* widget = nullptr;
-        switch (c.kind) {
-            case ControlKind::GroupFrame: {
-                auto* frame = new QGroupBox(QString::fromUtf8(c.caption), container);
-                frame->setFocusPolicy(Qt::NoFocus);
-                widget = frame;
-                break;
-            }
-            case ControlKind::ComboBox: {
-                auto* combo = new QComboBox(container);
-                combo->setEditable(true);
-                combo->setInsertPolicy(QComboBox::NoInsert);
-                combo->setMaxVisibleItems(c.listRows);
-                combo_ = std::make_unique<Combo>(combo);
-                widget = combo;
-                break;
-            }
-            case ControlKind::Button: {
-                auto* button = new QPushButton(QString::fromUtf8(c.caption), container);
-                button->setAutoDefault(false);
-                button->setDefault(false);
-                connect(button, &QPushButton::clicked, this,
-                        [this] { Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); }); });
-                widget = button;
-                break;
-            }
-            case ControlKind::TextBox: {
-                auto* report = new QPlainTextEdit(container);
-                report->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-                report->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-                report->setLineWrapMode(QPlainTextEdit::WidgetWidth);
-                report->setTabChangesFocus(true);
-                QPalette palette = report->palette();
-                palette.setColor(QPalette::Text, Qt::black);
-                palette.setColor(QPalette::Base, Qt::white);
-                report->setPalette(palette);
-                report_ = std::make_unique<Report>(report);
-                widget = report;
-                break;
-            }
-        }
-        widget->setObjectName(QString::fromUtf8(c.name));
-        widget->setGeometry(Pixels(c.left), Pixels(c.top), Pixels(c.width), Pixels(c.height));
-        if (c.font) widget->setFont(FontOf(*c.font, widget->font()));
-        if (widget->focusPolicy() != Qt::NoFocus) tabOrder.emplace_back(c.tabIndex, widget);
-        byName[c.name] = widget;
+        const auto container = c.container ? byName.find(c.container) : byName.end();
+        if (c.container && container == byName.end()) throw Failure("unknown container");
+        byName[c.name] = CreateControl(c, c.container ? container->second : this);
     }
-    std::sort(tabOrder.begin(), tabOrder.end(),
-              [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1].second, tabOrder[i].second);
-    if (!tabOrder.empty()) tabOrder.front().second->setFocus(Qt::OtherFocusReason);
+    SetTabOrder(form, byName);
+}
+
+QWidget* QtFmWindow::CreateControl(const ControlSpec& c, QWidget* container) {
+    QWidget* widget = nullptr;
+    switch (c.kind) {
+        case ControlKind::GroupFrame:
+            widget = CreateFrame(c, container);
+            break;
+        case ControlKind::ComboBox:
+            widget = CreateCombo(c, container);
+            break;
+        case ControlKind::Button:
+            widget = CreateButton(c, container);
+            break;
+        case ControlKind::TextBox:
+            widget = CreateReport(container);
+            break;
+    }
+    widget->setObjectName(QString::fromUtf8(c.name));
+    widget->setGeometry(Pixels(c.left), Pixels(c.top), Pixels(c.width), Pixels(c.height));
+    if (c.font) widget->setFont(FontOf(*c.font, widget->font()));
+    return widget;
+}
+
+QWidget* QtFmWindow::CreateFrame(const ControlSpec& c, QWidget* container) {
+    auto* frame = new QGroupBox(QString::fromUtf8(c.caption), container);
+    frame->setFocusPolicy(Qt::NoFocus);
+    return frame;
+}
+
+QWidget* QtFmWindow::CreateCombo(const ControlSpec& c, QWidget* container) {
+    auto* combo = new QComboBox(container);
+    combo->setEditable(true);
+    combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setMaxVisibleItems(c.listRows);
+    combo->setCompleter(nullptr);  // what was typed is checked as typed
+    combo_ = std::make_unique<Combo>(combo);
+    return combo;
+}
+
+QWidget* QtFmWindow::CreateButton(const ControlSpec& c, QWidget* container) {
+    auto* button = new QPushButton(QString::fromUtf8(c.caption), container);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    connect(button, &QPushButton::clicked, this, [this] { Check(); });
+    return button;
+}
+
+QWidget* QtFmWindow::CreateReport(QWidget* container) {
+    auto* report = new QPlainTextEdit(container);
+    report->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    report->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    report->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    report->setTabChangesFocus(true);
+    QPalette palette = report->palette();
+    palette.setColor(QPalette::Text, Qt::black);
+    palette.setColor(QPalette::Base, Qt::white);
+    report->setPalette(palette);
+    report_ = std::make_unique<Report>(report);
+    return report;
+}
+
+// The focus moves through the controls that take it in the layout's tab
+// order, and starts in the first.
+void QtFmWindow::SetTabOrder(const FormSpec& form, const std::map<std::string, QWidget*>& byName) {
+    QWidget* previous = nullptr;
+    for (const ControlSpec* c : TabOrder(form)) {
+        QWidget* widget = byName.at(c->name);
+        if (widget->focusPolicy() == Qt::NoFocus) continue;
+        if (previous)
+            setTabOrder(previous, widget);
+        else
+            widget->setFocus(Qt::OtherFocusReason);
+        previous = widget;
+    }
 }
 
 QtFmWindow::~QtFmWindow() = default;
+
+// The check runs on this thread to its end. What the user does to the
+// window meanwhile is dropped, not done after it: a second click checks
+// nothing twice.
+void QtFmWindow::Check() {
+    if (checking_) return;
+    checking_ = true;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    qApp->installEventFilter(this);
+    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    // The input that queued while the thread was busy is delivered, into
+    // the filter, before the window takes input again.
+    QCoreApplication::processEvents(QEventLoop::AllEvents, kDropInputMs);
+    qApp->removeEventFilter(this);
+    QApplication::restoreOverrideCursor();
+    checking_ = false;
+}
+
+// During a check: the user's input to this window goes nowhere. Other
+// windows, a message box of the check among them, take theirs.
+bool QtFmWindow::eventFilter(QObject* receiver, QEvent* event) {
+    if (!checking_ || !IsUserInput(event->type())) return false;
+    if (receiver == static_cast<QObject*>(windowHandle())) return true;
+    const auto* widget = qobject_cast<QWidget*>(receiver);
+    return widget && widget->window() == this;
+}
 
 void QtFmWindow::Load() {
     Deliver(events_, [](FormEvents& events) { events.Form_Load(); });
@@ -171,7 +253,7 @@ TextBox& QtFmWindow::Txt_IP() {
 }
 
 void QtFmWindow::CheckSizable() const {
-    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen))
+    if (windowState() & (Qt::WindowMinimized | Qt::WindowMaximized))
         throw Failure("a minimized or maximized window keeps its size");
 }
 
@@ -189,28 +271,22 @@ void QtFmWindow::SetOuterWidth(int twips) {
     resize(std::max(1, Pixels(twips) - decoration), height());
 }
 
-// The resize event, not again from the sizes it sets itself.
-void QtFmWindow::KeepSize() {
-    if (inResize_) return;
-    inResize_ = true;
-    Deliver(events_, [](FormEvents& events) { events.Form_Resize(); });
-    inResize_ = false;
-}
-
 void QtFmWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
-    KeepSize();
+    resize_(events_);
 }
 
 void QtFmWindow::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     // Restoring a minimized or maximized window brings it back to its size.
-    if (event->type() == QEvent::WindowStateChange) KeepSize();
+    if (event->type() == QEvent::WindowStateChange) resize_(events_);
 }
 
+// The unload event, once: a window closed again is closed already.
 void QtFmWindow::closeEvent(QCloseEvent* event) {
     std::int16_t cancel = 0;
-    Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
+    if (!unloaded_) Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
+    unloaded_ = cancel == 0;
     if (cancel)
         event->ignore();
     else

@@ -1,9 +1,13 @@
 #pragma once
-#include "platform/Toolkit.h"
+#include "platform/Deliver.h"
+#include "platform/FormSpec.h"
+#include "platform/Widgets.h"
 
 #include <QWidget>
 
+#include <map>
 #include <memory>
+#include <string>
 
 namespace tarnwell::platform {
 
@@ -32,18 +36,27 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* receiver, QEvent* event) override;
 
 private:
     class Combo;
     class Report;
 
+    QWidget* CreateControl(const ControlSpec& c, QWidget* container);
+    static QWidget* CreateFrame(const ControlSpec& c, QWidget* container);
+    QWidget* CreateCombo(const ControlSpec& c, QWidget* container);
+    QWidget* CreateButton(const ControlSpec& c, QWidget* container);
+    QWidget* CreateReport(QWidget* container);
+    void SetTabOrder(const FormSpec& form, const std::map<std::string, QWidget*>& byName);
+    void Check();
     void CheckSizable() const;
-    void KeepSize();
 
     FormEvents* events_ = nullptr;
     std::unique_ptr<Combo> combo_;    // null while the layout has no combo box
     std::unique_ptr<Report> report_;  // null while the layout has no text box
-    bool inResize_ = false;
+    ResizeDelivery resize_;
+    bool unloaded_ = false;
+    bool checking_ = false;
 };
 
 }  // namespace tarnwell::platform

@@ -4,12 +4,12 @@
 
 namespace tarnwell::platform {
 
-int QtMessageBox::Show(const std::string& prompt, int, const std::string& title) {
+void QtMessageBox::Show(const std::string& prompt, int, const std::string& title) {
     QMessageBox box(QMessageBox::Information, QString::fromStdString(title),
                     QString::fromStdString(prompt), QMessageBox::Ok, owner_);
     box.setObjectName(QStringLiteral("MsgBox"));
     box.setWindowModality(Qt::ApplicationModal);
-    return box.exec() == QMessageBox::Ok ? 1 : 0;
+    box.exec();
 }
 
 }  // namespace tarnwell::platform

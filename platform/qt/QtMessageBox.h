@@ -9,7 +9,7 @@ namespace tarnwell::platform {
 class QtMessageBox : public MsgBox {
 public:
     void SetOwner(QWidget* owner) { owner_ = owner; }
-    int Show(const std::string& prompt, int style, const std::string& title) override;
+    void Show(const std::string& prompt, int style, const std::string& title) override;
 
 private:
     QWidget* owner_ = nullptr;

@@ -1,5 +1,6 @@
-// The window program on Qt: answers --help and --version, makes sure there
-// is a display, then creates the main window and runs until it is closed.
+// The window program on Qt: judges the command line and answers --help and
+// --version, makes sure there is a display, then creates the main window and
+// runs until it is closed.
 #include "common/ExitStatus.h"
 #include "platform/Program.h"
 #include "platform/qt/QtFmWindow.h"
@@ -8,14 +9,27 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace tarnwell::platform {
 
 namespace {
+
+// Qt's own options, taken by QApplication: known here so that the command
+// line is judged whole before there is a display.
+constexpr const char* kQtValueOptions[] = {
+    "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry", "geometry",
+    "qwindowtitle", "title", "qwindowicon", "icon", "session", "display", "name", "style",
+    "stylesheet", "qmljsdebugger"};
+constexpr const char* kQtFlagOptions[] = {"reverse", "widgetcount", "sync", "nograb", "dograb",
+                                          "testability"};
 
 struct CommandLine {
     QCommandLineParser parser;
@@ -32,6 +46,14 @@ struct CommandLine {
         parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
         parser.addOption(help);
         parser.addOption(version);
+        for (const char* name : kQtValueOptions) AddHidden(name, QStringLiteral("value"));
+        for (const char* name : kQtFlagOptions) AddHidden(name, QString());
+    }
+
+    void AddHidden(const char* name, const QString& value) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), value);
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
     }
 
     // Qt names the program in the usage line by its path, or by a stand-in
@@ -40,6 +62,34 @@ struct CommandLine {
         return QStringLiteral("Usage: tarnwell [options]\n") + parser.helpText().section(u'\n', 1);
     }
 };
+
+// Writes the whole text to standard output; false when it cannot.
+bool Print(const QString& text) {
+    const QByteArray bytes = text.toLocal8Bit();
+    return std::fwrite(bytes.constData(), 1, bytes.size(), stdout) == static_cast<std::size_t>(bytes.size()) &&
+           std::fflush(stdout) == 0;
+}
+
+// --help, --version and a command line that is not understood end the
+// program before anything else: the exit status, or nothing to go on.
+std::optional<int> Answer(int argc, char* argv[]) {
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    CommandLine line;
+    if (!line.parser.parse(args) || !line.parser.positionalArguments().isEmpty()) {
+        const QString error = line.parser.errorText().isEmpty()
+                                  ? QStringLiteral("Unexpected argument '%1'.")
+                                        .arg(line.parser.positionalArguments().constFirst())
+                                  : line.parser.errorText();
+        std::fprintf(stderr, "tarnwell: %s See tarnwell --help.\n", qPrintable(error));
+        return kStatusUsage;
+    }
+    if (!line.parser.isSet(line.help) && !line.parser.isSet(line.version)) return std::nullopt;
+    if (Print(line.parser.isSet(line.help) ? line.HelpText() : QStringLiteral("tarnwell " TARNWELL_VERSION "\n")))
+        return 0;
+    std::fputs("tarnwell: cannot write to standard output\n", stderr);
+    return kStatusIoError;
+}
 
 bool IsSet(const char* name) {
     const char* value = std::getenv(name);
@@ -58,26 +108,26 @@ bool HasDisplay(int argc, char* argv[]) {
     return false;
 }
 
+// While QApplication starts: its messages wait, and the fatal one of a
+// platform plugin that cannot reach its display ends the program with one
+// line, the first reason Qt gave, as when there is no display at all.
+QStringList startMessages;
+
+void OnStartMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type != QtFatalMsg) {
+        startMessages << qFormatLogMessage(type, context, message);
+        return;
+    }
+    const QString reason = startMessages.isEmpty() ? message.section(u'\n', 0, 0) : startMessages.constFirst();
+    std::fprintf(stderr, "tarnwell: no display: %s\n", qPrintable(reason.simplified()));
+    std::_Exit(1);  // inside Qt's constructor: nothing of it may run on
+}
+
 }  // namespace
 
 int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make) {
-    // --help and --version before QApplication, which needs a display. The
-    // options Qt takes (-platform NAME and the like) are unknown to this
-    // parser: it finds -h and -V among them and leaves the rest to Qt.
-    {
-        QStringList args;
-        for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
-        CommandLine line;
-        line.parser.parse(args);
-        if (line.parser.isSet(line.help)) {
-            std::fputs(qPrintable(line.HelpText()), stdout);
-            return 0;
-        }
-        if (line.parser.isSet(line.version)) {
-            std::fputs("tarnwell " TARNWELL_VERSION "\n", stdout);
-            return 0;
-        }
-    }
+    // The command line before QApplication, which needs a display.
+    if (const std::optional<int> status = Answer(argc, argv)) return *status;
     if (!HasDisplay(argc, argv)) {
         std::fputs("tarnwell: no display: neither DISPLAY nor WAYLAND_DISPLAY is set"
                    " (run it in a desktop session, or give -platform NAME)\n",
@@ -85,35 +135,29 @@ int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFor
         return 1;
     }
 
+    const QtMessageHandler before = qInstallMessageHandler(OnStartMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(before);
+    for (const QString& message : std::exchange(startMessages, {})) std::fprintf(stderr, "%s\n", qPrintable(message));
     QApplication::setApplicationName(QStringLiteral("tarnwell"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/tarnwell/tarnwell-32.png")));
 
-    // What is left once Qt has taken its own options must be known here.
-    {
-        CommandLine line;
-        if (!line.parser.parse(QApplication::arguments()) ||
-            !line.parser.positionalArguments().isEmpty()) {
-            const QString error = line.parser.errorText().isEmpty()
-                                      ? QStringLiteral("Unexpected argument '%1'.")
-                                            .arg(line.parser.positionalArguments().constFirst())
-                                      : line.parser.errorText();
-            std::fprintf(stderr, "tarnwell: %s See tarnwell --help.\n", qPrintable(error));
-            return kStatusUsage;
-        }
+    try {
+        QtMessageBox messageBox;
+        QtFmWindow window(form);
+        messageBox.SetOwner(&window);
+        const std::unique_ptr<FormEvents> events = make(window, messageBox);
+        window.SetEvents(events.get());
+        window.Load();
+        window.CenterOnScreen();
+        window.show();
+        const int status = QApplication::exec();
+        window.SetEvents(nullptr);
+        return status;
+    } catch (const std::exception&) {
+        QMessageBox::critical(nullptr, QStringLiteral("Tarnwell"), QStringLiteral("The window cannot be created."));
+        return 1;
     }
-
-    QtMessageBox messageBox;
-    QtFmWindow window(form);
-    messageBox.SetOwner(&window);
-    const std::unique_ptr<FormEvents> events = make(window, messageBox);
-    window.SetEvents(events.get());
-    window.Load();
-    window.CenterOnScreen();
-    window.show();
-    const int status = QApplication::exec();
-    window.SetEvents(nullptr);
-    return status;
 }
 
 }  // namespace tarnwell::platform

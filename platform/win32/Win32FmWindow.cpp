@@ -25,6 +25,21 @@ const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
     return nullptr;
 }
 
+// The cursor of a window that takes no input for now.
+HCURSOR WaitCursor() { return LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)); }  // IDC_WAIT
+
+// Removes the keyboard and mouse messages that wait in the thread's queue,
+// the window frame's own among them.
+void DropInput() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE)) {
+    }
+    while (PeekMessageW(&message, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) {
+    }
+}
+
 // Font height in logical units for a size in points at `dpi`; negative: the
 // character height, without the internal leading.
 int FontHeight(double points, int dpi) { return -static_cast<int>(std::lround(points * dpi / 72.0)); }
@@ -57,13 +72,25 @@ public:
         SendMessageW(box_, CB_SETCURSEL, static_cast<WPARAM>(at == CB_ERR ? -1 : at), 0);
         if (!SetWindowTextW(box_, wide.c_str())) throw Failure("combo box text not set");
     }
+    // While the list is dropped, the box marks the first item that begins
+    // with the typed text, and closing the list would put that item in place
+    // of the text: the mark goes as the text changes.
+    void KeepTyped() const {
+        COMBOBOXINFO info{};
+        info.cbSize = sizeof info;
+        if (GetComboBoxInfo(box_, &info) && info.hwndList)
+            SendMessageW(info.hwndList, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    }
+    HWND Box() const { return box_; }
 
 private:
     HWND box_;
 };
 
 // The report box. The edit control keeps CRLF line breaks itself, so the
-// text crosses as it is, in UTF-16 inside and UTF-8 outside.
+// text crosses as it is, in UTF-16 inside and UTF-8 outside. Each change is
+// painted at once: the check writes between blocking calls, with no message
+// loop running to paint it later.
 class Win32FmWindow::Report : public TextBox {
 public:
     explicit Report(HWND edit) : edit_(edit), brush_(CreateSolidBrush(back_)) {}
@@ -76,6 +103,7 @@ public:
     std::string Text() override { return Narrow(WindowText(edit_)); }
     void SetText(const std::string& text) override {
         if (!SetWindowTextW(edit_, Widen(text).c_str())) throw Failure("report text not set");
+        UpdateWindow(edit_);
     }
     // The selection moved to the end and replaced by the piece.
     void Append(const std::string& piece) override {
@@ -83,6 +111,7 @@ public:
         const LRESULT end = GetWindowTextLengthW(edit_);
         SendMessageW(edit_, EM_SETSEL, static_cast<WPARAM>(end), end);
         SendMessageW(edit_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wide.c_str()));
+        UpdateWindow(edit_);
     }
     void SetBackColor(Rgb colour) override {
         const COLORREF back = RGB(colour.red, colour.green, colour.blue);
@@ -173,86 +202,83 @@ HFONT Win32FmWindow::Font(const FontSpec* design) {
     return font;
 }
 
+// Created in tab order: the z-order of the children is the order the
+// dialog manager moves the focus in.
 void Win32FmWindow::CreateControls(const FormSpec& design) {
-    // Created in tab order: the z-order of the children is the order the
-    // dialog manager moves the focus in.
-    std::vector<const ControlSpec*> order;
-    for (std::size_t i = 0; i < design.controlCount; ++i) order.push_back(&design.controls[i]);
-    std::stable_sort(order.begin(), order.end(),
-                     [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+    for (const ControlSpec* c : TabOrder(design)) controls_[c->name] = CreateControl(design, *c);
+}
 
-    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
-    for (const ControlSpec* c : order) {
-        int left = c->left, top = c->top;
-        for (const char* in = c->container; in;) {
-            const ControlSpec* frame = FindSpec(design, in);
-            if (!frame) throw Failure("unknown container");
-            left += frame->left;
-            top += frame->top;
-            in = frame->container;
-        }
-        const int x = TwipsToPixels(left, dpiX_), y = TwipsToPixels(top, dpiY_);
-        const int width = TwipsToPixels(c->width, dpiX_), height = TwipsToPixels(c->height, dpiY_);
-        const int id = kFirstControlId + static_cast<int>(c - design.controls);
-        const std::wstring caption = c->caption ? Widen(c->caption) : std::wstring();
-
-        const wchar_t* className = L"";
-        DWORD style = WS_CHILD | WS_VISIBLE, exStyle = 0;
-        switch (c->kind) {
-            case ControlKind::GroupFrame:
-                className = L"BUTTON";
-                style |= BS_GROUPBOX;
-                break;
-            case ControlKind::ComboBox:
-                className = L"COMBOBOX";
-                style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-                break;
-            case ControlKind::Button:
-                className = L"BUTTON";
-                style |= WS_TABSTOP | BS_PUSHBUTTON;
-                break;
-            case ControlKind::TextBox:
-                className = L"EDIT";
-                style |= WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-                exStyle |= WS_EX_CLIENTEDGE;
-                break;
-        }
-        HWND control = CreateWindowExW(exStyle, className, caption.c_str(), style, x, y, width, height, window_,
-                                       reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-        if (!control) throw Failure("control not created");
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c->font)), FALSE);
-
-        switch (c->kind) {
-            case ControlKind::ComboBox: {
-                // The closed box gets the designed height by its selection
-                // field; the window height is that of the dropped list.
-                // Some combo boxes report the field a little taller than it
-                // was set, so the set value is corrected by what it gave.
-                LRESULT field = SendMessageW(control, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-                for (int attempt = 0; attempt < 3 && field > 0; ++attempt) {
-                    RECT closed;
-                    GetWindowRect(control, &closed);
-                    const int extra = height - (closed.bottom - closed.top);
-                    if (extra == 0 || field + extra <= 0) break;
-                    field += extra;
-                    SendMessageW(control, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
-                }
-                const LRESULT item = SendMessageW(control, CB_GETITEMHEIGHT, 0, 0);
-                SetWindowPos(control, nullptr, 0, 0, width,
-                             height + c->listRows * static_cast<int>(std::max<LRESULT>(item, 1)) + 2,
-                             SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-                combo_ = std::make_unique<Combo>(control);
-                break;
-            }
-            case ControlKind::TextBox:
-                SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit but the system's
-                report_ = std::make_unique<Report>(control);
-                break;
-            default:
-                break;
-        }
-        controls_[c->name] = control;
+// Where a control goes in the window, in pixels: a frame's controls are the
+// window's, at the frame's position plus their own.
+RECT Win32FmWindow::PlaceOf(const FormSpec& design, const ControlSpec& c) const {
+    int left = c.left, top = c.top;
+    for (const char* in = c.container; in;) {
+        const ControlSpec* frame = FindSpec(design, in);
+        if (!frame) throw Failure("unknown container");
+        left += frame->left;
+        top += frame->top;
+        in = frame->container;
     }
+    const int x = TwipsToPixels(left, dpiX_), y = TwipsToPixels(top, dpiY_);
+    return {x, y, x + TwipsToPixels(c.width, dpiX_), y + TwipsToPixels(c.height, dpiY_)};
+}
+
+HWND Win32FmWindow::CreateControl(const FormSpec& design, const ControlSpec& c) {
+    const NativeClass native = NativeClassOf(c.kind);
+    const RECT place = PlaceOf(design, c);
+    const int id = kFirstControlId + static_cast<int>(&c - design.controls);
+    const std::wstring caption = c.caption ? Widen(c.caption) : std::wstring();
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    HWND control = CreateWindowExW(native.exStyle, native.name, caption.c_str(), WS_CHILD | WS_VISIBLE | native.style,
+                                   place.left, place.top, place.right - place.left, place.bottom - place.top, window_,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+    if (!control) throw Failure("control not created");
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(Font(c.font)), FALSE);
+    if (c.kind == ControlKind::ComboBox) {
+        FitCombo(control, place.bottom - place.top, c.listRows);
+        combo_ = std::make_unique<Combo>(control);
+    } else if (c.kind == ControlKind::TextBox) {
+        SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no limit but the system's
+        report_ = std::make_unique<Report>(control);
+    }
+    return control;
+}
+
+Win32FmWindow::NativeClass Win32FmWindow::NativeClassOf(ControlKind kind) {
+    switch (kind) {
+        case ControlKind::GroupFrame:
+            return {L"BUTTON", BS_GROUPBOX, 0};
+        case ControlKind::ComboBox:
+            return {L"COMBOBOX", WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL, 0};
+        case ControlKind::Button:
+            return {L"BUTTON", WS_TABSTOP | BS_PUSHBUTTON, 0};
+        case ControlKind::TextBox:
+            return {L"EDIT", WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
+                    WS_EX_CLIENTEDGE};
+    }
+    throw Failure("unknown kind of control");
+}
+
+// The closed box gets the designed height by its selection field; the window
+// height is that of the dropped list. Some combo boxes report the field a
+// little taller than it was set, so the set value is corrected by what it
+// gave.
+void Win32FmWindow::FitCombo(HWND combo, int height, int listRows) {
+    LRESULT field = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    for (int attempt = 0; attempt < 3 && field > 0; ++attempt) {
+        RECT closed;
+        GetWindowRect(combo, &closed);
+        const int extra = height - (closed.bottom - closed.top);
+        if (extra == 0 || field + extra <= 0) break;
+        field += extra;
+        SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+    }
+    RECT closed;
+    GetWindowRect(combo, &closed);
+    const LRESULT item = SendMessageW(combo, CB_GETITEMHEIGHT, 0, 0);
+    SetWindowPos(combo, nullptr, 0, 0, closed.right - closed.left,
+                 height + listRows * static_cast<int>(std::max<LRESULT>(item, 1)) + 2,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 HWND Win32FmWindow::Control(const std::string& name) const {
@@ -263,6 +289,19 @@ HWND Win32FmWindow::Control(const std::string& name) const {
 int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
     const ControlSpec* c = FindSpec(design, name.c_str());
     return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
+}
+
+// The check runs on this thread to its end. What the user does to the
+// window meanwhile waits in the queue; it is dropped, not done after it: a
+// second click checks nothing twice.
+void Win32FmWindow::Check() {
+    if (checking_) return;
+    checking_ = true;
+    const HCURSOR before = SetCursor(WaitCursor());
+    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    DropInput();
+    checking_ = false;
+    SetCursor(before);
 }
 
 void Win32FmWindow::Load() {
@@ -392,7 +431,9 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
         case WM_COMMAND: {
             if (HIWORD(wParam) == BN_CLICKED && lParam && reinterpret_cast<HWND>(lParam) == Control("Cmd1"))
-                Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+                Check();
+            if (HIWORD(wParam) == CBN_EDITCHANGE && combo_ && reinterpret_cast<HWND>(lParam) == combo_->Box())
+                combo_->KeepTyped();
             // Enter and Escape come here as IDOK and IDCANCEL: the window
             // has no default or cancel button, so they do nothing.
             return 0;
@@ -402,12 +443,13 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             if (report_ && reinterpret_cast<HWND>(lParam) == report_->Edit())
                 return reinterpret_cast<LRESULT>(report_->Paint(reinterpret_cast<HDC>(wParam)));
             break;
+        case WM_SETCURSOR:
+            // A message box of the check lets the window's messages run.
+            if (!checking_) break;
+            SetCursor(WaitCursor());
+            return TRUE;
         case WM_SIZE:
-            if (!inResize_) {
-                inResize_ = true;
-                Deliver(events_, [](FormEvents& events) { events.Form_Resize(); });
-                inResize_ = false;
-            }
+            resize_(events_);
             return 0;
         case WM_ACTIVATE:
             // A top-level window that is no dialog box keeps its focused

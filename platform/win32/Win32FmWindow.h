@@ -1,5 +1,7 @@
 #pragma once
-#include "platform/Toolkit.h"
+#include "platform/Deliver.h"
+#include "platform/FormSpec.h"
+#include "platform/Widgets.h"
 
 #include <windows.h>
 
@@ -60,7 +62,16 @@ private:
     LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
     void NextControl(WPARAM wParam, LPARAM lParam);
     void RestoreFocus();
+    void Check();
+    struct NativeClass {
+        const wchar_t* name;
+        DWORD style, exStyle;
+    };
     void CreateControls(const FormSpec& design);
+    HWND CreateControl(const FormSpec& design, const ControlSpec& c);
+    RECT PlaceOf(const FormSpec& design, const ControlSpec& c) const;
+    static NativeClass NativeClassOf(ControlKind kind);
+    static void FitCombo(HWND combo, int height, int listRows);
     HFONT Font(const FontSpec* design);
     void CheckSizable() const;
     bool Unload();
@@ -69,8 +80,9 @@ private:
     HWND focus_ = nullptr;  // the control that had the focus on deactivation
     int dpiX_ = 96, dpiY_ = 96;
     FormEvents* events_ = nullptr;
-    bool inResize_ = false;
+    ResizeDelivery resize_;
     bool unloaded_ = false;
+    bool checking_ = false;
     std::map<std::string, HWND> controls_;
     std::map<const FontSpec*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;

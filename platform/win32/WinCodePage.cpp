@@ -35,13 +35,4 @@ std::string LowerCase(std::string_view utf8) {
     return Narrow(wide);
 }
 
-std::optional<std::string> IdnToAscii(std::string_view utf8) {
-    const std::wstring wide = Widen(utf8);
-    if (wide.empty() || wide.find(L'\0') != std::wstring::npos) return std::nullopt;
-    wchar_t out[512];
-    const int n = ::IdnToAscii(0, wide.c_str(), static_cast<int>(wide.size()), out, 512);
-    if (n <= 0) return std::nullopt;
-    return Narrow(std::wstring_view(out, static_cast<std::size_t>(n)));
-}
-
 }  // namespace tarnwell::platform

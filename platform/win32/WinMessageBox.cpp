@@ -4,8 +4,8 @@
 
 namespace tarnwell::platform {
 
-int WinMessageBox::Show(const std::string& prompt, int style, const std::string& title) {
-    return MessageBoxW(owner_, Widen(prompt).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
+void WinMessageBox::Show(const std::string& prompt, int style, const std::string& title) {
+    MessageBoxW(owner_, Widen(prompt).c_str(), Widen(title).c_str(), static_cast<UINT>(style));
 }
 
 }  // namespace tarnwell::platform

@@ -10,7 +10,7 @@ class WinMessageBox : public MsgBox {
 public:
     explicit WinMessageBox(HWND owner = nullptr) : owner_(owner) {}
     void SetOwner(HWND owner) { owner_ = owner; }
-    int Show(const std::string& prompt, int style, const std::string& title) override;
+    void Show(const std::string& prompt, int style, const std::string& title) override;
 
 private:
     HWND owner_;

@@ -4,6 +4,7 @@
 #include "tests/fakes/Fakes.h"
 
 #include <QComboBox>
+#include <QPlainTextEdit>
 #include <QtTest>
 
 using namespace tarnwell;
@@ -18,6 +19,11 @@ class FmWindowTest : public QObject {
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }
     };
+    QString painted;  // the report's text at its latest paint, once the filter is on its viewport
+    bool eventFilter(QObject* viewport, QEvent* e) override {
+        if (e->type() == QEvent::Paint) painted = static_cast<QPlainTextEdit*>(viewport->parent())->toPlainText();
+        return false;
+    }
 private slots:
     void focusTabsEnterClickAndSize() {
         Rig rig;
@@ -28,11 +34,25 @@ private slots:
         }
         auto* combo = static_cast<QComboBox*>(rig["Cmb1"]);
         combo->clearEditText();
-        QTest::keyClicks(combo, QStringLiteral("example.com\r"));  // Enter checks nothing, adds no item
-        QVERIFY(rig.sockets.lookedUp.empty() && combo->count() == 8);
+        combo->setFocus();
+        QTest::keyClicks(combo, QStringLiteral("amazon.c\r"));  // Enter checks nothing, adds no item
+        QVERIFY(rig.sockets.lookedUp.empty());
+        QCOMPARE(combo->count(), 8);
+        QTest::mouseClick(rig["Cmd1"], Qt::LeftButton);  // a preset's prefix: checked as typed
+        QCOMPARE(rig.sockets.lookedUp.back(), std::string("amazon.c"));
+        combo->setEditText(QStringLiteral("example.com"));
         QTest::mouseClick(rig["Cmd1"], Qt::LeftButton);  // the report comes back with its CRLF
         QVERIFY(rig.window.Txt_IP().Text().ends_with("\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем "
                                                      "связанных с доменом [example.com] не обнаружено."));
+        static_cast<QPlainTextEdit*>(rig["Txt_IP"])->viewport()->installEventFilter(this);
+        rig.sockets.onSend = [&] {  // again: painted as it is written, a click meanwhile dropped
+            QVERIFY(painted.endsWith(u"DNS сервер определен: 10.0.0.53\n\nРезультат:\n"));  // not the old verdict
+            QVERIFY(QApplication::overrideCursor() && QApplication::overrideCursor()->shape() == Qt::WaitCursor);
+            QTimer::singleShot(0, [&] { QTest::mouseClick(rig["Cmd1"], Qt::LeftButton); });  // queued meanwhile
+        };
+        QTest::mouseClick(rig["Cmd1"], Qt::LeftButton);
+        QCoreApplication::processEvents();
+        QCOMPARE(rig.sockets.lookedUp.size(), 3u);  // one lookup a check
         QCOMPARE(rig["Txt_IP"]->palette().color(QPalette::Base), QColor(251, 249, 244));  // set at load
         const QSize outer(519, 476);  // 7785 x 7140 twips at 96 DPI
         QTRY_COMPARE(rig.window.frameGeometry().size(), outer);

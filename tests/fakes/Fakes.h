@@ -64,9 +64,8 @@ struct FakeView : platform::FmView {
 // Records each box as "TITLE: PROMPT" ("?" ends it for a style but 64).
 struct RecordingMessageBox : platform::MsgBox {
     std::vector<std::string> shown;
-    int Show(const std::string& prompt, int style, const std::string& title) override {
+    void Show(const std::string& prompt, int style, const std::string& title) override {
         shown.push_back(title + ": " + prompt + (style == platform::kMbInformation ? "" : "?"));
-        return 1;
     }
 };
 

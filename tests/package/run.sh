@@ -39,11 +39,18 @@ man_has_options() {  # every option PROGRAM --help lists is in PROGRAM(1); print
 }
 for p in tarnwell-check tarnwell; do check "$p(1) has every option of --help" man_has_options $p; done
 check "tarnwell-check.deb depends on no Qt" bash -c '! dpkg-deb -f "$1" Depends | grep -i qt' _ "$cdeb"
-window() { local out rc; out=$(nodisplay bin/tarnwell "${@:3}" 2>&1); rc=$?  # STATUS PATTERN ARGS...
+window() { local env=() args=() to=/dev/stdout a out rc  # STATUS PATTERN [VAR=VALUE]... [>FILE] ARGS...
+  for a in "${@:3}"; do case $a in *=*) env+=("$a") ;; \>*) to=${a#>} ;; *) args+=("$a") ;; esac; done
+  out=$(nodisplay env "${env[@]}" bin/tarnwell "${args[@]}" 2>&1 >"$to"); rc=$?
   echo "status $rc: $out"; [[ $rc -eq $1 && $out =~ $2 ]]; }
 while read -r status pattern args; do  # STATUS OUTPUT-PATTERN ARGS, the pattern over all output
   check "tarnwell${args:+ $args} without a display: status $status" window "$status" "$pattern" $args
 done <<<'0 ^Usage:.tarnwell.*--version --help
 0 ^tarnwell.[0-9.]+$ --version
-1 ^tarnwell:.no.display[^[:cntrl:]]*$'
+1 ^tarnwell:.no.display[^[:cntrl:]]*$
+1 ^tarnwell:.no.display:.qt.qpa.xcb:[^[:cntrl:]]*$ DISPLAY=:77
+1 ^tarnwell:.no.display:[^[:cntrl:]]*$ WAYLAND_DISPLAY=nowhere
+1 ^tarnwell:.no.display:[^[:cntrl:]]*"bogus"[^[:cntrl:]]*$ QT_QPA_PLATFORM=bogus
+64 ^tarnwell:.Unknown.option..bogus.[^[:cntrl:]]*$ --bogus
+74 ^tarnwell:.cannot.write.to.standard.output$ >/dev/full --help'
 finish

@@ -81,6 +81,11 @@ const NameRow kNames[] = {
     {"IDNA: 64-letter label", Cyrillic(64) + ".рф", {}},
     {"IDNA: control character", "ая.ру\a", {}},
     {"no IDNA form", "\xf0\x9f\x98\x80\x01.com", {}},
+    {"IDNA: sharp s kept", "Straße.de", Bytes{13, 'x', 'n', '-', '-', 's', 't', 'r', 'a', 'e', '-', 'o', 'q', 'a', 2, 'd', 'e', 0}},
+    {"IDNA: final sigma kept", "ςa.gr", Bytes{9, 'x', 'n', '-', '-', 'a', '-', 'x', 'm', 'b', 2, 'g', 'r', 0}},
+    {"IDNA: ZWJ after a virama", "\u0915\u094D\u200D\u0937.in", Bytes{15, 'x', 'n', '-', '-', '1', '1', 'b', '2', 'e', 'z', 'c', 'w', '7', '0', 'k', 2, 'i', 'n', 0}},
+    {"IDNA: ZWJ between letters", "пр\u200Dимер.рф", {}},
+    {"IDNA: ZWNJ joining", "\u0645\u06CC\u200C\u062E\u0648\u0627\u0647\u0645.ir", Bytes{20, 'x', 'n', '-', '-', 'm', 'g', 'b', 'n', '2', 'e', 'c', 'j', 'e', '6', '3', 'g', 'r', '1', '9', 'l', 2, 'i', 'r', 0}},
 };
 TARNWELL_ROWS(QueryBytes, kNames);
 

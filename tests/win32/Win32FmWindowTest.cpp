@@ -62,14 +62,28 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     rig.Key(VK_TAB), rig.Key(VK_TAB);
     SendMessageW(w, WM_ACTIVATE, WA_INACTIVE, 0), SetFocus(report), SendMessageW(w, WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_EQ(focus(), combo);  // deactivated in the box, the focus moved, reactivated: back in the box
+    SetWindowTextW(combo, L"");
+    for (WPARAM key : {'A', 'M', 'A', 'Z', 'O', 'N', VK_OEM_PERIOD, 'C'}) rig.Key(key);  // a preset's prefix
     rig.Key(VK_RETURN);  // checks nothing, adds no item
-    EXPECT_TRUE(rig.sockets.lookedUp.empty() && SendMessageW(combo, CB_GETCOUNT, 0, 0) == 8);
+    EXPECT_TRUE(rig.sockets.lookedUp.empty());
+    EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 8);
     rig.Key(VK_TAB), rig.Key(VK_TAB), rig.Key(VK_SPACE);
-    EXPECT_EQ(rig.sockets.lookedUp, std::vector<std::string>{"wikipedia.org"});
+    EXPECT_EQ(rig.sockets.lookedUp, std::vector<std::string>{"amazon.c"});  // checked as typed
     SetWindowTextW(combo, L"example.com"), SendMessageW(button, BM_CLICK, 0, 0);
     EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with(
         "\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено."));
     EXPECT_GE(SendMessageW(report, EM_GETLINECOUNT, 0, 0), 14);  // CRLF are line breaks to the control
+    rig.sockets.onSend = [&] {  // again: painted as it is written, a click meanwhile dropped
+        EXPECT_FALSE(GetUpdateRect(report, nullptr, FALSE));
+        EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with("DNS сервер определен: 10.0.0.53\r\n\r\nРезультат:\r\n"));
+        EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
+        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+        PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+    };
+    SendMessageW(button, BM_CLICK, 0, 0);
+    rig.sockets.onSend = nullptr;
+    rig.Pump();
+    EXPECT_EQ(rig.sockets.lookedUp.size(), 3u);  // one lookup a check
 }
 
 TEST(Win32FmWindow, ComboSelectsTheItemOfTheVeryText) {
