@@ -1,6 +1,7 @@
 #include "app/ConsoleCheck.h"
 
 #include "app/CheckOutput.h"
+#include "common/Ipv4.h"
 #include "common/Text.h"
 #include "platform/console/ConsoleView.h"
 
@@ -55,20 +56,6 @@ struct Options {
     bool help = false, version = false;
 };
 
-// Four decimal numbers 0 to 255 joined by dots, without leading zeros.
-bool DottedQuad(std::string_view s) {
-    for (int part = 0;; ++part) {
-        std::size_t n = 0;
-        int value = 0;
-        while (n < s.size() && n < 4 && s[n] >= '0' && s[n] <= '9') value = value * 10 + (s[n++] - '0');
-        if (n == 0 || n > 3 || value > 255 || (n > 1 && s[0] == '0')) return false;
-        s.remove_prefix(n);
-        if (part == 3) return s.empty();
-        if (s.empty() || s[0] != '.') return false;
-        s.remove_prefix(1);
-    }
-}
-
 // The command line as options, or the text of its usage error.
 std::optional<std::string> Parse(const std::vector<std::string>& args, Options& o) {
     bool options = true;
@@ -108,7 +95,7 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
                 return "the timeout must be a whole number of seconds from 1 to 5, not '" + *value + "'";
             o.timeout = seconds;
         } else if (arg == "--server") {
-            if (!DottedQuad(*value)) return "not an IPv4 address: '" + *value + "'";
+            if (!ParseDottedQuad(*value)) return "not an IPv4 address: '" + *value + "'";
             o.server = value;
         } else {
             return "unknown option '" + arg + "'";

@@ -1,10 +1,7 @@
 // The console checker: the window's check for each domain given on the
 // command line, for scripts, terminals and monitoring.
 #include "app/ConsoleCheck.h"
-#include "platform/posix/PosixFiles.h"
-#include "platform/posix/PosixShell.h"
-#include "platform/posix/PosixSockets.h"
-#include "platform/posix/ResolvConf.h"
+#include "platform/posix/Services.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,10 +15,8 @@ int main(int argc, char* argv[]) {
         std::cerr << tarnwell::kCannotWrite;
         return tarnwell::kStatusIoError;
     }
-    tarnwell::platform::PosixSockets sockets;
-    tarnwell::platform::ResolvConfNetworkParams networkParams;
-    tarnwell::platform::PosixShellFactory shells;
-    tarnwell::platform::PosixFiles files;
-    return tarnwell::RunConsoleCheck({argv + 1, argv + argc}, {sockets, networkParams, shells, files},
+    tarnwell::platform::NativeServices native;
+    return tarnwell::RunConsoleCheck({argv + 1, argv + argc},
+                                     {native.sockets, native.networkParams, native.shells, native.files},
                                      std::cout, std::cerr, "\n");
 }

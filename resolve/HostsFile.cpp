@@ -1,5 +1,7 @@
 #include "resolve/HostsFile.h"
 
+#include "common/Ipv4.h"
+
 #include <array>
 #include <cstdint>
 
@@ -80,31 +82,6 @@ std::string Safe(std::string_view s) {
     return out;
 }
 
-// A decimal of at most three digits up to 255, without leading zeros (a
-// leading zero means octal to inet_aton(3); such text is not taken for an
-// address here).
-bool Octet(std::string_view s, unsigned& value) {
-    if (s.empty() || s.size() > 3 || (s.size() > 1 && s[0] == '0')) return false;
-    value = 0;
-    for (char c : s) {
-        if (c < '0' || c > '9') return false;
-        value = value * 10 + static_cast<unsigned>(c - '0');
-    }
-    return value <= 255;
-}
-
-// Dotted-quad IPv4 text, as inet_pton(3) takes it.
-bool ParseIpv4(std::string_view s, std::array<std::uint8_t, 4>& out) {
-    for (std::size_t k = 0; k < 4; ++k) {
-        const std::size_t dot = k < 3 ? s.find('.') : s.size();
-        unsigned value = 0;
-        if (dot == std::string_view::npos || !Octet(s.substr(0, dot), value)) return false;
-        out[k] = static_cast<std::uint8_t>(value);
-        s.remove_prefix(k < 3 ? dot + 1 : dot);
-    }
-    return true;
-}
-
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
     c = Lower(c);
@@ -128,11 +105,11 @@ bool ParseIpv6(std::string_view s, std::array<std::uint16_t, 8>& out) {
         auto& n = compressed ? nTail : nHead;
         const std::size_t end = s.find(':');
         const std::string_view group = s.substr(0, end);
-        std::array<std::uint8_t, 4> v4{};
         if (end == std::string_view::npos && group.find('.') != std::string_view::npos) {
-            if (nHead + nTail > 6 || !ParseIpv4(group, v4)) return false;
-            groups[n++] = static_cast<std::uint16_t>(v4[0] << 8 | v4[1]);
-            groups[n++] = static_cast<std::uint16_t>(v4[2] << 8 | v4[3]);
+            const auto v4 = ParseDottedQuad(group);
+            if (nHead + nTail > 6 || !v4) return false;
+            groups[n++] = static_cast<std::uint16_t>((*v4)[0] << 8 | (*v4)[1]);
+            groups[n++] = static_cast<std::uint16_t>((*v4)[2] << 8 | (*v4)[3]);
             break;
         }
         if (group.empty() || group.size() > 4 || nHead + nTail == 8) return false;
@@ -166,8 +143,7 @@ bool ParseIpv6(std::string_view s, std::array<std::uint16_t, 8>& out) {
 // 0.0.0.0, 127.0.0.0/8, :: and ::1: the name is kept from the network (an
 // ad or malware blocker), not sent elsewhere.
 bool Blocking(std::string_view address) {
-    std::array<std::uint8_t, 4> v4{};
-    if (ParseIpv4(address, v4)) return v4[0] == 127 || v4 == std::array<std::uint8_t, 4>{};
+    if (const auto v4 = ParseDottedQuad(address)) return (*v4)[0] == 127 || *v4 == Ipv4{};
     std::array<std::uint16_t, 8> v6{};
     if (!ParseIpv6(address, v6)) return false;
     for (std::size_t k = 0; k < 7; ++k)
