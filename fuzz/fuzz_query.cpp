@@ -3,6 +3,7 @@
 // at most 255 octets in all) and that its own echo, read as a reply, is
 // accepted for.
 #include "resolve/DNS_HostByName.h"
+#include "resolve/DnsMessage.h"
 #include "tests/fakes/Fakes.h"
 
 #include <cstdlib>

@@ -63,7 +63,7 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     SendMessageW(w, WM_ACTIVATE, WA_INACTIVE, 0), SetFocus(report), SendMessageW(w, WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_EQ(focus(), combo);  // deactivated in the box, the focus moved, reactivated: back in the box
     SetWindowTextW(combo, L"");
-    for (WPARAM key : {'A', 'M', 'A', 'Z', 'O', 'N', VK_OEM_PERIOD, 'C'}) rig.Key(key);  // a preset's prefix
+    for (WPARAM key : std::initializer_list<WPARAM>{'A', 'M', 'A', 'Z', 'O', 'N', VK_OEM_PERIOD, 'C'}) rig.Key(key);  // a preset's prefix
     rig.Key(VK_RETURN);  // checks nothing, adds no item
     EXPECT_TRUE(rig.sockets.lookedUp.empty());
     EXPECT_EQ(SendMessageW(combo, CB_GETCOUNT, 0, 0), 8);
