@@ -68,8 +68,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
         }
         // An option's value is the next argument, or follows "=" in a long option.
         std::optional<std::string> value;
-        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos)
-            value = arg.substr(eq + 1), arg.resize(eq);
+        if (const auto eq = arg.find('='); arg.starts_with("--") && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        }
         const bool takesValue = arg == "-t" || arg == "--timeout" || arg == "--server";
         if (takesValue && !value) {
             if (i + 1 == args.size()) return "option '" + arg + "' needs a value";

@@ -40,7 +40,7 @@ std::vector<std::uint8_t> EncodeQName(std::string_view name) {
         if (label.size() > kMaxLabelOctets) throw Failure("label over 63 octets");
         if (!std::all_of(label.begin(), label.end(), HostNameOctet)) throw Failure("no host name octet");
         out.U8(static_cast<std::uint8_t>(label.size()));
-        out.Bytes({reinterpret_cast<const std::uint8_t*>(label.data()), label.size()});
+        for (const char c : label) out.U8(static_cast<std::uint8_t>(c));
         if (dot == std::string_view::npos) break;
         name.remove_prefix(dot + 1);
     }
