@@ -3,6 +3,7 @@
 // ended) and through the console checker (LF report, stderr, exit status).
 #include "app/ConsoleCheck.h"
 #include "app/FmLayout.h"
+#include "resolve/DNS_IP_READER.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
@@ -40,6 +41,14 @@ const std::string kNoReplyBlock =
     "\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n";
 const std::string kNoReply = kNoReplyBlock + kNoLine;
 const std::string kBlocked = "Домен заблокирован этой строкой (так делают списки блокировки рекламы).\r\n";
+// A hosts file of `lines` lines that block example.com; with `shown`, the
+// report's lines of it: those shown, then how many more.
+std::string Blocking(int lines, int shown = 0) {
+    std::string s;
+    for (int n = 1; n <= (shown ? shown : lines); ++n)
+        s += shown ? "Строка " + std::to_string(n) + ": 0.0.0.0 example.com\r\n" + kBlocked : "0.0.0.0 example.com\n";
+    return shown ? s + "... и ещё " + std::to_string(lines - shown) + "\r\n" : s;
+}
 std::string Reasons(const std::string& d) {
     return Head(d) + "Ошибка! IP для Домена  [" + d + "] не определено\r\n\r\nПричины:\r\n" +
            "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n";
@@ -103,6 +112,10 @@ const Ending kEndings[] = {
      }, Server(kEx) + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" + kFile +
         "Строка 2: 93.184.216.34 example.com\r\nСтрока 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked,
      {}, CheckEnd::Mismatch, 1},
+    {"more than twenty hosts lines", kEx, [](auto& p) {
+         p.sockets.server = nullptr;
+         p.files.hosts = Blocking(22);
+     }, Server(kEx) + kNoReplyBlock + kFile + Blocking(22, 20), {}, CheckEnd::Inconclusive, 3},
     {"the hosts file cannot be read", kEx, [](auto& p) {
          p.sockets.server = nullptr;
          p.files.hosts.reset();
@@ -139,7 +152,7 @@ const Ending kEndings[] = {
      Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"oversized stray before the reply", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{Bytes(3000, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
+             return std::vector<Bytes>{Bytes(kReceiveCapacity + 1, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
          };
      }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
