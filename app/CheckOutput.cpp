@@ -37,6 +37,29 @@ std::string Joined(const std::vector<std::string>& items) {
     return all;
 }
 
+bool IsV6(const std::string& address) { return address.find(':') != std::string::npos; }
+
+// The server's addresses of the family of `address`.
+std::vector<std::string> SameFamily(const std::vector<std::string>& all, const std::string& address) {
+    std::vector<std::string> out;
+    for (const auto& a : all)
+        if (IsV6(a) == IsV6(address)) out.push_back(a);
+    return out;
+}
+
+// The computer's first address that no reply of the server holds, or its first.
+std::string FirstMissing(const CheckRecord& r) {
+    for (const auto& a : r.systemAddresses)
+        if (std::find(r.serverAddresses.begin(), r.serverAddresses.end(), a) == r.serverAddresses.end()) return a;
+    return r.systemAddresses.empty() ? "" : r.systemAddresses.front();
+}
+
+const ProofRecord* FirstProof(const CheckRecord& r, platform::ProofResult result) {
+    for (const auto& p : r.proofs)
+        if (p.proof.result == result) return &p;
+    return nullptr;
+}
+
 std::string Seconds(std::chrono::milliseconds elapsed) {
     const auto ms = std::max<long long>(0, elapsed.count());
     std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
@@ -50,6 +73,8 @@ std::string_view OutcomeName(CheckEnd end) {
         case CheckEnd::Match: return "match";
         case CheckEnd::Mismatch: return "mismatch";
         case CheckEnd::Inconclusive: return "inconclusive";
+        case CheckEnd::Impostor: return "impostor";
+        case CheckEnd::Proven: return "proven";
         case CheckEnd::ResolverFailed: return "unresolved";
         case CheckEnd::NoServer: return "no_server";
         case CheckEnd::Rejected:
@@ -60,8 +85,10 @@ std::string_view OutcomeName(CheckEnd end) {
 
 ConsoleStatus StatusOf(CheckEnd end) {
     switch (end) {
-        case CheckEnd::Match: return kStatusMatch;
-        case CheckEnd::Mismatch: return kStatusMismatch;
+        case CheckEnd::Match:
+        case CheckEnd::Proven: return kStatusMatch;
+        case CheckEnd::Mismatch:
+        case CheckEnd::Impostor: return kStatusMismatch;
         case CheckEnd::Inconclusive: return kStatusInconclusive;
         default: return kStatusNoVerdict;
     }
@@ -73,28 +100,52 @@ int MostSevere(std::span<const int> statuses, std::span<const int> order) {
     return order.back();
 }
 
+std::string_view ProofResultName(platform::ProofResult result) {
+    switch (result) {
+        case platform::ProofResult::Proven: return "proven";
+        case platform::ProofResult::Failed: return "failed";
+        case platform::ProofResult::Unknown: break;
+    }
+    return "unknown";
+}
+
+std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
+    constexpr std::string_view kNames[] = {"", "name", "untrusted", "expired", "error", "refused", "timeout", "not-tls"};
+    if (reason == platform::ProofReason::None) return std::nullopt;
+    return kNames[static_cast<int>(reason)];
+}
+
 std::string JsonLine(const CheckRecord& r) {
     Json lines = Json::array();
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
+    Json proofs = Json::array();
+    for (const auto& p : r.proofs)
+        proofs.push_back({{"address", p.address},
+                          {"result", ProofResultName(p.proof.result)},
+                          {"reason", OrNull(ProofReasonName(p.proof.reason))}});
     const Json object = {
         {"domain", r.domain},
         {"query_name", OrNull(r.queryName)},
         {"outcome", OutcomeName(r.end)},
-        {"system_address", r.systemAddresses.empty() ? Json(nullptr) : Json(r.systemAddresses.front())},
+        {"system_address", OrNull(r.systemAddress)},
         {"server", OrNull(r.server)},
         {"server_addresses", r.serverAddresses},
         {"rcode", OrNull(r.rcode)},
         {"hosts_file", OrNull(r.hostsFile)},
         {"hosts_lines", lines},
         {"elapsed_ms", r.elapsed.count()},
+        {"system_addresses", r.systemAddresses},
+        {"proof", proofs},
     };
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 PluginState PluginStateOf(CheckEnd end) {
     switch (end) {
-        case CheckEnd::Match: return kPluginOk;
-        case CheckEnd::Mismatch: return kPluginCritical;
+        case CheckEnd::Match:
+        case CheckEnd::Proven: return kPluginOk;
+        case CheckEnd::Mismatch:
+        case CheckEnd::Impostor: return kPluginCritical;
         case CheckEnd::ResolverFailed:
         case CheckEnd::NoServer: return kPluginWarning;
         default: return kPluginUnknown;
@@ -108,18 +159,33 @@ std::string_view PluginStateName(PluginState state) {
 
 std::string PluginLine(const CheckRecord& r) {
     const std::string domain = ShownDomain(r) + ": ";
-    const std::string address = r.systemAddresses.empty() ? "" : r.systemAddresses.front();
+    const std::string address = r.systemAddress.value_or("");
     const std::string server = Printable(r.server.value_or("?"));
     switch (r.end) {
         case CheckEnd::Match:
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
+        case CheckEnd::Proven: {
+            const auto* proven = FirstProof(r, platform::ProofResult::Proven);
+            return domain + (proven ? proven->address : address) +
+                   " proved the name over HTTPS, though not among the DNS server's " + Joined(r.serverAddresses);
+        }
+        case CheckEnd::Impostor: {
+            const auto* failed = FirstProof(r, platform::ProofResult::Failed);
+            if (!failed) return domain + address + " failed to prove the name over HTTPS";
+            return domain + failed->address + " failed to prove the name over HTTPS (" +
+                   std::string(ProofReasonName(failed->proof.reason).value_or("")) + " certificate)";
+        }
         case CheckEnd::Mismatch: {
-            std::string line = domain + address;
-            if (r.serverAddresses.empty())
-                line += " but the DNS server " + server + " has no address for it" +
-                        (r.rcode ? " (rcode " + std::to_string(*r.rcode) + ")" : "");
+            // The family that disagrees: the first address of the computer's missing from the server's.
+            const std::string missing = FirstMissing(r);
+            const auto family = SameFamily(r.serverAddresses, missing);
+            // IPv6 is named; an IPv4 line reads as it always has.
+            std::string line = domain + (IsV6(missing) ? "IPv6 " : "") + missing;
+            if (family.empty())
+                line += " but the DNS server " + server + " has no " + (IsV6(missing) ? "IPv6 " : "") +
+                        "address for it" + (r.rcode ? " (rcode " + std::to_string(*r.rcode) + ")" : "");
             else
-                line += " not among the DNS server's " + Joined(r.serverAddresses);
+                line += " not among the DNS server's " + Joined(family);
             if (!r.hostsLines.lines.empty())
                 line += "; hosts file " + Printable(r.hostsFile.value_or("")) + " line " +
                         std::to_string(r.hostsLines.lines.front().number) + ": " +

@@ -12,8 +12,14 @@
 namespace tarnwell::output {
 
 // The outcome's name in the JSON lines: match, mismatch, inconclusive,
-// rejected, unresolved, no_server.
+// impostor, proven, rejected, unresolved, no_server.
 std::string_view OutcomeName(CheckEnd end);
+
+// A proof's result and reason in the JSON lines: proven, failed, unknown;
+// name, untrusted, expired, error, refused, timeout, not-tls (none when
+// proven).
+std::string_view ProofResultName(platform::ProofResult result);
+std::optional<std::string_view> ProofReasonName(platform::ProofReason reason);
 
 // The console checker's exit status for one check.
 ConsoleStatus StatusOf(CheckEnd end);

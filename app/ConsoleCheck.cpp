@@ -1,7 +1,7 @@
 #include "app/ConsoleCheck.h"
 
 #include "app/CheckOutput.h"
-#include "common/Ipv4.h"
+#include "common/Address.h"
 #include "common/Text.h"
 #include "platform/console/ConsoleView.h"
 
@@ -15,18 +15,25 @@ namespace {
 
 constexpr char kUsageHead[] =
     "Usage: tarnwell-check [OPTION]... DOMAIN...\n"
-    "Checks whether the address this computer uses for each DOMAIN has been substituted:\n"
-    "compares the computer's own resolver with a direct query to its first DNS server.\n"
+    "Checks whether the addresses this computer uses for each DOMAIN have been substituted:\n"
+    "compares the computer's own resolver (IPv4 and IPv6, as a browser asks) with direct\n"
+    "A and AAAA queries to its first DNS server, and asks each of the computer's first four\n"
+    "addresses to prove the domain over HTTPS: a TLS handshake on port 443 with the domain\n"
+    "as SNI, its certificate checked against the system's trust store, and nothing more.\n"
     "The domains are checked one after another, in the order given. A DOMAIN must be a\n"
     "web domain's host name (a dot; letters, digits, - and _; IDNA for others): addresses\n"
-    "and names without a dot are refused. Up to three queries are sent while complete\n"
-    "replies disagree; a mismatch needs complete replies (RFC 2181 section 9).\n"
+    "and names without a dot are refused. Up to three queries of each type are sent while\n"
+    "an address of the computer's of that family is missing from the replies. Every address\n"
+    "of the computer's must be among the server's, or prove the domain over HTTPS with no\n"
+    "hosts line mapping it; an address that fails the proof is an impostor; a mismatch needs\n"
+    "complete replies (RFC 2181 section 9).\n"
     "\n"
     "      --json              one line of JSON per domain instead of the report\n"
     "      --plugin            a monitoring plugin's output and exit status (Nagios, Icinga)\n"
     "  -t, --timeout SECONDS   wait up to SECONDS, 1 to 5 (default 5), for each DNS server\n"
     "                          reply: N domains wait at most N x SECONDS for replies\n"
-    "      --server ADDRESS    ask the DNS server at this IPv4 address instead\n"
+    "      --server ADDRESS    ask the DNS server at this IPv4 or IPv6 address instead\n"
+    "      --no-proof          no HTTPS proof: no connection to the site's addresses\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
     "\n";
@@ -52,6 +59,7 @@ struct Options {
     Mode mode = Mode::Report;
     std::optional<int> timeout;  // seconds
     std::optional<std::string> server;
+    bool proof = true;
     std::vector<std::string> domains;
     bool help = false, version = false;
 };
@@ -97,8 +105,10 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
                 return "the timeout must be a whole number of seconds from 1 to 5, not '" + *value + "'";
             o.timeout = seconds;
         } else if (arg == "--server") {
-            if (!ParseDottedQuad(*value)) return "not an IPv4 address: '" + *value + "'";
+            if (!Address::Parse(*value, true)) return "not an IP address: '" + *value + "'";
             o.server = value;
+        } else if (arg == "--no-proof") {
+            o.proof = false;
         } else {
             return "unknown option '" + arg + "'";
         }
@@ -168,8 +178,9 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     if (o.server) given.emplace(*o.server);
     platform::NetworkParams& params = given ? *given : platform.networkParams;
     CheckState state;
-    Fm fm(view, {platform.sockets, params, platform.shells, box, platform.files}, state);
+    Fm fm(view, {platform.sockets, params, platform.shells, box, platform.files, platform.tls}, state);
     if (o.timeout) fm.replyWait = std::chrono::seconds(*o.timeout);
+    fm.proveAddresses = o.proof;
     const int lost = plugin ? int{output::kPluginUnknown} : int{kStatusIoError};
 
     fm.Form_Load();

@@ -17,6 +17,7 @@ struct ConsolePlatform {
     platform::NetworkParams& networkParams;
     platform::ShellFactory& shells;
     platform::Files& files;
+    platform::Tls& tls;
 };
 
 // Runs the console checker's command line with the given platform: one

@@ -24,6 +24,32 @@ constexpr std::size_t kPresentLength = 5;
 
 bool Present(const std::string& text) { return text::CharCount(text) >= kPresentLength; }
 
+// The rule is one for dotted texts; an IPv6 address may be shorter ("::1").
+bool AddressPresent(const std::string& text) {
+    return text.find(':') != std::string::npos ? !text.empty() : Present(text);
+}
+
+std::string ProofText(const platform::Proof& proof) {
+    using platform::ProofReason;
+    switch (proof.reason) {
+        case ProofReason::None: return "сертификат подтверждает домен";
+        case ProofReason::Name: return "сертификат не подтверждает домен (выдан для другого домена)";
+        case ProofReason::Untrusted: return "сертификат не подтверждает домен (издатель не является доверенным)";
+        case ProofReason::Expired: return "сертификат не подтверждает домен (срок действия истёк или не наступил)";
+        case ProofReason::Error: return "сертификат не подтверждает домен (ошибка сертификата)";
+        case ProofReason::Refused: return "проверить не удалось (нет соединения)";
+        case ProofReason::Timeout: return "проверить не удалось (нет ответа)";
+        case ProofReason::NotTls: break;
+    }
+    return "проверить не удалось (не HTTPS)";
+}
+
+const AddressProof* FirstWith(const std::vector<AddressProof>& proofs, platform::ProofResult result) {
+    const auto found = std::find_if(proofs.begin(), proofs.end(),
+                                    [&](const AddressProof& p) { return p.proof.result == result; });
+    return found == proofs.end() ? nullptr : &*found;
+}
+
 std::string NoReplyText() {
     return "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.";
 }
@@ -31,7 +57,7 @@ std::string NoReplyText() {
 }  // namespace
 
 Fm::Fm(platform::FmView& view, FmPlatform platform, CheckState& state)
-    : replyWait(kReplyWait), view_(view), platform_(platform), state_(state) {}
+    : replyWait(kReplyWait), proofWait(kProofWait), view_(view), platform_(platform), state_(state) {}
 
 void Fm::Form_Load() {
     int started = -1;
@@ -69,15 +95,12 @@ void Fm::Check() {
     state_.HostIP.clear();
     state_.HostIPs.clear();
 
-    std::size_t length = 0;
-    Step([&] { length = text::CharCount(view_.Cmb1().Text()); });
-    if (length < kPresentLength) return Reject();
-
     std::string domain;
     Step([&] { domain = text::TrimSpaces(view_.Cmb1().Text()); });
     record_.domain = domain;
     // The name both lookups ask for, or a text that is no web domain,
-    // refused before either.
+    // refused before either. A text shorter than five characters passes
+    // only as a host name ("t.me").
     HostName name;
     if (!Step([&] { name = MakeHostName(domain); })) return Reject();
     record_.queryName = name.ace;
@@ -89,9 +112,9 @@ void Fm::Check() {
                         "Результат:", kCrLf});
     });
     Step([&] { state_.HostIP = GetHostIP(platform_.sockets, name.lookup, state_.HostIPs); });
-    record_.systemAddresses = state_.HostIPs;
+    for (const auto& a : state_.HostIPs) record_.systemAddresses.push_back(a.Text());
 
-    if (!Present(state_.HostIP)) {
+    if (!AddressPresent(state_.HostIP)) {
         Step([&] {
             Append(report, {"Ошибка! IP для Домена  [", domain, "] не определено", kCrLf, kCrLf,
                             "Причины:", kCrLf, "1. Отсутствует подключение к Интернет", kCrLf,
@@ -100,7 +123,12 @@ void Fm::Check() {
         record_.end = CheckEnd::ResolverFailed;
         return;
     }
-    Step([&] { Append(report, {state_.HostIP, kCrLf, kCrLf}); });
+    record_.systemAddress = state_.HostIP;
+    Step([&] { Append(report, {state_.HostIP, kCrLf}); });
+    // The IPv6 addresses a browser may try besides.
+    for (const auto& a : state_.HostIPs)
+        if (!a.IsV4() && a.Text() != state_.HostIP) Step([&] { Append(report, {a.Text(), kCrLf}); });
+    Step([&] { Append(report, {kCrLf}); });
     DirectQueryStage(domain, name);
 }
 
@@ -117,7 +145,7 @@ void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
 
     std::string server;
     Step([&] { server = FindDnsServer(platform_.networkParams, platform_.messageBox, state_); });
-    if (!Present(server)) {
+    if (!AddressPresent(server)) {
         Step([&] {
             platform_.messageBox.Show("DNS сервер не определен", platform::kMbInformation, "Error 002");
         });
@@ -132,12 +160,26 @@ void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
     Step([&] { answer = QueryDnsServer(name.qname, server, query); });
     record_.sent = answer.sent;
     record_.rcode = answer.rcode;
-    for (const auto& a : answer.addresses) record_.serverAddresses.push_back(text::DottedText(a));
+    for (const auto& a : answer.addresses) record_.serverAddresses.push_back(a.Text());
 
-    switch (Decide(answer, state_.IpMatch)) {
+    const auto proofs = ProofStage(domain, name);
+    // Whether a hosts line maps the name matters only to an address missing
+    // from the server's; it is looked up silently.
+    bool hostsLine = false;
+    if (!Missing(state_.HostIPs, answer).empty()) {
+        FindHostsLines(ReadRegistryDirectory(false), name);
+        hostsLine = record_.hostsLines.total > 0;
+    }
+    switch (Decide(answer, state_.HostIPs, proofs, hostsLine)) {
         case Verdict::Match:
-            if (answer.server && (*answer.server)[0] == 127 && EchoesHostsFile(name)) return WriteLocalEcho(domain);
+            if (answer.server && OnThisComputer(*answer.server) && EchoesHostsFile(name)) return WriteLocalEcho(domain);
             return WriteMatch(domain);
+        case Verdict::Proven:
+            return WriteProven(domain, proofs);
+        case Verdict::Impostor:
+            WriteImpostor(domain, proofs);
+            FindHostsLines(ReadRegistryDirectory(false), name);
+            break;
         case Verdict::Mismatch:
             FindHostsLines(WriteMismatch(), name);
             break;
@@ -147,6 +189,55 @@ void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
             break;
     }
     WriteHostsLines(domain);
+}
+
+// Each of the computer's first addresses asked to prove the name over
+// HTTPS, one line each as its proof comes.
+std::vector<AddressProof> Fm::ProofStage(const std::string& domain, const HostName& name) {
+    if (!proveAddresses || state_.HostIPs.empty()) return {};
+    auto& report = view_.Txt_IP();
+    Step([&] { Append(report, {kCrLf, "- Проверяем подлинность сайта [", domain, "] (Соединение HTTPS)", kCrLf}); });
+    return ProveAddresses(platform_.tls, state_.HostIPs, name.ace, proofWait, [&](const AddressProof& p) {
+        record_.proofs.push_back({p.address.Text(), p.proof});
+        Step([&] { Append(report, {p.address.Text(), ": ", ProofText(p.proof), kCrLf}); });
+    });
+}
+
+// An address that cannot prove the name: the strongest sign of substitution.
+void Fm::WriteImpostor(const std::string& domain, const std::vector<AddressProof>& proofs) {
+    record_.end = CheckEnd::Impostor;
+    const auto* failed = FirstWith(proofs, platform::ProofResult::Failed);
+    Step([&] {
+        Append(view_.Txt_IP(),
+               {kCrLf, "Внимание! Сайт по адресу ", failed ? failed->address.Text() : state_.HostIP,
+                " не подтвердил подлинность домена [", domain,
+                "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, вредоносная "
+                "программа). Проверьте настройки DNS на компьютере и на роутере.",
+                kCrLf});
+    });
+}
+
+// The addresses differ (a load balancer, a content network), but the site
+// proved itself; the address named is one that did.
+void Fm::WriteProven(const std::string& domain, const std::vector<AddressProof>& proofs) {
+    record_.end = CheckEnd::Proven;
+    const auto* proven = FirstWith(proofs, platform::ProofResult::Proven);
+    Step([&] {
+        Append(view_.Txt_IP(), {kCrLf, "IP адреса различаются, но сайт по адресу ",
+                                proven ? proven->address.Text() : state_.HostIP, " подтвердил подлинность домена [",
+                                domain, "] сертификатом. Подмены IP адреса не обнаружено."});
+    });
+}
+
+// Loopback, or an address of one of the computer's own interfaces (a
+// caching server on its LAN address).
+bool Fm::OnThisComputer(const Address& server) {
+    if (server.IsLoopback()) return true;
+    std::vector<Address> own;
+    Step([&] { own = platform_.sockets.InterfaceAddresses(); });
+    return std::any_of(own.begin(), own.end(), [&](const Address& a) {
+        return std::equal(a.Bytes().begin(), a.Bytes().end(), server.Bytes().begin(), server.Bytes().end());
+    });
 }
 
 void Fm::WriteMatch(const std::string& domain) {
@@ -187,25 +278,26 @@ std::string Fm::WriteMismatch() {
     return directory;
 }
 
-// A DNS server on this computer (a loopback address) that serves the same
-// hosts file echoes a tampered line: when a hosts line maps the name to an
-// address that matched, the match proves nothing.
+// A DNS server on this computer that serves the same hosts file echoes a
+// tampered line: when a hosts line maps the name to an address that
+// matched, the match proves nothing.
 bool Fm::EchoesHostsFile(const HostName& name) {
     FindHostsLines(ReadRegistryDirectory(false), name);
     for (const auto& line : record_.hostsLines.lines) {
-        const bool matched = std::find(record_.serverAddresses.begin(), record_.serverAddresses.end(),
-                                       line.address) != record_.serverAddresses.end();
-        if (matched && std::find(state_.HostIPs.begin(), state_.HostIPs.end(), line.address) != state_.HostIPs.end())
+        const auto address = Address::Parse(line.address, true);
+        if (address && std::find(state_.HostIPs.begin(), state_.HostIPs.end(), *address) != state_.HostIPs.end())
             return true;
     }
     return false;
 }
 
+// The server did answer: only what happened is said, not that it did not.
 void Fm::WriteLocalEcho(const std::string& domain) {
-    WriteInconclusive();
+    record_.end = CheckEnd::Inconclusive;
     record_.localEcho = true;
     Step([&] {
-        Append(view_.Txt_IP(), {"DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: "
+        Append(view_.Txt_IP(), {kCrLf,
+                                "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: "
                                 "проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).",
                                 kCrLf});
     });
@@ -235,7 +327,8 @@ void Fm::FindHostsLines(const std::string& directory, const HostName& name) {
     std::optional<std::string> bytes;
     Step([&] { bytes = platform_.files.Read(*record_.hostsFile, hosts::kMaxFileBytes); });
     record_.hostsReadable = bytes.has_value();
-    if (bytes) record_.hostsLines = hosts::FindLines(*bytes, name.ace);
+    record_.hostsLines = {};
+    if (bytes) record_.hostsLines = hosts::FindLines(*bytes, name.ace, platform_.files.Syntax());
 }
 
 // The hosts file and its lines that map the domain, after the verdict.

@@ -4,9 +4,11 @@
 #include "platform/NetworkParams.h"
 #include "platform/Shell.h"
 #include "platform/Sockets.h"
+#include "platform/Tls.h"
 #include "platform/Widgets.h"
 #include "resolve/CheckState.h"
 #include "resolve/DNS_HostByName.h"
+#include "resolve/DNS_IP_READER.h"
 #include "resolve/HostsFile.h"
 
 #include <chrono>
@@ -25,6 +27,7 @@ struct FmPlatform {
     platform::ShellFactory& shells;
     platform::MsgBox& messageBox;
     platform::Files& files;
+    platform::Tls& tls;
 };
 
 // How the last check ended: the one record of its outcome.
@@ -33,9 +36,17 @@ enum class CheckEnd {
     Rejected,        // domain text too short, or a name the DNS cannot carry
     ResolverFailed,  // the computer's resolver gave no address
     NoServer,        // no DNS server configured
-    Match,           // an address of the server equals the resolver's
-    Mismatch,        // the server's usable reply has no address that does
-    Inconclusive     // no usable, complete reply from the server: nothing to compare
+    Match,           // every address of the resolver's is among the server's
+    Mismatch,        // one is missing from the server's whole replies, and not proven
+    Inconclusive,    // nothing to compare, or a local server that echoes the hosts file
+    Impostor,        // an address of the resolver's failed to prove the name over HTTPS
+    Proven           // the addresses differ, but every missing one proved the name
+};
+
+// One address's proof of the name, as the record keeps it.
+struct ProofRecord {
+    std::string address;
+    platform::Proof proof;
 };
 
 // What the last check found, as values: the record behind its report.
@@ -43,11 +54,13 @@ struct CheckRecord {
     std::string domain;                      // the domain text D
     std::optional<std::string> queryName;    // the name asked for, ACE, no trailing dot
     CheckEnd end = CheckEnd::None;
-    std::vector<std::string> systemAddresses;  // the computer's resolver, first = HostIP
+    std::vector<std::string> systemAddresses;  // the computer's resolver, both families, its order
     std::optional<std::string> server;       // the DNS server's address text
     bool sent = false;                       // a query went to the server
     std::vector<std::string> serverAddresses;  // of every reply read, each once
     std::optional<int> rcode;                // of the last usable reply
+    std::vector<ProofRecord> proofs;         // of the proof stage, in the resolver's order
+    std::optional<std::string> systemAddress;  // HostIP, as the report shows it
     bool localEcho = false;  // a match from a server on this computer that serves the hosts file
     std::optional<std::string> hostsFile;    // the hosts file's path, when its lines were looked up
     bool hostsReadable = false;
@@ -73,12 +86,20 @@ public:
 
     // The whole wait for the DNS server's replies.
     std::chrono::milliseconds replyWait;
+    // Whether the check asks the site's addresses to prove the name over
+    // HTTPS, and the whole wait for their proofs.
+    bool proveAddresses = true;
+    std::chrono::milliseconds proofWait;
 
 private:
     void Check();
     void Reject();
     void DirectQueryStage(const std::string& domain, const HostName& name);
+    std::vector<AddressProof> ProofStage(const std::string& domain, const HostName& name);
     void WriteMatch(const std::string& domain);
+    void WriteImpostor(const std::string& domain, const std::vector<AddressProof>& proofs);
+    void WriteProven(const std::string& domain, const std::vector<AddressProof>& proofs);
+    bool OnThisComputer(const Address& server);
     std::string WriteMismatch();
     void WriteInconclusive();
     bool EchoesHostsFile(const HostName& name);

@@ -17,6 +17,6 @@ int main(int argc, char* argv[]) {
     }
     tarnwell::platform::NativeServices native;
     return tarnwell::RunConsoleCheck({argv + 1, argv + argc},
-                                     {native.sockets, native.networkParams, native.shells, native.files},
+                                     {native.sockets, native.networkParams, native.shells, native.files, native.tls},
                                      std::cout, std::cerr, "\n");
 }

@@ -10,7 +10,7 @@ int main() {
     // standard output line by line.
     tarnwell::platform::WinStdStream out(false), err(true);
     const int status = tarnwell::RunConsoleCheck(tarnwell::platform::CommandLineArguments(),
-                                                 {native.sockets, native.networkParams, native.shells, native.files}, out, err, "\r\n");
+                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls}, out, err, "\r\n");
     err.flush();
     return status;
 }

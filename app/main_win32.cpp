@@ -10,7 +10,7 @@ int main(int argc, char* argv[]) {
     tarnwell::CheckState state;
     return tarnwell::platform::RunWindowProgram(
         argc, argv, tarnwell::layout::kFm, [&](tarnwell::platform::FmView& view, tarnwell::platform::MsgBox& box) {
-            const tarnwell::FmPlatform platform{native.sockets, native.networkParams, native.shells, box, native.files};
+            const tarnwell::FmPlatform platform{native.sockets, native.networkParams, native.shells, box, native.files, native.tls};
             return std::make_unique<tarnwell::Fm>(view, platform, state);
         });
 }

@@ -7,7 +7,7 @@ namespace tarnwell {
 
 enum ConsoleStatus {
     kStatusMatch = 0,
-    kStatusMismatch = 1,      // complete replies, none with the computer's address
+    kStatusMismatch = 1,      // an address missing from complete replies, or an impostor
     kStatusNoVerdict = 2,     // the check ended before a verdict
     kStatusInconclusive = 3,  // no usable, complete reply from the DNS server
     kStatusUsage = 64,        // EX_USAGE
@@ -20,8 +20,9 @@ struct StatusMeaning {
 };
 
 inline constexpr StatusMeaning kStatusMeanings[] = {
-    {kStatusMatch, "the addresses match"},
-    {kStatusMismatch, "mismatch: no complete reply of the DNS server has one of the computer's addresses"},
+    {kStatusMatch, "the addresses match, or the ones that differ proved the domain over HTTPS"},
+    {kStatusMismatch, "mismatch: an address of the computer's is missing from the DNS server's complete replies,\n"
+                      "      or failed to prove the domain over HTTPS (impostor)"},
     {kStatusNoVerdict, "the check ended before a verdict (domain refused, no address, no DNS server)"},
     {kStatusInconclusive, "inconclusive: no usable, complete reply, or a local server that serves the hosts file"},
     {kStatusUsage, "usage error"},

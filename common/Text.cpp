@@ -102,13 +102,4 @@ std::string TrimSpaces(std::string_view utf8) {
     return std::string(utf8.substr(first, last - first + 1));
 }
 
-std::string DottedText(const Ipv4& address) {
-    std::string out;
-    for (std::size_t k = 0; k < address.size(); ++k) {
-        if (k) out.push_back('.');
-        out += std::to_string(static_cast<unsigned>(address[k]));
-    }
-    return out;
-}
-
 }  // namespace tarnwell::text

@@ -1,6 +1,4 @@
 #pragma once
-#include "common/Ipv4.h"
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -19,8 +17,5 @@ bool ValidUtf8(std::string_view bytes);
 
 // Removes leading and trailing space characters (U+0020 only).
 std::string TrimSpaces(std::string_view utf8);
-
-// The four bytes as unsigned decimals joined by ".": 192.168.0.1.
-std::string DottedText(const Ipv4& address);
 
 }  // namespace tarnwell::text

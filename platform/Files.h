@@ -2,8 +2,20 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tarnwell::platform {
+
+// How the platform's resolver splits a line of the hosts file into fields.
+struct HostsSyntax {
+    std::string_view blanks;   // the octets between fields
+    bool nulEndsLine = false;  // a NUL octet ends the line's text
+};
+// glibc (nss_files): fields apart by isspace() in the C locale, and a line
+// read as a C string, so that a NUL ends it.
+inline constexpr HostsSyntax kGlibcHosts{" \t\v\f\r", true};
+// The Windows DNS client: fields apart by blanks and tabs.
+inline constexpr HostsSyntax kWindowsHosts{" \t", false};
 
 // Files the check reads: the hosts file only.
 class Files {
@@ -15,6 +27,8 @@ public:
     // The file's bytes, or nothing when it cannot be read (missing, a
     // directory, no permission) or is larger than `maxBytes`.
     virtual std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) = 0;
+    // How the system resolver reads the hosts file's lines.
+    virtual HostsSyntax Syntax() const = 0;
 };
 
 }  // namespace tarnwell::platform

@@ -6,8 +6,9 @@
 namespace tarnwell::platform {
 
 // One DNS server entry as the network parameters service lays it out: the
-// address as 8-bit text in a field of 16 characters, NUL-ended when shorter.
-using IpAddressString = std::array<char, 16>;
+// address as 8-bit text in a fixed field, NUL-ended when shorter. The field
+// holds any IPv6 text with its zone (46 characters and an interface name).
+using IpAddressString = std::array<char, 64>;
 
 inline constexpr std::uint32_t kErrorBufferOverflow = 111;
 

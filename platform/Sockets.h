@@ -1,7 +1,6 @@
 #pragma once
-#include "common/Text.h"
+#include "common/Address.h"
 
-#include <array>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -10,7 +9,7 @@
 
 namespace tarnwell::platform {
 
-using tarnwell::Ipv4;
+using tarnwell::Address;
 
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
@@ -21,26 +20,29 @@ class Sockets {
 public:
     virtual ~Sockets() = default;
 
-    // Start and end the library (version 1.0 requested where that means
-    // anything). Start gives 0 when sockets can be used.
+    // Start and end the library. Start gives 0 when sockets can be used.
     virtual int Start() = 0;
     virtual void End() = 0;
 
     // The computer's own resolver (hosts file and local name service
-    // included) for an 8-bit host name: its IPv4 addresses in the resolver's
-    // order, or nothing when the name does not resolve.
-    virtual std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) = 0;
+    // included) for an 8-bit host name, asked as a browser asks it: both
+    // families in one lookup (getaddrinfo with AF_UNSPEC and AI_ADDRCONFIG,
+    // so that a family the computer has no address of is not asked). Every
+    // address once, in the resolver's order, which is the order a browser
+    // tries them (RFC 6724); nothing when the name does not resolve.
+    virtual std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) = 0;
 
-    // Parses a dotted IPv4 text; the address as a 32-bit value whose bytes in
-    // memory are in network order, or -1 (all bits set) when it is none.
-    virtual std::int32_t InetAddr(const std::string& text) = 0;
+    // The addresses of the computer's own network interfaces, loopback ones
+    // included.
+    virtual std::vector<Address> InterfaceAddresses() = 0;
 
-    // A UDP socket for IPv4, or kNoSocket.
-    virtual SocketHandle Socket() = 0;
+    // A UDP socket of the family, or kNoSocket.
+    virtual SocketHandle Socket(Address::Family family) = 0;
 
     // Fixes the one peer of the socket, so that datagrams from any other
-    // address or port never reach Receive. 0 on success, -1 on failure.
-    virtual int Connect(SocketHandle s, const Ipv4& address, std::uint16_t port) = 0;
+    // address or port never reach Receive; a zone names the interface of a
+    // scoped address. 0 on success, -1 on failure.
+    virtual int Connect(SocketHandle s, const Address& address, std::uint16_t port) = 0;
 
     // Sends one datagram to the connected peer: bytes sent, or -1.
     virtual int Send(SocketHandle s, const std::uint8_t* data, int length) = 0;

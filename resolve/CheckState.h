@@ -1,4 +1,6 @@
 #pragma once
+#include "common/Address.h"
+
 #include <string>
 #include <vector>
 
@@ -7,16 +9,17 @@ namespace tarnwell {
 // The state shared by the steps of a check. One instance lives as long as
 // the program.
 struct CheckState {
-    // Dotted address the computer's resolver gave for the current domain, or
-    // empty. Reset at the start of every check.
+    // The address the computer's resolver gave for the current domain as the
+    // report shows it: its first IPv4 address, or its first IPv6 address
+    // when it gave no IPv4 one; empty when none. Reset at the start of every
+    // check.
     std::string HostIP;
-    // Every address the computer's resolver gave, HostIP first; a caching
-    // stub may list them in another order or another subset than the
-    // server. Reset with HostIP.
-    std::vector<std::string> HostIPs;
-    // Set when an address of the DNS server's replies equals one of
-    // HostIPs. Reset to false at the start of every check; only the answer
-    // reader sets it.
+    // Every address the computer's resolver gave, both families, in the
+    // resolver's order: the order a browser tries them. Reset with HostIP.
+    std::vector<Address> HostIPs;
+    // Set when every address of HostIPs is among the DNS server's replies.
+    // Reset to false at the start of every check; only the answer reader
+    // sets it.
     bool IpMatch = false;
     // The configured DNS servers of the last discovery, empty elements
     // possible. Replaced by every discovery that finds the service present.

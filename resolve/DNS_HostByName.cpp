@@ -52,6 +52,17 @@ bool HyphensAllowed(std::string_view name) {
     return true;
 }
 
+// RFC 1123 section 2.1 (LDH): a label neither begins nor ends with a hyphen.
+bool HyphensInside(std::string_view name) {
+    for (std::size_t start = 0; start <= name.size();) {
+        const auto dot = std::min(name.find('.', start), name.size());
+        const auto label = name.substr(start, dot - start);
+        if (label.starts_with('-') || label.ends_with('-')) return false;
+        start = dot + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string ToAnsi(const std::string& utf8) {
@@ -66,8 +77,7 @@ std::string ToAnsi(const std::string& utf8) {
 
 HostName MakeHostName(const std::string& domain) {
     std::string_view typed = domain;
-    const bool fullyQualified = typed.ends_with('.');
-    if (fullyQualified) typed.remove_suffix(1);
+    if (typed.ends_with('.')) typed.remove_suffix(1);
     HostName name;
     if (std::all_of(typed.begin(), typed.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
         name.ace = typed;
@@ -79,16 +89,19 @@ HostName MakeHostName(const std::string& domain) {
     name.qname = dns::EncodeQName(name.ace);
     if (name.ace.find('.') == std::string::npos) throw Failure("a name without a dot");
     if (LooksLikeAddress(name.ace)) throw Failure("an address, not a name");
-    name.lookup = name.ace + (fullyQualified ? "." : "");
+    if (!HyphensInside(name.ace)) throw Failure("a label begins or ends with a hyphen");
+    // One trailing dot means the same site; glibc would skip the hosts file
+    // for the absolute name, so neither lookup gets it.
+    name.lookup = name.ace;
     return name;
 }
 
-std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<std::string>& all) {
-    all.clear();
+std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<Address>& all) {
     // No record, or a record whose address list is empty: no address.
-    for (const Ipv4& a : sockets.GetHostByName(name).value_or(std::vector<Ipv4>{}))
-        all.push_back(text::DottedText(a));
-    return all.empty() ? std::string{} : all.front();
+    all = sockets.GetAddrInfo(name).value_or(std::vector<Address>{});
+    const auto v4 = std::find_if(all.begin(), all.end(), [](const Address& a) { return a.IsV4(); });
+    if (v4 != all.end()) return v4->Text();
+    return all.empty() ? std::string{} : all.front().Text();
 }
 
 }  // namespace tarnwell

@@ -5,7 +5,6 @@
 #include "resolve/Resume.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace tarnwell {
 
@@ -27,14 +26,19 @@ private:
 
 using Clock = std::chrono::steady_clock;
 
+template <class List>
+bool Contains(const List& list, const Address& address) {
+    return std::find(list.begin(), list.end(), address) != list.end();
+}
+
 // One query on a fresh socket: the reply read before the deadline, or
 // nothing. `sent` tells whether the query left.
-std::optional<dns::Reading> AskOnce(const std::vector<std::uint8_t>& query, const Ipv4& address,
+std::optional<dns::Reading> AskOnce(const std::vector<std::uint8_t>& query, const Address& address,
                                     Clock::time_point deadline, QueryContext& context, bool& sent,
                                     std::vector<std::uint8_t>& buffer) {
     auto& sockets = context.sockets;
     platform::SocketHandle handle = platform::kNoSocket;
-    Step([&] { handle = sockets.Socket(); });
+    Step([&] { handle = sockets.Socket(address.family()); });
     if (handle == platform::kNoSocket) return std::nullopt;
     SocketGuard guard(sockets, handle);
 
@@ -60,61 +64,108 @@ std::optional<dns::Reading> AskOnce(const std::vector<std::uint8_t>& query, cons
     }
 }
 
-}  // namespace
-
-Verdict Decide(const DirectAnswer& answer, bool ipMatch) {
-    if (ipMatch) return Verdict::Match;
-    if (answer.complete > 0 && !answer.incomplete) return Verdict::Mismatch;
-    return Verdict::Inconclusive;
+// Whether an address of the family is missing from the server's.
+bool Lacks(const CheckState& state, const DirectAnswer& answer, Address::Family family) {
+    return std::any_of(state.HostIPs.begin(), state.HostIPs.end(), [&](const Address& a) {
+        return a.family() == family && !Contains(answer.addresses, a);
+    });
 }
 
-std::optional<Ipv4> ServerAddress(platform::Sockets& sockets, const std::string& server) {
-    const std::int32_t parsed = sockets.InetAddr(server);
-    if (parsed != -1) {
-        Ipv4 address;
-        std::memcpy(address.data(), &parsed, address.size());
-        return address;
+// The queries of one type: asked again while an address of the family is
+// missing, until a reply of no use, an incomplete one or the deadline.
+void Ask(std::uint16_t qtype, Replies& replies, const Address& server, Clock::time_point deadline,
+         std::span<const std::uint8_t> qname, DirectAnswer& answer, QueryContext& context,
+         std::vector<std::uint8_t>& buffer) {
+    const auto family = qtype == dns::kTypeA ? Address::Family::V4 : Address::Family::V6;
+    const auto query = dns::BuildQuery(qname, qtype);
+    replies.asked = true;
+    for (int asked = 0; asked < kMaxQueries; ++asked) {
+        const auto reading = AskOnce(query, server, deadline, context, answer.sent, buffer);
+        // A reply of no use (SERVFAIL, REFUSED, a header alone) ends the
+        // asking; it is no evidence either way.
+        if (!reading || !reading->usable) return;
+        answer.rcode = reading->rcode;
+        Step([&] { ReadAnswers(*reading, answer, context.state, context.report); });
+        if (!reading->complete) {
+            replies.incomplete = true;
+            return;
+        }
+        ++replies.complete;
+        if (!Lacks(context.state, answer, family)) return;
     }
-    const auto found = sockets.GetHostByName(ToAnsi(server));
+}
+
+}  // namespace
+
+std::vector<Address> Missing(const std::vector<Address>& computer, const DirectAnswer& answer) {
+    std::vector<Address> missing;
+    for (const auto& a : computer)
+        if (!Contains(answer.addresses, a)) missing.push_back(a);
+    return missing;
+}
+
+std::optional<Address> ServerAddress(platform::Sockets& sockets, const std::string& server) {
+    if (auto parsed = Address::Parse(server, true)) return parsed;
+    const auto found = sockets.GetAddrInfo(ToAnsi(server));
     if (!found || found->empty()) return std::nullopt;
     return found->front();
 }
 
 void ReadAnswers(const dns::Reading& reading, DirectAnswer& answer, CheckState& state, platform::TextBox& report) {
-    for (const Ipv4& a : reading.addresses) {
-        if (std::find(answer.addresses.begin(), answer.addresses.end(), a) != answer.addresses.end()) continue;
+    for (const Address& a : reading.addresses) {
+        if (Contains(answer.addresses, a)) continue;
         answer.addresses.push_back(a);
-        const std::string address = text::DottedText(a);
-        if (std::find(state.HostIPs.begin(), state.HostIPs.end(), address) != state.HostIPs.end())
-            state.IpMatch = true;
-        Append(report, {address, kCrLf});
+        Append(report, {a.Text(), kCrLf});
     }
+    state.IpMatch = !state.HostIPs.empty() && Missing(state.HostIPs, answer).empty();
 }
 
 DirectAnswer QueryDnsServer(std::span<const std::uint8_t> qname, const std::string& server, QueryContext& context) {
     DirectAnswer answer;
-    std::optional<Ipv4> address;
+    std::optional<Address> address;
     Step([&] { address = ServerAddress(context.sockets, server); });
     if (!address) return answer;
     answer.server = address;
 
-    const auto query = dns::BuildQuery(qname);
     std::vector<std::uint8_t> buffer(kReceiveCapacity);
     const auto deadline = Clock::now() + context.wait;
-    for (int asked = 0; asked < kMaxQueries && !context.state.IpMatch; ++asked) {
-        const auto reading = AskOnce(query, *address, deadline, context, answer.sent, buffer);
-        // A reply of no use (SERVFAIL, REFUSED, a header alone) ends the
-        // asking; it is no evidence either way.
-        if (!reading || !reading->usable) break;
-        answer.rcode = reading->rcode;
-        Step([&] { ReadAnswers(*reading, answer, context.state, context.report); });
-        if (!reading->complete) {
-            answer.incomplete = true;
-            break;
-        }
-        ++answer.complete;
-    }
+    Ask(dns::kTypeA, answer.a, *address, deadline, qname, answer, context, buffer);
+    const auto& computer = context.state.HostIPs;
+    if (std::any_of(computer.begin(), computer.end(), [](const Address& a) { return !a.IsV4(); }))
+        Ask(dns::kTypeAaaa, answer.aaaa, *address, deadline, qname, answer, context, buffer);
     return answer;
+}
+
+std::vector<AddressProof> ProveAddresses(platform::Tls& tls, const std::vector<Address>& computer,
+                                         const std::string& ace, std::chrono::milliseconds wait,
+                                         const std::function<void(const AddressProof&)>& each) {
+    std::vector<AddressProof> proofs;
+    const auto deadline = Clock::now() + wait;
+    const std::size_t count = std::min(computer.size(), kMaxProbed);
+    for (std::size_t k = 0; k < count; ++k) {
+        const auto share = (deadline - Clock::now()) / static_cast<long>(count - k);
+        platform::Proof proof;
+        Step([&] { proof = tls.Probe(computer[k], ace, Clock::now() + std::max(share, Clock::duration::zero())); });
+        proofs.push_back({computer[k], proof});
+        each(proofs.back());
+    }
+    return proofs;
+}
+
+Verdict Decide(const DirectAnswer& answer, const std::vector<Address>& computer,
+               const std::vector<AddressProof>& proofs, bool hostsLineMaps) {
+    const auto failed = [](const AddressProof& p) { return p.proof.result == platform::ProofResult::Failed; };
+    if (std::any_of(proofs.begin(), proofs.end(), failed)) return Verdict::Impostor;
+    const auto missing = Missing(computer, answer);
+    if (missing.empty()) return Verdict::Match;
+    const bool allProven = std::all_of(missing.begin(), missing.end(), [&](const Address& a) {
+        return std::any_of(proofs.begin(), proofs.end(), [&](const AddressProof& p) {
+            return p.address == a && p.proof.result == platform::ProofResult::Proven;
+        });
+    });
+    if (allProven && !hostsLineMaps) return Verdict::Proven;
+    const bool whole = std::all_of(missing.begin(), missing.end(), [&](const Address& a) { return answer.Of(a).Whole(); });
+    return whole ? Verdict::Mismatch : Verdict::Inconclusive;
 }
 
 }  // namespace tarnwell

@@ -11,14 +11,12 @@ namespace tarnwell::dns {
 
 namespace {
 
-constexpr std::uint16_t kTypeA = 1;
-constexpr std::uint16_t kTypeCname = 5;
-constexpr std::uint16_t kClassIn = 1;
-constexpr std::uint16_t kFlagRecursionDesired = 0x0100;  // QR 0, opcode 0 (QUERY), RD 1
-constexpr std::uint16_t kFlagResponse = 0x8000;
-constexpr std::uint16_t kFlagTruncated = 0x0200;
-constexpr std::uint16_t kRcodeMask = 0x000F;
 constexpr std::size_t kPointerMask = 0x3FFF;
+
+// The octets of an address record's data for its type, or 0 for another type.
+std::size_t AddressLength(std::uint16_t type) {
+    return type == kTypeA ? Address::kV4Size : type == kTypeAaaa ? Address::kV6Size : 0;
+}
 
 std::uint8_t AsciiLower(std::uint8_t b) {
     return (b >= 'A' && b <= 'Z') ? static_cast<std::uint8_t>(b + ('a' - 'A')) : b;
@@ -49,32 +47,58 @@ std::vector<std::uint8_t> EncodeQName(std::string_view name) {
     return out.Take();
 }
 
-// RFC 1035 section 4.1.1: ID, flags, QDCOUNT, ANCOUNT, NSCOUNT, ARCOUNT;
-// section 4.1.2: QNAME, QTYPE, QCLASS.
-std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname) {
+Header ReadHeader(std::span<const std::uint8_t> message) {
+    ByteReader in(message);
+    Header h;
+    h.id = in.U16();
+    const std::uint16_t flags = in.U16();
+    h.qr = flags >> 15 & 1;
+    h.opcode = static_cast<std::uint8_t>(flags >> 11 & 0xF);
+    h.aa = flags >> 10 & 1;
+    h.tc = flags >> 9 & 1;
+    h.rd = flags >> 8 & 1;
+    h.ra = flags >> 7 & 1;
+    h.z = static_cast<std::uint8_t>(flags >> 4 & 0x7);
+    h.rcode = static_cast<std::uint8_t>(flags & 0xF);
+    h.qdcount = in.U16();
+    h.ancount = in.U16();
+    h.nscount = in.U16();
+    h.arcount = in.U16();
+    return h;
+}
+
+std::array<std::uint8_t, kHeaderSize> WriteHeader(const Header& h) {
+    ByteWriter out(kHeaderSize);
+    out.U16(h.id);
+    out.U16(static_cast<std::uint16_t>(h.qr << 15 | (h.opcode & 0xF) << 11 | h.aa << 10 | h.tc << 9 | h.rd << 8 |
+                                       h.ra << 7 | (h.z & 0x7) << 4 | (h.rcode & 0xF)));
+    for (const std::uint16_t count : {h.qdcount, h.ancount, h.nscount, h.arcount}) out.U16(count);
+    std::array<std::uint8_t, kHeaderSize> octets{};
+    const auto written = out.Take();
+    std::copy(written.begin(), written.end(), octets.begin());
+    return octets;
+}
+
+// RFC 1035 section 4.1.2: the question, QNAME, QTYPE, QCLASS, after the header.
+std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype) {
     ByteWriter out(kHeaderSize + qname.size() + 4);
-    out.U16(kQueryId);
-    out.U16(kFlagRecursionDesired);
-    out.U16(1);  // QDCOUNT
-    out.U16(0);  // ANCOUNT
-    out.U16(0);  // NSCOUNT
-    out.U16(0);  // ARCOUNT
+    Header header;
+    header.id = qtype == kTypeAaaa ? kQueryIdAaaa : kQueryId;
+    header.rd = true;
+    header.qdcount = 1;
+    out.Bytes(WriteHeader(header));
     out.Bytes(qname);
-    out.U16(kTypeA);
+    out.U16(qtype);
     out.U16(kClassIn);
     return out.Take();
 }
 
 bool IsReplyTo(std::span<const std::uint8_t> datagram, std::span<const std::uint8_t> query) {
     if (datagram.size() < kHeaderSize || query.size() < kHeaderSize) return false;
-    ByteReader reply(datagram);
-    ByteReader ours(query);
-    if (reply.U16() != ours.U16()) return false;
-    const std::uint16_t flags = reply.U16();
-    if (!(flags & kFlagResponse)) return false;
-    const std::uint16_t qdcount = reply.U16();
-    if (qdcount == 0) return (flags & kRcodeMask) != kNoError;
-    if (qdcount != 1) return false;
+    const Header reply = ReadHeader(datagram);
+    if (reply.id != ReadHeader(query).id || !reply.qr) return false;
+    if (reply.qdcount == 0) return reply.rcode != kNoError;
+    if (reply.qdcount != 1) return false;
 
     // Our question echoed: length octets (at most 63) and the QTYPE and
     // QCLASS octets are never ASCII letters, so folding the case of every
@@ -123,27 +147,26 @@ Name ReadName(std::span<const std::uint8_t> reply, std::size_t& position) {
 Reading ReadReply(std::span<const std::uint8_t> reply) {
     Reading reading;
     ByteReader reader(reply);
-    std::uint16_t flags = 0, ancount = 0;
+    Header header;
+    std::uint16_t qtype = 0;
     std::vector<Name> chain;  // the query name, then the CNAME targets it leads to
     try {
-        reader.Skip(2);  // ID
-        flags = reader.U16();
-        if (reader.U16() != 1) return reading;  // QDCOUNT
-        ancount = reader.U16();
-        reader.Skip(4);  // NSCOUNT, ARCOUNT
-        std::size_t position = reader.Position();
+        header = ReadHeader(reply);
+        if (header.qdcount != 1) return reading;
+        std::size_t position = kHeaderSize;
         chain.push_back(ReadName(reply, position));
         reader.Seek(position);
-        reader.Skip(4);  // QTYPE, QCLASS
+        qtype = reader.U16();
+        reader.Skip(2);  // QCLASS
     } catch (const Failure&) {
         return reading;
     }
-    reading.rcode = static_cast<std::uint8_t>(flags & kRcodeMask);
+    reading.rcode = header.rcode;
     if (reading.rcode != kNoError && reading.rcode != kNameError) return reading;
     reading.usable = true;
 
     try {
-        for (unsigned read = 0; read < ancount; ++read) {
+        for (unsigned read = 0; read < header.ancount; ++read) {
             // RFC 1035 section 4.1.3: NAME, TYPE, CLASS, TTL, RDLENGTH, RDATA.
             std::size_t position = reader.Position();
             const Name owner = ReadName(reply, position);
@@ -155,11 +178,13 @@ Reading ReadReply(std::span<const std::uint8_t> reply) {
             std::size_t data = reader.Position();
             const auto rdata = reader.Bytes(length);
             if (klass != kClassIn) continue;
-            if (type == kTypeA && length != 4) return reading;  // nothing after it can be trusted
+            const std::size_t size = AddressLength(type);
+            if (size && length != size) return reading;  // nothing after it can be trusted
             // Records about other names are no answer to our question.
             if (std::find(chain.begin(), chain.end(), owner) == chain.end()) continue;
-            if (type == kTypeA && reading.rcode == kNoError) {
-                reading.addresses.push_back({rdata[0], rdata[1], rdata[2], rdata[3]});
+            if (type == qtype && size && reading.rcode == kNoError) {
+                reading.addresses.push_back(size == Address::kV4Size ? Address::V4(rdata.first<Address::kV4Size>())
+                                                                     : Address::V6(rdata.first<Address::kV6Size>()));
             } else if (type == kTypeCname) {
                 const Name target = ReadName(reply, data);
                 if (std::find(chain.begin(), chain.end(), target) == chain.end()) chain.push_back(target);
@@ -168,7 +193,7 @@ Reading ReadReply(std::span<const std::uint8_t> reply) {
     } catch (const Failure&) {
         return reading;
     }
-    reading.complete = !(flags & kFlagTruncated);
+    reading.complete = !header.tc;
     return reading;
 }
 

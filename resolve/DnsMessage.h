@@ -1,5 +1,5 @@
 #pragma once
-#include "common/Ipv4.h"
+#include "common/Address.h"
 
 #include <array>
 #include <cstddef>
@@ -13,16 +13,53 @@
 // apart from the transport that sends and receives them.
 namespace tarnwell::dns {
 
-// The identifier of every query. It need not be unpredictable: the reply is
-// read from a connected socket on a port of the system's choosing and must
-// echo the question (RFC 5452 section 9.1), so a fixed one costs nothing.
-inline constexpr std::uint16_t kQueryId = 4575;
+// The identifiers of the queries, one per type asked. They need not be
+// unpredictable: the reply is read from a connected socket on a port of the
+// system's choosing and must echo the question (RFC 5452 section 9.1), so a
+// fixed one costs nothing.
+inline constexpr std::uint16_t kQueryId = 4575;      // type A
+inline constexpr std::uint16_t kQueryIdAaaa = 4576;  // type AAAA
 inline constexpr std::size_t kHeaderSize = 12;
 inline constexpr std::size_t kMaxLabelOctets = 63;   // RFC 1035 section 2.3.4
 inline constexpr std::size_t kMaxNameOctets = 255;  // length octets and final zero included
 
 inline constexpr std::uint8_t kNoError = 0;
 inline constexpr std::uint8_t kNameError = 3;  // NXDOMAIN
+
+inline constexpr std::uint16_t kTypeA = 1;
+inline constexpr std::uint16_t kTypeCname = 5;
+inline constexpr std::uint16_t kTypeAaaa = 28;  // RFC 3596
+inline constexpr std::uint16_t kClassIn = 1;
+
+// RFC 1035 section 4.1.1:
+//                                 1  1  1  1  1  1
+//   0  1  2  3  4  5  6  7  8  9  0  1  2  3  4  5
+// +--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+
+// |                      ID                       |
+// +--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+
+// |QR|   Opcode  |AA|TC|RD|RA|   Z    |   RCODE   |
+// +--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+
+// |                    QDCOUNT                    |
+// |                    ANCOUNT                    |
+// |                    NSCOUNT                    |
+// |                    ARCOUNT                    |
+// +--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+--+
+struct Header {
+    std::uint16_t id = 0;
+    bool qr = false;
+    std::uint8_t opcode = 0;  // 4 bits
+    bool aa = false, tc = false, rd = false, ra = false;
+    std::uint8_t z = 0;       // 3 bits
+    std::uint8_t rcode = 0;   // 4 bits
+    std::uint16_t qdcount = 0, ancount = 0, nscount = 0, arcount = 0;
+    bool operator==(const Header&) const = default;
+};
+
+// The header at the start of a message; throws Failure when the message is
+// shorter than a header.
+Header ReadHeader(std::span<const std::uint8_t> message);
+// The header's twelve octets.
+std::array<std::uint8_t, kHeaderSize> WriteHeader(const Header& header);
 
 // The question name in wire form (RFC 1035 section 3.1) for a host name:
 // each label as its length octet and its octets, then the final zero.
@@ -32,9 +69,10 @@ inline constexpr std::uint8_t kNameError = 3;  // NXDOMAIN
 // 2.1; underscores as service labels use them).
 std::vector<std::uint8_t> EncodeQName(std::string_view name);
 
-// RFC 1035 sections 4.1.1 and 4.1.2: the query message, identifier 4575,
-// recursion desired, one question: `qname` (wire form), QTYPE A, QCLASS IN.
-std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname);
+// RFC 1035 sections 4.1.1 and 4.1.2: the query message, recursion desired,
+// one question: `qname` (wire form), `qtype`, QCLASS IN; the identifier is
+// 4575 for type A and 4576 for type AAAA.
+std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype = kTypeA);
 
 // Whether a datagram is the reply to `query` (RFC 5452 section 9.1): our
 // identifier, QR set, and our question (the name compared without regard to
@@ -63,14 +101,15 @@ struct Reading {
     // answered the question.
     bool usable = false;
     // Usable, TC clear, every one of ANCOUNT answer records read within the
-    // datagram, every A record of class IN with four octets of data: the
-    // whole answer (RFC 2181 section 9: a truncated one is not).
+    // datagram, every A record of class IN with 4 octets of data and every
+    // AAAA record with 16: the whole answer (RFC 2181 section 9: a truncated
+    // one is not).
     bool complete = false;
     std::uint8_t rcode = 0;
-    // The A records of class IN about the query name or a name its CNAME
-    // chain leads to, in reply order, up to the first fault; none for
-    // NXDOMAIN.
-    std::vector<Ipv4> addresses;
+    // The address records of class IN of the question's type (A or AAAA)
+    // about the query name or a name its CNAME chain leads to, in reply
+    // order, up to the first fault; none for NXDOMAIN.
+    std::vector<Address> addresses;
 };
 
 Reading ReadReply(std::span<const std::uint8_t> reply);

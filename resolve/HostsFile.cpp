@@ -1,20 +1,15 @@
 #include "resolve/HostsFile.h"
 
-#include "common/Ipv4.h"
-
-#include <array>
-#include <cstdint>
+#include "common/Address.h"
 
 // The hosts file as the resolvers read it (hosts(5); the Windows file has
 // the same form): one mapping a line, the address first, then the canonical
-// name and its aliases, fields apart by blanks and tabs, "#" to the line's
-// end a comment. One pass over the bytes with string_views; only the lines
-// shown are copied.
+// name and its aliases, fields apart by the resolver's blanks, "#" to the
+// line's end a comment. One pass over the bytes with string_views; only the
+// lines shown are copied.
 namespace tarnwell::hosts {
 
 namespace {
-
-constexpr bool Blank(char c) { return c == ' ' || c == '\t'; }
 
 constexpr char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -82,78 +77,17 @@ std::string Safe(std::string_view s) {
     return out;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = Lower(c);
-    return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
-}
-
-// IPv6 text (RFC 4291, section 2.2): eight groups of 1 to 4 hex digits, one
-// "::" for a run of zero groups, the last 32 bits perhaps as dotted IPv4.
-bool ParseIpv6(std::string_view s, std::array<std::uint16_t, 8>& out) {
-    std::array<std::uint16_t, 8> head{}, tail{};
-    std::size_t nHead = 0, nTail = 0;
-    bool compressed = false;
-    if (s.substr(0, 2) == "::") {
-        compressed = true;
-        s.remove_prefix(2);
-    } else if (s.empty() || s[0] == ':') {
-        return false;
-    }
-    while (!s.empty()) {
-        auto& groups = compressed ? tail : head;
-        auto& n = compressed ? nTail : nHead;
-        const std::size_t end = s.find(':');
-        const std::string_view group = s.substr(0, end);
-        if (end == std::string_view::npos && group.find('.') != std::string_view::npos) {
-            const auto v4 = ParseDottedQuad(group);
-            if (nHead + nTail > 6 || !v4) return false;
-            groups[n++] = static_cast<std::uint16_t>((*v4)[0] << 8 | (*v4)[1]);
-            groups[n++] = static_cast<std::uint16_t>((*v4)[2] << 8 | (*v4)[3]);
-            break;
-        }
-        if (group.empty() || group.size() > 4 || nHead + nTail == 8) return false;
-        unsigned value = 0;
-        for (char c : group) {
-            const int d = HexDigit(c);
-            if (d < 0) return false;
-            value = value << 4 | static_cast<unsigned>(d);
-        }
-        groups[n++] = static_cast<std::uint16_t>(value);
-        if (end == std::string_view::npos) break;
-        s.remove_prefix(end + 1);
-        if (!s.empty() && s[0] == ':') {  // "::" after groups
-            if (compressed) return false;
-            compressed = true;
-            s.remove_prefix(1);
-        } else if (s.empty()) {
-            return false;  // a single ":" at the end
-        }
-    }
-    // "::" stands for one zero group or more: RFC 5952, section 4.2.2, bars
-    // writers from using it for one, but RFC 4291 text allows it and
-    // inet_pton(3) reads it.
-    if (compressed ? nHead + nTail > 7 : nHead != 8) return false;
-    out = {};
-    for (std::size_t k = 0; k < nHead; ++k) out[k] = head[k];
-    for (std::size_t k = 0; k < nTail; ++k) out[8 - nTail + k] = tail[k];
-    return true;
-}
-
 // 0.0.0.0, 127.0.0.0/8, :: and ::1: the name is kept from the network (an
 // ad or malware blocker), not sent elsewhere.
 bool Blocking(std::string_view address) {
-    if (const auto v4 = ParseDottedQuad(address)) return (*v4)[0] == 127 || *v4 == Ipv4{};
-    std::array<std::uint16_t, 8> v6{};
-    if (!ParseIpv6(address, v6)) return false;
-    for (std::size_t k = 0; k < 7; ++k)
-        if (v6[k] != 0) return false;
-    return v6[7] <= 1;
+    const auto parsed = Address::Parse(address);
+    return parsed && (parsed->IsLoopback() || parsed->IsUnspecified());
 }
 
 }  // namespace
 
-Matches FindLines(std::string_view file, std::string_view name) {
+Matches FindLines(std::string_view file, std::string_view name, const platform::HostsSyntax& syntax) {
+    const auto Blank = [&](char c) { return syntax.blanks.find(c) != std::string_view::npos; };
     Matches found;
     std::string wanted(WithoutFinalDot(name));
     for (char& c : wanted) c = Lower(c);
@@ -169,6 +103,7 @@ Matches FindLines(std::string_view file, std::string_view name) {
         // CR LF ends a line; so does a CR ending the file (a CR LF file whose
         // last LF was lost).
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (syntax.nulEndsLine) line = line.substr(0, line.find('\0'));
         line = line.substr(0, line.find('#'));
         while (!line.empty() && Blank(line.back())) line.remove_suffix(1);
 

@@ -1,4 +1,6 @@
 #pragma once
+#include "platform/Files.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -29,6 +31,6 @@ struct Matches {
 
 // The lines of `file` one of whose names after the address equals `name`
 // without regard to ASCII case.
-Matches FindLines(std::string_view file, std::string_view name);
+Matches FindLines(std::string_view file, std::string_view name, const platform::HostsSyntax& syntax);
 
 }  // namespace tarnwell::hosts

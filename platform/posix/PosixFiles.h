@@ -10,6 +10,7 @@ class PosixFiles : public Files {
 public:
     std::string HostsPath(const std::string& directory) override;
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+    HostsSyntax Syntax() const override { return kGlibcHosts; }
 };
 
 }  // namespace tarnwell::platform

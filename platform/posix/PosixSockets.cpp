@@ -1,8 +1,11 @@
 #include "platform/posix/PosixSockets.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -11,50 +14,89 @@
 
 namespace tarnwell::platform {
 
-std::optional<std::vector<Ipv4>> PosixSockets::GetHostByName(const std::string& name) {
+std::optional<Address> FromSockaddr(const sockaddr* sa) {
+    if (!sa) return std::nullopt;
+    if (sa->sa_family == AF_INET) {
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(sa);
+        std::array<std::uint8_t, Address::kV4Size> bytes;
+        std::memcpy(bytes.data(), &sin->sin_addr, bytes.size());
+        return Address::V4(bytes);
+    }
+    if (sa->sa_family == AF_INET6) {
+        const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        std::array<std::uint8_t, Address::kV6Size> bytes;
+        std::memcpy(bytes.data(), &sin6->sin6_addr, bytes.size());
+        char name[IF_NAMESIZE] = {};
+        const bool zoned = sin6->sin6_scope_id != 0 && if_indextoname(sin6->sin6_scope_id, name);
+        return Address::V6(bytes, zoned ? name : "");
+    }
+    return std::nullopt;
+}
+
+unsigned ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage& out) {
+    out = {};
+    if (address.IsV4()) {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&out);
+        sin->sin_family = AF_INET;
+        sin->sin_port = htons(port);
+        std::memcpy(&sin->sin_addr, address.Bytes().data(), Address::kV4Size);
+        return sizeof *sin;
+    }
+    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&out);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_port = htons(port);
+    std::memcpy(&sin6->sin6_addr, address.Bytes().data(), Address::kV6Size);
+    if (!address.Zone().empty()) {
+        // RFC 4007 section 11.2: a zone is an interface's name or index.
+        const auto& zone = address.Zone();
+        sin6->sin6_scope_id = if_nametoindex(zone.c_str());
+        if (!sin6->sin6_scope_id && std::all_of(zone.begin(), zone.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            sin6->sin6_scope_id = static_cast<std::uint32_t>(std::strtoul(zone.c_str(), nullptr, 10));
+        if (!sin6->sin6_scope_id) return 0;
+    }
+    return sizeof *sin6;
+}
+
+std::optional<std::vector<Address>> PosixSockets::GetAddrInfo(const std::string& name) {
     // The road a browser takes: getaddrinfo honours the hosts file and the
-    // name service switch. IPv4 only, one entry per address (stream sockets
-    // only, so each address is not listed once per socket type), and no
-    // AI_ADDRCONFIG, which would hide every IPv4 address on a machine whose
-    // only IPv4 address is a loopback one.
+    // name service switch. One entry per address (stream sockets only, so
+    // each address is not listed once per socket type).
     if (name.find('\0') != std::string::npos) return std::nullopt;
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
     addrinfo* list = nullptr;
     if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list) return std::nullopt;
-    std::vector<Ipv4> out;
+    std::vector<Address> out;
     for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
-        if (ai->ai_family != AF_INET || !ai->ai_addr) continue;
-        const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        Ipv4 address;
-        std::memcpy(address.data(), &sin->sin_addr, address.size());
-        out.push_back(address);
+        const auto address = FromSockaddr(ai->ai_addr);
+        if (address && std::find(out.begin(), out.end(), *address) == out.end()) out.push_back(*address);
     }
     freeaddrinfo(list);
     return out;
 }
 
-std::int32_t PosixSockets::InetAddr(const std::string& text) {
-    if (text.find('\0') != std::string::npos) return -1;
-    const in_addr_t value = inet_addr(text.c_str());
-    std::int32_t out;
-    static_assert(sizeof out == sizeof value);
-    std::memcpy(&out, &value, sizeof out);
+std::vector<Address> PosixSockets::InterfaceAddresses() {
+    std::vector<Address> out;
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return out;
+    for (const ifaddrs* i = list; i; i = i->ifa_next)
+        if (const auto address = FromSockaddr(i->ifa_addr)) out.push_back(*address);
+    freeifaddrs(list);
     return out;
 }
 
-SocketHandle PosixSockets::Socket() {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+SocketHandle PosixSockets::Socket(Address::Family family) {
+    const int fd = ::socket(family == Address::Family::V4 ? AF_INET : AF_INET6, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     return fd < 0 ? kNoSocket : fd;
 }
 
-int PosixSockets::Connect(SocketHandle s, const Ipv4& address, std::uint16_t port) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    std::memcpy(&to.sin_addr, address.data(), address.size());
-    return ::connect(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 0 : -1;
+int PosixSockets::Connect(SocketHandle s, const Address& address, std::uint16_t port) {
+    sockaddr_storage to;
+    const unsigned length = ToSockaddr(address, port, to);
+    if (!length) return -1;
+    return ::connect(static_cast<int>(s), reinterpret_cast<const sockaddr*>(&to), length) == 0 ? 0 : -1;
 }
 
 int PosixSockets::Send(SocketHandle s, const std::uint8_t* data, int length) {

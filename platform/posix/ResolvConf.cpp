@@ -56,7 +56,8 @@ std::vector<std::string> ParseNameServers(const std::string& text) {
             servers.emplace_back(dotted);
             ++counted;
         } else if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) {
-            ++counted;  // counts towards the three, but this list is IPv4 only
+            servers.push_back(value);
+            ++counted;
         }
     }
     return servers;

@@ -16,13 +16,14 @@ struct ResolverPaths {
     std::string networkManagerUpstream = "/run/NetworkManager/no-stub-resolv.conf";
 };
 
-// The IPv4 name servers of a resolv.conf text, read as glibc reads them:
-// a line that starts with "nameserver" and a blank, the value up to the next
-// blank, lines starting with '#' or ';' ignored, at most the first three
-// servers (IPv6 ones counted, then left out). Dotted texts, in file order.
+// The name servers of a resolv.conf text, read as glibc reads them: a line
+// that starts with "nameserver" and a blank, the value up to the next blank,
+// lines starting with '#' or ';' ignored, at most the first three servers.
+// IPv4 ones as dotted texts, IPv6 ones as written (a zone included), in
+// file order.
 std::vector<std::string> ParseNameServers(const std::string& text);
 
-// The configured IPv4 DNS servers. When the first is a local stub that
+// The configured DNS servers. When the first is a local stub that
 // answers from the hosts file itself, the stub's upstream servers instead,
 // where their file can be read: a query to the stub could never show a
 // hosts-file substitution.

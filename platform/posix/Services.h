@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
 #include "platform/posix/PosixSockets.h"
@@ -12,6 +13,7 @@ struct NativeServices {
     ResolvConfNetworkParams networkParams;
     PosixShellFactory shells;
     PosixFiles files;
+    OpenSslTls tls;
 };
 
 }  // namespace tarnwell::platform

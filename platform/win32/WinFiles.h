@@ -9,6 +9,7 @@ class WinFiles : public Files {
 public:
     std::string HostsPath(const std::string& directory) override;
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+    HostsSyntax Syntax() const override { return kWindowsHosts; }
 };
 
 }  // namespace tarnwell::platform
