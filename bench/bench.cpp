@@ -76,10 +76,10 @@ BENCHMARK(BM_BuildQueryIdn);
 void BM_ReadAnswers(benchmark::State& s) {
     const auto n = static_cast<int>(s.range(0));
     std::vector<Bytes> records;
-    for (int i = 0; i < n; ++i) records.push_back(fakes::ARecord({10, 1, std::uint8_t(i >> 8), std::uint8_t(i)}));
+    for (int i = 0; i < n; ++i) records.push_back(fakes::AddressRecord(fakes::A("10.1." + std::to_string(i >> 8) + "." + std::to_string(i & 0xFF))));
     const Bytes reply = fakes::ReplyTo(dns::BuildQuery(MakeHostName("example.com").qname), records);
     CheckState state;
-    state.HostIPs = {"10.1.0." + std::to_string(n - 1)};
+    state.HostIPs = {fakes::A("10.1.0." + std::to_string(n - 1))};
     fakes::FakeTextBox report;
     for (auto _ : s) {
         report.text.clear();
@@ -97,7 +97,7 @@ BENCHMARK(BM_ReadAnswers)->Arg(1)->Arg(16)->Arg(126);
 // verdict a match (mismatch: also the registry read and the warning).
 void Check(benchmark::State& s, bool match) {
     fakes::CheckRig rig;
-    if (!match) rig.Answer({{10, 1, 1, 1}});
+    if (!match) rig.Answer({fakes::A("10.1.1.1")});
     rig.view.combo.text = "example.com";
     for (auto _ : s) {
         rig.fm.Cmd1_Click();
@@ -123,9 +123,9 @@ void BM_FindLines(benchmark::State& s) {
     for (int i = 0; i < kLines; ++i) file.append(line, std::snprintf(line, sizeof line, "0.0.0.0 ad%06d.example.com\n", i));
     const std::string name = "ad199999.example.com";
     hosts::Matches once;
-    const std::size_t peak = heap::PeakDuring([&] { once = hosts::FindLines(file, name); });
+    const std::size_t peak = heap::PeakDuring([&] { once = hosts::FindLines(file, name, platform::kGlibcHosts); });
     if (once.total != 1 || once.lines.at(0).number != kLines || !once.lines[0].blocking) s.SkipWithError("not found");
-    for (auto _ : s) benchmark::DoNotOptimize(hosts::FindLines(file, name));
+    for (auto _ : s) benchmark::DoNotOptimize(hosts::FindLines(file, name, platform::kGlibcHosts));
     s.SetBytesProcessed(s.iterations() * static_cast<std::int64_t>(file.size()));
     s.counters["file_bytes"] = static_cast<double>(file.size());
     s.counters["peak_heap_bytes"] = static_cast<double>(peak);

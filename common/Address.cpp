@@ -124,6 +124,12 @@ std::string Address::Text() const {
         for (std::size_t k = 0; k < kV4Size; ++k) out += (k ? "." : "") + std::to_string(bytes_[k]);
         return out;
     }
+    // RFC 5952 section 5: an IPv4-mapped address ends in its dotted form.
+    if (std::all_of(bytes_.begin(), bytes_.begin() + 10, [](std::uint8_t b) { return b == 0; }) && bytes_[10] == 0xFF &&
+        bytes_[11] == 0xFF) {
+        out = "::ffff:" + V4(std::span<const std::uint8_t, kV4Size>(bytes_.data() + 12, kV4Size)).Text();
+        return zone_.empty() ? out : out + "%" + zone_;
+    }
     std::array<unsigned, 8> groups{};
     for (std::size_t k = 0; k < groups.size(); ++k) groups[k] = bytes_[2 * k] << 8 | bytes_[2 * k + 1];
     // RFC 5952 section 4.2: the longest run of zero groups, the first of

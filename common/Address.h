@@ -35,7 +35,8 @@ public:
 
     // Dotted decimal, or IPv6 text in RFC 5952 form: lower case, no leading
     // zeros, the longest run of two or more zero groups (the first of equal
-    // runs) as "::"; then "%" and the zone, if any.
+    // runs) as "::", an IPv4-mapped address with its last 32 bits dotted;
+    // then "%" and the zone, if any.
     std::string Text() const;
 
     bool IsLoopback() const;     // 127.0.0.0/8, ::1

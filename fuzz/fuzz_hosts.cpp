@@ -17,9 +17,9 @@ static bool Printable(const std::string& s) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) return 0;
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const std::string_view name = input.substr(1, std::min<std::size_t>(data[0], size - 1));
+    const std::string_view name = input.substr(1, std::min<std::size_t>(data[0] & 0x7F, size - 1));
     const std::string_view file = input.substr(1 + name.size());
-    const hosts::Matches m = hosts::FindLines(file, name);
+    const hosts::Matches m = hosts::FindLines(file, name, (data[0] & 0x80) ? platform::kWindowsHosts : platform::kGlibcHosts);
     const auto most = static_cast<std::size_t>(std::count(file.begin(), file.end(), '\n')) + 1;  // lines in the file
     if (m.lines.size() > hosts::kMaxShownLines || m.total < m.lines.size() || m.total > most) std::abort();
     for (std::size_t k = 0; k < m.lines.size(); ++k)

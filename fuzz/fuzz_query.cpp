@@ -26,10 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (i != name.size() - 1) std::abort();
     const auto query = dns::BuildQuery(name);
-    const auto reply = fakes::ReplyTo(query, {fakes::ARecord({10, 0, 0, 1})});
+    const auto reply = fakes::ReplyTo(query, {fakes::AddressRecord(fakes::A("10.0.0.1"))});
     const auto reading = dns::ReadReply(reply);
     if (query.size() != name.size() + 16 || !dns::IsReplyTo(reply, query) || !reading.complete ||
-        reading.addresses != std::vector<Ipv4>{{10, 0, 0, 1}})
+        reading.addresses != std::vector<Address>{fakes::A("10.0.0.1")})
         std::abort();
     return 0;
 }

@@ -55,7 +55,7 @@ std::vector<std::string> ParseNameServers(const std::string& text) {
             inet_ntop(AF_INET, &v4, dotted, sizeof dotted);
             servers.emplace_back(dotted);
             ++counted;
-        } else if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1) {
+        } else if (inet_pton(AF_INET6, bare.c_str(), &v6) == 1 && !value.ends_with('%')) {
             servers.push_back(value);
             ++counted;
         }

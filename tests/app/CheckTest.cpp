@@ -15,18 +15,38 @@
 namespace tarnwell {
 namespace {
 
+using fakes::A;
 using fakes::Bytes;
 
 std::string Head(const std::string& d) {
     return "Начало проверки. Домен: [" + d + "]\r\n\r\n- Получаем IP адрес для домена [" + d +
            "] от DNS службы компьютера (Эмуляция работы браузера)\r\n\r\nРезультат:\r\n";
 }
-std::string Direct(const std::string& d) {
-    return Head(d) + "93.184.216.34\r\n\r\n- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n";
+// Up to the server's answers, after the resolver's lines.
+std::string Resolved(const std::string& d, const std::string& lines, const std::string& server = "10.0.0.53") {
+    return Head(d) + lines + "\r\n- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n" +
+           (server.empty() ? "" : "DNS сервер определен: " + server + "\r\n\r\nРезультат:\r\n");
 }
+std::string Direct(const std::string& d) { return Resolved(d, "93.184.216.34\r\n", ""); }
 std::string Server(const std::string& d, const std::string& server = "10.0.0.53") {
-    return Direct(d) + "DNS сервер определен: " + server + "\r\n\r\nРезультат:\r\n";
+    return Resolved(d, "93.184.216.34\r\n", server);
 }
+// The proof block, a line per address.
+std::string Proofs(std::vector<std::string> lines, const std::string& d = "example.com") {
+    std::string s = "\r\n- Проверяем подлинность сайта [" + d + "] (Соединение HTTPS)\r\n";
+    for (const auto& line : lines) s += line + "\r\n";
+    return s;
+}
+std::string Impostor(const std::string& address) {
+    return "\r\nВнимание! Сайт по адресу " + address + " не подтвердил подлинность домена [example.com]. Возможна "
+           "подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, вредоносная программа). Проверьте "
+           "настройки DNS на компьютере и на роутере.\r\n";
+}
+const std::string kProvenText = "\r\nIP адреса различаются, но сайт по адресу 93.184.216.34 подтвердил подлинность "
+                                "домена [example.com] сертификатом. Подмены IP адреса не обнаружено.";
+const std::string kNoHttps = "93.184.216.34: проверить не удалось (нет соединения)";
+const std::string kProvenLine = "93.184.216.34: сертификат подтверждает домен";
+constexpr platform::Proof kProven{platform::ProofResult::Proven, platform::ProofReason::None};
 std::string Match(const std::string& d) {
     return "\r\nIP адреса совпадают. Проблем связанных с доменом [" + d + "] не обнаружено.";
 }
@@ -77,12 +97,27 @@ struct Ending {
     CheckEnd end;
     int status;
     std::string consoleNote = "";  // a line on the console's stderr after the boxes
+    bool proof = false;            // with the HTTPS proof; the others run without
 };
 
+// The computer and the server agree on 93.184.216.34; the site's proof decides.
+Ending ProofRow(const char* name, platform::ProofResult result, platform::ProofReason reason, const std::string& line) {
+    const bool failed = result == platform::ProofResult::Failed;
+    return {name, kEx, [=](auto& p) { p.tls.proofs["93.184.216.34"] = {result, reason}; },
+            Server(kEx) + "93.184.216.34\r\n" + Proofs({"93.184.216.34: " + line}) +
+                (failed ? Impostor("93.184.216.34") + kNoLine : Match(kEx)),
+            {}, failed ? CheckEnd::Impostor : CheckEnd::Match, failed ? 1 : 0, "", true};
+}
+const std::string k34And6 = "93.184.216.34\r\n2001:db8::34\r\n";
+void DualStack(fakes::Platform& p, std::vector<Address> server) {
+    p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")};
+    p.Answer(server);
+}
+
 const Ending kEndings[] = {
-    {"match among several", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}, {93, 184, 216, 34}}); },
+    {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"mismatch", kEx, [](auto& p) { p.Answer({{10, 1, 1, 1}}); },
+    {"mismatch", kEx, [](auto& p) { p.Answer({A("10.1.1.1")}); },
      Server(kEx) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); },
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
@@ -90,24 +125,25 @@ const Ending kEndings[] = {
      CheckEnd::Mismatch, 1},
     {"an A record for another name only", kEx, Records({{1, 'x', 0xC0, 0x0C, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 93, 184, 216, 34}}),
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{93, 184, 216, 34}}}); },
+    {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"three replies disagree, each address once", kEx,
-     [](auto& p) { p.Answers({{{10, 1, 1, 1}}, {{10, 1, 1, 2}, {10, 1, 1, 1}}, {{10, 1, 1, 1}}}); },
+     [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}}); },
      Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"the computer's second address", kEx, [](auto& p) {
-         p.sockets.hosts["example.com"] = {{10, 9, 9, 9}, {93, 184, 216, 34}};
-         p.Answer({{93, 184, 216, 34}});
-     }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    {"a genuine second address behind a substituted first", kEx, [](auto& p) {
+         p.sockets.hosts["example.com"] = {A("10.9.9.9"), A("93.184.216.34")};
+         p.Answer({A("93.184.216.34")});
+     }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + kHosts, {},
+     CheckEnd::Mismatch, 1},
     {"registry value missing", kEx, [](auto& p) {
-         p.Answer({{10, 1, 1, 1}});
+         p.Answer({A("10.1.1.1")});
          p.shells.value.reset();
      },
      Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n\r\nФайл HOSTS: \\hosts\r\nСтрок с доменом [example.com] в файле нет.\r\n",
      {"ERROR 001: DataBasePath параметр в реестре не найден"},
      CheckEnd::Mismatch, 1},
     {"the hosts file's lines", kEx, [](auto& p) {
-         p.Answer({{10, 1, 1, 1}});
+         p.Answer({A("10.1.1.1")});
          p.files.hosts = "# x\n93.184.216.34 example.com\r\n0.0.0.0\tEXAMPLE.com ads.test # ads\n";
      }, Server(kEx) + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" + kFile +
         "Строка 2: 93.184.216.34 example.com\r\nСтрока 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked,
@@ -124,7 +160,7 @@ const Ending kEndings[] = {
          p.params.entries.clear();
          p.params.Add("127.0.0.1");
          p.files.hosts = "93.184.216.34 example.com\n";
-     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + kNoReplyBlock +
+     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n\r\n" +
         "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
         "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
      {}, CheckEnd::Inconclusive, 3},
@@ -134,25 +170,25 @@ const Ending kEndings[] = {
      }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
-    {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({{93, 184, 216, 34}}, 2); },
+    {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({A("93.184.216.34")}, 2); },
      Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"header-only REFUSED", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{Bytes{q[0], q[1], 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}}; };
      }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"TC with addresses, none the computer's", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::ARecord({10, 1, 1, 1}), fakes::ARecord({10, 1, 1, 2})}))};
+             return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::AddressRecord(A("10.1.1.1")), fakes::AddressRecord(A("10.1.1.2"))}))};
          };
      }, Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"RDLENGTH 5", kEx, Records({fakes::Record(1, 1, {10, 1, 1, 1, 7})}), Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
-    {"cut after an address", kEx, Records({fakes::ARecord({10, 1, 1, 1}), {0x80}}),
+    {"cut after an address", kEx, Records({fakes::AddressRecord(A("10.1.1.1")), {0x80}}),
      Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"cut, but the computer's address came first", kEx, Records({fakes::ARecord({93, 184, 216, 34}), {0x80}}),
+    {"cut, but the computer's address came first", kEx, Records({fakes::AddressRecord(A("93.184.216.34")), {0x80}}),
      Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"oversized stray before the reply", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{Bytes(kReceiveCapacity + 1, 0), fakes::ReplyTo(q, {fakes::ARecord({93, 184, 216, 34})})};
+             return std::vector<Bytes>{Bytes(kReceiveCapacity + 1, 0), fakes::ReplyTo(q, {fakes::AddressRecord(A("93.184.216.34"))})};
          };
      }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
@@ -162,7 +198,7 @@ const Ending kEndings[] = {
     {"send fails", kEx, [](auto& p) { p.sockets.failSend = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
      kNotSent},
     {"receive fails", kEx, [](auto& p) { p.sockets.failReceive = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"trailing dot", kEx + ".", [](auto& p) { p.sockets.hosts["example.com."] = {{93, 184, 216, 34}}; },
+    {"trailing dot: the hosts file's name asked", kEx + ".", {},
      Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
     {"resolver fails", "  nowhere.test ", {}, Reasons("nowhere.test"), {}, CheckEnd::ResolverFailed, 2},
     {"resolver record without an address", "empty.test", [](auto& p) { p.sockets.hosts["empty.test"] = {}; },
@@ -171,12 +207,69 @@ const Ending kEndings[] = {
      {"Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
     {"no network service", kEx, [](auto& p) { p.params.available = false; }, Direct(kEx),
      {"Error 001: Iphlpapi.dll load error", "Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
-    {"four characters", "a.bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"four characters, no host name", "a-bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"a label begins with a hyphen", "x.-ab.c", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"a label ends with a hyphen", "good-.test", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"an address typed", "10.70.0.4", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"a control character", "exam\x1bple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"five blanks", "     ", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    {"a short host name", "t.me", [](auto& p) { p.sockets.hosts["t.me"] = {A("93.184.216.34")}; },
+     Server("t.me") + "93.184.216.34\r\n" + Match("t.me"), {}, CheckEnd::Match, 0},
+    {"dual stack: both families match", kEx, [](auto& p) { DualStack(p, {A("2001:db8::34"), A("93.184.216.34")}); },
+     Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
+    {"dual stack: NODATA for AAAA", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34")}); },
+     Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"dual stack: another IPv6 address", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34"), A("2001:db8::91")}); },
+     Resolved(kEx, k34And6) + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"dual stack: AAAA of 15 octets", kEx, [](auto& p) {
+         DualStack(p, {});
+         p.sockets.server = [](const Bytes& q) {
+             return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::AsksAaaa(q) ? fakes::Record(28, 1, Bytes(15, 1))
+                                                                            : fakes::AddressRecord(A("93.184.216.34"))})};
+         };
+     }, Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"IPv6 only: a hosts line for a name DNS gives A and AAAA", kEx, [](auto& p) {
+         p.sockets.hosts["example.com"] = {A("2001:db8::66")};
+         p.Answer({A("93.184.216.34"), A("2001:db8::91")});
+     }, Resolved(kEx, "2001:db8::66\r\n") + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"an IPv6 server", kEx, [](auto& p) { p.params.entries.clear(), p.params.Add("::1"); },
+     Server(kEx, "::1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+    ProofRow("proof: nothing on port 443", platform::ProofResult::Unknown, platform::ProofReason::Refused, "проверить не удалось (нет соединения)"),
+    ProofRow("proof: silence", platform::ProofResult::Unknown, platform::ProofReason::Timeout, "проверить не удалось (нет ответа)"),
+    ProofRow("proof: no TLS", platform::ProofResult::Unknown, platform::ProofReason::NotTls, "проверить не удалось (не HTTPS)"),
+    ProofRow("proof: self-signed", platform::ProofResult::Failed, platform::ProofReason::Untrusted,
+             "сертификат не подтверждает домен (издатель не является доверенным)"),
+    ProofRow("proof: another name", platform::ProofResult::Failed, platform::ProofReason::Name,
+             "сертификат не подтверждает домен (выдан для другого домена)"),
+    ProofRow("proof: expired", platform::ProofResult::Failed, platform::ProofReason::Expired,
+             "сертификат не подтверждает домен (срок действия истёк или не наступил)"),
+    ProofRow("proof: another error", platform::ProofResult::Failed, platform::ProofReason::Error,
+             "сертификат не подтверждает домен (ошибка сертификата)"),
+    {"proof: the other address proves the name", kEx, [](auto& p) {
+         p.Answer({A("10.1.1.1")});
+         p.tls.proofs["93.184.216.34"] = kProven;
+     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
+    {"proof: a hosts line keeps the mismatch", kEx, [](auto& p) {
+         p.Answer({A("10.1.1.1")});
+         p.tls.proofs["93.184.216.34"] = kProven;
+         p.files.hosts = "93.184.216.34 example.com\n";
+     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" +
+        kFile + "Строка 1: 93.184.216.34 example.com\r\n", {}, CheckEnd::Mismatch, 1, "", true},
+    {"proof: a genuine second address behind a substituted first", kEx, [](auto& p) {
+         p.sockets.hosts["example.com"] = {A("203.0.113.66"), A("93.184.216.34")};
+         p.tls.proofs["93.184.216.34"] = kProven;
+     }, Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
+        Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
+    {"proof: a server on this computer's LAN address echoes the hosts file", kEx, [](auto& p) {
+         p.params.entries.clear();
+         p.params.Add("192.0.2.200");
+         p.files.hosts = "93.184.216.34 example.com\n";
+     }, Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) +
+        "\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
+        "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
+     {}, CheckEnd::Inconclusive, 3, "", true},
 };
 
 std::string Lf(std::string s) {
@@ -194,20 +287,26 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         ASSERT_EQ(rig.fm.LastCheckEnd(), CheckEnd::Match);
         if (e.setUp) e.setUp(rig);
         rig.view.report.text = "typed by the user";
+        rig.fm.proveAddresses = e.proof;
+        rig.tls.probed.clear();
         rig.Click(e.text);
+        // Without the proof nothing connects to the site.
+        EXPECT_EQ(rig.tls.probed.empty(), !e.proof);
         EXPECT_EQ(rig.view.report.text, e.report);
         EXPECT_EQ(rig.box.shown, e.boxes);
         EXPECT_EQ(rig.fm.LastCheckEnd(), e.end);
         EXPECT_EQ(rig.sockets.open, 0);
         // The registry is read for the hosts file's path after a verdict but a
         // match, and to tell whether a server on this computer echoes the file.
-        const bool local = e.report.find("определен: 127.") != std::string::npos;
-        EXPECT_EQ(rig.shells.readPaths.size(), e.status == 1 || e.status == 3 || local);
+        const bool local = e.report.find("определен: 127.") != std::string::npos ||
+                           e.report.find("определен: ::1") != std::string::npos;
+        EXPECT_EQ(!rig.shells.readPaths.empty(), e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven);
     }
     fakes::Platform p;
     if (e.setUp) e.setUp(p);
     std::ostringstream out, err;
-    EXPECT_EQ(RunConsoleCheck({e.text}, p.Console(), out, err, "\n"), e.status);
+    const auto args = e.proof ? std::vector<std::string>{e.text} : std::vector<std::string>{"--no-proof", e.text};
+    EXPECT_EQ(RunConsoleCheck(args, p.Console(), out, err, "\n"), e.status);
     EXPECT_EQ(out.str(), e.report.empty() ? "" : Lf(e.report));
     std::string lines;
     for (const auto& b : e.boxes) lines += b + "\n";
@@ -218,7 +317,7 @@ TARNWELL_ROWS(CheckEndings, kEndings);
 
 TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     fakes::CheckRig rig;
-    rig.Answer({{10, 1, 1, 1}});
+    rig.Answer({A("10.1.1.1")});
     rig.Click(kEx);
     const platform::Shell* first = rig.fm.WshShell();
     rig.shells.value = "D:\\X";  // 1 to 4 characters: the box, and the text as read
@@ -253,7 +352,7 @@ TEST(Window, LoadResizeUnload) {
     EXPECT_EQ(failed.view.report.back.red, 255);
 }
 
-const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Match(kEx));
+const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx));
 
 // A stream whose every write fails, as on a full disk.
 struct FullBuffer : std::streambuf {
@@ -274,8 +373,10 @@ TEST(Console, CommandLine) {
         {{"--", "-x"}, 2, "", kDomenError},
         {{"--timeout=6", kEx}, 64, "", "tarnwell-check: the timeout must be a whole number"},
         {{"--plugin", "--bogus"}, 3, "TARNWELL UNKNOWN - unknown option '--bogus' (see tarnwell-check --help)\n", ""},
-        {{"--plugin", "a.bc"}, 3, "TARNWELL UNKNOWN - a.bc: not a domain name DNS can carry|", ""},
-        {{kEx, "a.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
+        {{"--plugin", "a-.bc"}, 3, "TARNWELL UNKNOWN - a-.bc: not a domain name DNS can carry|", ""},
+        {{kEx, "a-.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
+        {{"--server", "2001:db8::53", "--no-proof", kEx}, 0, Lf(Server(kEx, "2001:db8::53")), ""},
+        {{"--server", "10.1", kEx}, 64, "", "tarnwell-check: not an IP address: '10.1'\n"},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
@@ -294,7 +395,7 @@ TEST(Console, WritesLinesAsTheyComeAndReportsLostOutput) {
     p.sockets.onSend = [&] { beforeQuery = out.str(); };
     EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\r\n"), 0);
     EXPECT_EQ(beforeQuery, Server(kEx));
-    EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Match(kEx) + "\r\n");
+    EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx) + "\r\n");
 
     for (const auto& args : {std::vector<std::string>{kEx}, {"--help"}, {"--version"}}) {
         FullBuffer full;
@@ -313,6 +414,7 @@ CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> sy
     r.end = end;
     r.systemAddresses = system;
     r.serverAddresses = server;
+    if (!system.empty()) r.systemAddress = system.front();
     r.elapsed = std::chrono::milliseconds(ms);
     return r;
 }

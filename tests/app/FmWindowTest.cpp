@@ -14,7 +14,7 @@ class FmWindowTest : public QObject {
     struct Rig : fakes::Platform {
         fakes::RecordingMessageBox box; CheckState state;
         platform::QtFmWindow window{layout::kFm};
-        Fm fm{window, {sockets, params, shells, box, files}, state};
+        Fm fm{window, {sockets, params, shells, box, files, tls}, state};
         Rig() { window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }
@@ -42,7 +42,7 @@ private slots:
         QCOMPARE(rig.sockets.lookedUp.back(), std::string("amazon.c"));
         combo->setEditText(QStringLiteral("example.com"));
         QTest::mouseClick(rig["Cmd1"], Qt::LeftButton);  // the report comes back with its CRLF
-        QVERIFY(rig.window.Txt_IP().Text().ends_with("\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем "
+        QVERIFY(rig.window.Txt_IP().Text().ends_with("\r\n93.184.216.34: проверить не удалось (нет соединения)\r\n\r\nIP адреса совпадают. Проблем "
                                                      "связанных с доменом [example.com] не обнаружено."));
         static_cast<QPlainTextEdit*>(rig["Txt_IP"])->viewport()->installEventFilter(this);
         rig.sockets.onSend = [&] {  // again: painted as it is written, a click meanwhile dropped

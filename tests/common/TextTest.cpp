@@ -9,7 +9,6 @@ namespace {
 using namespace std::string_view_literals;
 
 TEST(Text, Helpers) {
-    EXPECT_EQ(text::DottedText({0, 127, 128, 255}), "0.127.128.255");
     EXPECT_EQ(text::CharCount("пр.р\xff"), 5u);  // an invalid byte counts one
     EXPECT_EQ(text::TrimSpaces("  a b \t "), "a b \t");
     for (auto bad : {"\xc0\xae"sv, "\xed\xa0\x80"sv, "\xe2\x82"sv, "a\x80"sv}) EXPECT_FALSE(text::ValidUtf8(bad));

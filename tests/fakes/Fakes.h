@@ -29,7 +29,14 @@ inline Bytes Record(std::uint8_t type, std::uint8_t klass, Bytes data) {
     data.insert(data.begin(), {0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())});
     return data;
 }
-inline Bytes ARecord(Ipv4 a) { return Record(1, 1, {a[0], a[1], a[2], a[3]}); }
+// An address from its text.
+inline Address A(std::string_view text) { return *Address::Parse(text, true); }
+// An A or AAAA record of class IN for the address.
+inline Bytes AddressRecord(const Address& a) {
+    return Record(a.IsV4() ? 1 : 28, 1, Bytes(a.Bytes().begin(), a.Bytes().end()));
+}
+// Whether the query asks for AAAA records: the question's QTYPE, its last but two octets.
+inline bool AsksAaaa(const Bytes& query) { return query[query.size() - 3] == 28; }
 
 struct FakeTextBox : platform::TextBox {
     std::string text;
@@ -72,7 +79,8 @@ struct RecordingMessageBox : platform::MsgBox {
 // Sockets whose resolver answers from a table and whose server's datagrams
 // are made from the query sent. The fail* fields give a call's failure.
 struct FakeSockets : platform::Sockets {
-    std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
+    std::map<std::string, std::vector<Address>> hosts;  // 8-bit names
+    std::vector<Address> own{A("192.0.2.200")};         // the interfaces' addresses
     std::function<std::vector<Bytes>(const Bytes&)> server;
     std::function<void()> onSend;
     std::vector<std::string> lookedUp;
@@ -81,25 +89,21 @@ struct FakeSockets : platform::Sockets {
 
     int Start() override { return startResult; }
     void End() override { ++ended; }
-    std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override {
+    std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override {
         lookedUp.push_back(name);
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
-    std::int32_t InetAddr(const std::string& text) override {
-        unsigned a[4];
-        char end;
-        if (std::sscanf(text.c_str(), "%u.%u.%u.%u%c", &a[0], &a[1], &a[2], &a[3], &end) != 4) return -1;
-        const std::uint8_t bytes[4] = {std::uint8_t(a[0]), std::uint8_t(a[1]), std::uint8_t(a[2]), std::uint8_t(a[3])};
-        std::int32_t v;
-        std::memcpy(&v, bytes, 4);
-        return v;
-    }
-    platform::SocketHandle Socket() override {
+    std::vector<Address> InterfaceAddresses() override { return own; }
+    platform::SocketHandle Socket(Address::Family) override {
         if (failSocket) return failSocket;
         ++open;
         return 7;
     }
-    int Connect(platform::SocketHandle, const Ipv4&, std::uint16_t) override { return failConnect; }
+    std::vector<Address> connected;
+    int Connect(platform::SocketHandle, const Address& a, std::uint16_t) override {
+        connected.push_back(a);
+        return failConnect;
+    }
     int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
         if (failSend) return failSend;
@@ -127,7 +131,10 @@ struct FakeNetworkParams : platform::NetworkParams {
         return sizeCode;
     }
     std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
-    void Add(std::string_view f) { std::copy_n(f.begin(), std::min<std::size_t>(f.size(), 16), entries.emplace_back().begin()); }
+    void Add(std::string_view f) {
+        auto& entry = entries.emplace_back();
+        std::copy_n(f.begin(), std::min(f.size(), entry.size()), entry.begin());
+    }
 };
 
 struct FakeShellFactory : platform::ShellFactory, platform::Shell {
@@ -154,32 +161,48 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
 struct FakeFiles : platform::Files {
     std::optional<std::string> hosts = "127.0.0.1 localhost\n";
     std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
+    platform::HostsSyntax Syntax() const override { return platform::kGlibcHosts; }
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
         if (!hosts || !path.ends_with("\\hosts") || hosts->size() > maxBytes) return std::nullopt;
         return hosts;
     }
 };
 
+// A site's proofs by address text; an address not listed has nothing on
+// port 443.
+struct FakeTls : platform::Tls {
+    std::map<std::string, platform::Proof> proofs;
+    std::vector<std::string> probed;
+    platform::Proof Probe(const Address& a, const std::string& name, std::chrono::steady_clock::time_point,
+                          std::uint16_t) override {
+        probed.push_back(a.Text() + " " + name);
+        const auto found = proofs.find(a.Text());
+        return found != proofs.end() ? found->second : platform::Proof{platform::ProofResult::Unknown, platform::ProofReason::Refused};
+    }
+};
+
 // The platform of a check: the resolver knows example.com as 93.184.216.34,
-// the one configured DNS server 10.0.0.53 answers every query with the A
-// records that Answer() sets.
+// the one configured DNS server 10.0.0.53 answers every query with the
+// records of the query's type among the addresses that Answer() sets.
 struct Platform {
     FakeSockets sockets;
     FakeNetworkParams params;
     FakeShellFactory shells;
     FakeFiles files;
-    ConsolePlatform Console() { return {sockets, params, shells, files}; }
+    FakeTls tls;
+    ConsolePlatform Console() { return {sockets, params, shells, files, tls}; }
     Platform() {
-        sockets.hosts["example.com"] = {{93, 184, 216, 34}};
+        sockets.hosts["example.com"] = {A("93.184.216.34")};
         params.Add("10.0.0.53");
-        Answer({{93, 184, 216, 34}});
+        Answer({A("93.184.216.34")});
     }
-    void Answer(std::vector<Ipv4> addresses, std::uint8_t rcode = 0) { Answers({addresses}, rcode); }
+    void Answer(std::vector<Address> addresses, std::uint8_t rcode = 0) { Answers({addresses}, rcode); }
     // One reply to each query in turn, the last one to the queries after.
-    void Answers(std::vector<std::vector<Ipv4>> replies, std::uint8_t rcode = 0) {
+    void Answers(std::vector<std::vector<Address>> replies, std::uint8_t rcode = 0) {
         sockets.server = [=, n = std::size_t{0}](const Bytes& q) mutable {
             std::vector<Bytes> records;
-            for (auto a : replies[std::min(n++, replies.size() - 1)]) records.push_back(ARecord(a));
+            for (const auto& a : replies[std::min(n++, replies.size() - 1)])
+                if (a.IsV4() != AsksAaaa(q)) records.push_back(AddressRecord(a));
             return std::vector<Bytes>{ReplyTo(q, records, rcode)};
         };
     }
@@ -190,7 +213,7 @@ struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
     CheckState state;
-    Fm fm{view, {sockets, params, shells, box, files}, state};
+    Fm fm{view, {sockets, params, shells, box, files, tls}, state};
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

@@ -65,18 +65,18 @@ Outcome Query(std::function<Script(const Bytes&)> script, std::chrono::milliseco
     });
     platform::PosixSockets sockets;
     CheckState state;
-    state.HostIPs = {"10.0.0.1"};  // the real reply matches: no second query
+    state.HostIPs = {fakes::A("10.0.0.1")};  // the real reply matches: no second query
     fakes::FakeTextBox report;
     QueryContext context{sockets, state, report, wait, ntohs(self.sin_port)};
     const auto answer = QueryDnsServer(MakeHostName("aa.bbb").qname, "127.0.0.1", context);
     ::shutdown(fds[0], SHUT_RDWR);  // a server still waiting gives up
     server.join();
     for (int fd : fds) ::close(fd);
-    return {report.text, answer.complete > 0};
+    return {report.text, answer.a.complete > 0};
 }
 
-Bytes Real(const Bytes& q) { return fakes::ReplyTo(q, {fakes::ARecord({10, 0, 0, 1})}); }
-Bytes Forged(const Bytes& q) { return fakes::ReplyTo(q, {fakes::ARecord({6, 6, 6, 6})}); }
+Bytes Real(const Bytes& q) { return fakes::ReplyTo(q, {fakes::AddressRecord(fakes::A("10.0.0.1"))}); }
+Bytes Forged(const Bytes& q) { return fakes::ReplyTo(q, {fakes::AddressRecord(fakes::A("6.6.6.6"))}); }
 
 TEST(Query, OnlyTheServersOwnReplyCounts) {
     const auto before = OpenDescriptors();
@@ -116,7 +116,9 @@ TEST(ParseNameServers, AsTheCLibraryReadsThem) {
         {"# c\n; c\nnameserver 10.0.0.1\n", {"10.0.0.1"}},
         {"#nameserver 1.1.1.1\n nameserver 2.2.2.2\nnameserver\t3.3.3.3 junk\n", {"3.3.3.3"}},
         {"nameserver 10.1\nnameserver  9.9.9.9\r\n", {"10.0.0.1", "9.9.9.9"}},
-        {"nameserver ::1\nnameserver fe80::1%eth0\nnameserver 1.1.1.1\nnameserver 2.2.2.2\n", {"1.1.1.1"}},
+        {"nameserver ::1\nnameserver fe80::1%eth0\nnameserver 1.1.1.1\nnameserver 2.2.2.2\n",
+         {"::1", "fe80::1%eth0", "1.1.1.1"}},
+        {"nameserver 2001:DB8::53 x\nnameserver 1::2::3\nnameserver ::1%\n", {"2001:DB8::53"}},
         {"nameserver 1.1.1.1\nnameserver 2.2.2.2\nnameserver 3.3.3.3\nnameserver 4.4.4.4\n",
          {"1.1.1.1", "2.2.2.2", "3.3.3.3"}},
         {"nameservers 1.1.1.1\nnameserver 1.2.3.x\nnameserver\nnameserver 999.1.1.1\n\x01\xff junk", {}},

@@ -6,7 +6,7 @@ namespace tarnwell::hosts {
 void PrintTo(const Line& l, std::ostream* os) { *os << l.number << " [" << l.text << "] " << l.address << " " << l.blocking; }
 void PrintTo(const Matches& m, std::ostream* os) { *os << m.total << " " << testing::PrintToString(m.lines); }
 namespace {
-struct Row { const char* name; std::string file, query; Matches want; };
+struct Row { const char* name; std::string file, query; Matches want; platform::HostsSyntax syntax = platform::kGlibcHosts; };
 std::string Times(std::size_t n, const std::string& s) { return n == 0 ? "" : s + Times(n - 1, s); }
 Matches TwentyOfTwentyFive() {
     Matches m{{}, 25};
@@ -40,10 +40,16 @@ const Row kRows[] = {
      {{{1, "1.2.3.4?[2J a.test ё???????", "1.2.3.4?[2J"}}, 1}},
     {"LongLineCut", kLong, "a.test", {{{1, kLong.substr(0, 15 + 2 * 185) + "...", "1.2.3.4"}}, 1}},
     {"NoMatch", "1.2.3.4 b.test\na.test\n1.2.3.4 a.testx xa.test\n", "a.test", {}},
+    {"GlibcBlanks", "1.2.3.4\va.test\n5.6.7.8\fa.test\n9.9.9.9\ra.test\rb\n", "a.test",
+     {{{1, "1.2.3.4?a.test", "1.2.3.4"}, {2, "5.6.7.8?a.test", "5.6.7.8"}, {3, "9.9.9.9?a.test?b", "9.9.9.9"}}, 3}},
+    {"GlibcNulEndsLine", std::string("1.2.3.4 b.test\0 a.test\n5.6.7.8 a.test\0x\n", 40), "a.test",
+     {{{2, "5.6.7.8 a.test", "5.6.7.8"}}, 1}},
+    {"WindowsBlanksOnly", "1.2.3.4\va.test\n5.6.7.8\ta.test\n", "a.test", {{{2, "5.6.7.8\ta.test", "5.6.7.8"}}, 1},
+     platform::kWindowsHosts},
 };
 
 class Hosts : public testing::TestWithParam<Row> {};
-TEST_P(Hosts, FindLines) { EXPECT_EQ(FindLines(GetParam().file, GetParam().query), GetParam().want); }
+TEST_P(Hosts, FindLines) { EXPECT_EQ(FindLines(GetParam().file, GetParam().query, GetParam().syntax), GetParam().want); }
 INSTANTIATE_TEST_SUITE_P(Cases, Hosts, testing::ValuesIn(kRows), [](const auto& info) { return info.param.name; });
 }  // namespace
 }  // namespace tarnwell::hosts

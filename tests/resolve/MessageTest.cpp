@@ -8,11 +8,15 @@
 namespace tarnwell {
 namespace {
 
-using fakes::ARecord;
 using fakes::Bytes;
 using fakes::Record;
 using fakes::ReplyTo;
 
+Bytes ARecord(std::string_view a) { return fakes::AddressRecord(fakes::A(a)); }
+Bytes Set(Bytes b, std::size_t at, std::uint8_t value) {
+    b.at(at) = value;
+    return b;
+}
 Bytes Query(const Bytes& name) {
     Bytes m = {0x11, 0xDF, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
     m.insert(m.end(), name.begin(), name.end());
@@ -91,11 +95,10 @@ TARNWELL_ROWS(QueryBytes, kNames);
 
 // A reply to the query for aa.bbb, and its bytes changed by hand.
 const Bytes kQuery = Query({2, 'a', 'a', 3, 'b', 'b', 'b', 0});
+// The AAAA query for it: identifier 4576, QTYPE 28.
+const Bytes kQuery6 = Set(Set(Set(kQuery, 1, 0xE0), 20, 0), 21, 28);
+Bytes Reply6(std::vector<Bytes> answers, std::uint8_t rcode = 0) { return ReplyTo(kQuery6, answers, rcode); }
 Bytes Reply(std::vector<Bytes> answers, std::uint8_t rcode = 0) { return ReplyTo(kQuery, answers, rcode); }
-Bytes Set(Bytes b, std::size_t at, std::uint8_t value) {
-    b.at(at) = value;
-    return b;
-}
 Bytes Cut(const Bytes& b, std::size_t drop) { return Bytes(b.begin(), b.end() - static_cast<std::ptrdiff_t>(drop)); }
 // A record of class IN with this owner name; an A record of 10.0.0.3.
 Bytes Rr(Bytes owner, std::uint8_t type, const Bytes& data) {
@@ -110,13 +113,14 @@ struct ReplyRow {
     const char* name;
     Bytes datagram;
     Use use;
-    std::vector<Ipv4> addresses = {};
+    std::vector<Address> addresses = {};
+    bool aaaa = false;  // the reply to the AAAA query
 };
 using Replies = testing::TestWithParam<ReplyRow>;
 
 TEST_P(Replies, AcceptanceAndReading) {
     const auto& row = GetParam();
-    EXPECT_EQ(dns::IsReplyTo(row.datagram, kQuery), row.use != kRefused);
+    EXPECT_EQ(dns::IsReplyTo(row.datagram, row.aaaa ? kQuery6 : kQuery), row.use != kRefused);
     if (row.use == kRefused) return;
     const auto reading = dns::ReadReply(row.datagram);
     EXPECT_EQ(reading.usable, row.use != kUnusable);
@@ -124,12 +128,12 @@ TEST_P(Replies, AcceptanceAndReading) {
     EXPECT_EQ(reading.addresses, row.addresses);
 }
 
-using A = std::vector<Ipv4>;
-const Bytes kTwo = Reply({ARecord({10, 0, 0, 1}), ARecord({10, 0, 0, 2})});
+using A = std::vector<Address>;
+const Bytes kTwo = Reply({ARecord("10.0.0.1"), ARecord("10.0.0.2")});
 const Bytes kWww = {3, 'w', 'w', 'w', 0xC0, 0x0C};  // www.aa.bbb
 const ReplyRow kReplies[] = {
-    {"two A records", kTwo, kComplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-    {"the name in another case", Set(Set(kTwo, 13, 'A'), 17, 'B'), kComplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+    {"two A records", kTwo, kComplete, A{fakes::A("10.0.0.1"), fakes::A("10.0.0.2")}},
+    {"the name in another case", Set(Set(kTwo, 13, 'A'), 17, 'B'), kComplete, A{fakes::A("10.0.0.1"), fakes::A("10.0.0.2")}},
     {"another identifier", Set(kTwo, 1, 0xE0), kRefused},
     {"QR clear", Set(kTwo, 2, 0x01), kRefused},
     {"another name", Set(kTwo, 14, 'b'), kRefused},
@@ -140,19 +144,19 @@ const ReplyRow kReplies[] = {
     {"shorter than the question", Bytes(kTwo.begin(), kTwo.begin() + 20), kRefused},
     {"header only, REFUSED", Bytes{0x11, 0xDF, 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}, kUnusable},
     {"header only, NOERROR", Bytes{0x11, 0xDF, 0x81, 0x80, 0, 0, 0, 0, 0, 0, 0, 0}, kRefused},
-    {"SERVFAIL with an A record", Reply({ARecord({10, 0, 0, 1})}, 2), kUnusable},
+    {"SERVFAIL with an A record", Reply({ARecord("10.0.0.1")}, 2), kUnusable},
     {"NXDOMAIN", Reply({}, 3), kComplete},
-    {"NXDOMAIN with an A record", Reply({ARecord({10, 0, 0, 1})}, 3), kComplete},
-    {"CNAME, then A of its target", Reply({Record(5, 1, kWww), Owned({0xC0, 0x24})}), kComplete, A{{10, 0, 0, 3}}},
-    {"A of another name", Reply({Owned({1, 'x', 0xC0, 0x0C}), ARecord({10, 0, 0, 1})}), kComplete, A{{10, 0, 0, 1}}},
+    {"NXDOMAIN with an A record", Reply({ARecord("10.0.0.1")}, 3), kComplete},
+    {"CNAME, then A of its target", Reply({Record(5, 1, kWww), Owned({0xC0, 0x24})}), kComplete, A{fakes::A("10.0.0.3")}},
+    {"A of another name", Reply({Owned({1, 'x', 0xC0, 0x0C}), ARecord("10.0.0.1")}), kComplete, A{fakes::A("10.0.0.1")}},
     {"CNAME of another name", Reply({Rr(kWww, 5, {1, 'x', 0}), Owned({1, 'x', 0})}), kComplete},
-    {"owner: labels, then a pointer", Reply({Owned({2, 'a', 'A', 0xC0, 0x0F})}), kComplete, A{{10, 0, 0, 3}}},
+    {"owner: labels, then a pointer", Reply({Owned({2, 'a', 'A', 0xC0, 0x0F})}), kComplete, A{fakes::A("10.0.0.3")}},
     {"pointer into the header", Reply({Owned({0xC0, 0x02})}), kIncomplete},
-    {"RDLENGTH 5", Reply({Record(1, 1, {10, 0, 0, 1, 7}), ARecord({10, 0, 0, 2})}), kIncomplete},
-    {"RDLENGTH 5 after an address", Reply({ARecord({10, 0, 0, 2}), Record(1, 1, {10, 0, 0, 1, 7})}), kIncomplete, A{{10, 0, 0, 2}}},
+    {"RDLENGTH 5", Reply({Record(1, 1, {10, 0, 0, 1, 7}), ARecord("10.0.0.2")}), kIncomplete},
+    {"RDLENGTH 5 after an address", Reply({ARecord("10.0.0.2"), Record(1, 1, {10, 0, 0, 1, 7})}), kIncomplete, A{fakes::A("10.0.0.2")}},
     {"class CH", Reply({Record(1, 3, {10, 0, 0, 1, 7})}), kComplete},
-    {"more answers counted than sent", Set(kTwo, 7, 3), kIncomplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
-    {"cut in the last record", Cut(kTwo, 1), kIncomplete, A{{10, 0, 0, 1}}},
+    {"more answers counted than sent", Set(kTwo, 7, 3), kIncomplete, A{fakes::A("10.0.0.1"), fakes::A("10.0.0.2")}},
+    {"cut in the last record", Cut(kTwo, 1), kIncomplete, A{fakes::A("10.0.0.1")}},
     {"two counted, a CNAME sent", Set(Reply({Record(5, 1, kWww)}), 7, 2), kIncomplete},
     {"first owner points forward", Reply({{0xC0, 0x30, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
     {"first owner points at itself", Reply({{0xC0, 0x18, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
@@ -160,9 +164,42 @@ const ReplyRow kReplies[] = {
     {"owner of 256 octets", Reply({Owned(Name({63, 63, 63, 62}))}), kIncomplete},
     {"reserved label type", Reply({{0x40, 0, 1, 0, 1, 0, 0, 0, 1, 0, 4, 1, 2, 3, 4}}), kIncomplete},
     {"TC and no address", Set(Reply({}), 2, 0x83), kIncomplete},
-    {"TC with addresses", Set(kTwo, 2, 0x83), kIncomplete, A{{10, 0, 0, 1}, {10, 0, 0, 2}}},
+    {"TC with addresses", Set(kTwo, 2, 0x83), kIncomplete, A{fakes::A("10.0.0.1"), fakes::A("10.0.0.2")}},
+    {"AAAA in an A reply", Reply({ARecord("2001:db8::1"), ARecord("10.0.0.1")}), kComplete, A{fakes::A("10.0.0.1")}},
+    {"AAAA of 15 octets in an A reply", Reply({Record(28, 1, Bytes(15, 1)), ARecord("10.0.0.1")}), kIncomplete},
+    {"AAAA: the A query's reply", kTwo, kRefused, {}, true},
+    {"AAAA: two records", Reply6({ARecord("2001:db8::1"), ARecord("::ffff:10.0.0.1")}), kComplete,
+     A{fakes::A("2001:db8::1"), fakes::A("::ffff:10.0.0.1")}, true},
+    {"AAAA: an A record is another type", Reply6({ARecord("10.0.0.1"), ARecord("2001:db8::1")}), kComplete,
+     A{fakes::A("2001:db8::1")}, true},
+    {"AAAA: RDLENGTH 15", Reply6({Record(28, 1, Bytes(15, 1)), ARecord("2001:db8::1")}), kIncomplete, {}, true},
+    {"AAAA: RDLENGTH 17 after an address", Reply6({ARecord("2001:db8::1"), Record(28, 1, Bytes(17, 1))}), kIncomplete,
+     A{fakes::A("2001:db8::1")}, true},
+    {"AAAA: class CH skipped", Reply6({Record(28, 3, Bytes(15, 1)), ARecord("2001:db8::2")}), kComplete,
+     A{fakes::A("2001:db8::2")}, true},
+    {"AAAA: of another name", Reply6({Rr({1, 'x', 0xC0, 0x0C}, 28, Bytes(16, 1))}), kComplete, {}, true},
+    {"AAAA: CNAME, then AAAA of its target", Reply6({Record(5, 1, kWww), Rr({0xC0, 0x24}, 28, Bytes(16, 0xAB))}),
+     kComplete, A{fakes::A("abab:abab:abab:abab:abab:abab:abab:abab")}, true},
+    {"AAAA: NXDOMAIN", Reply6({ARecord("2001:db8::1")}, 3), kComplete, {}, true},
 };
 TARNWELL_ROWS(Replies, kReplies);
+
+// The header under the RFC 1035 section 4.1.1 diagram, both ways.
+TEST(Header, ReadAndWritten) {
+    struct Row { dns::Header header; Bytes octets; };
+    const Row rows[] = {
+        {{0x1234, true, 2, true, true, true, true, 5, 3, 1, 2, 3, 4}, {0x12, 0x34, 0x97, 0xD3, 0, 1, 0, 2, 0, 3, 0, 4}},
+        {{4575, false, 0, false, false, true, false, 0, 0, 1, 0, 0, 0}, {0x11, 0xDF, 0x01, 0, 0, 1, 0, 0, 0, 0, 0, 0}},
+        {{0xFFFF, true, 15, false, false, false, false, 0, 15, 0xFFFF, 0, 0, 0x100}, {0xFF, 0xFF, 0xF8, 0x0F, 0xFF, 0xFF, 0, 0, 0, 0, 1, 0}},
+    };
+    for (const auto& row : rows) {
+        const auto written = dns::WriteHeader(row.header);
+        EXPECT_EQ(Bytes(written.begin(), written.end()), row.octets);
+        EXPECT_EQ(dns::ReadHeader(row.octets), row.header);
+    }
+    EXPECT_THROW(dns::ReadHeader(Bytes(11, 0)), Failure);
+    EXPECT_EQ(dns::BuildQuery(MakeHostName("aa.bbb").qname, dns::kTypeAaaa), kQuery6);
+}
 
 }  // namespace
 }  // namespace tarnwell

@@ -11,6 +11,10 @@ namespace {
 using Servers = std::vector<std::string>;
 using namespace std::string_view_literals;
 
+// A whole field without a NUL.
+const std::string kFull = "1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 ";
+static_assert(sizeof "1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 1.2.3.4 5.6.7.8 " - 1 == sizeof(platform::IpAddressString));
+
 TEST(FindDnsServer, Table) {
     struct Row {
         std::vector<std::string_view> entries;
@@ -23,7 +27,7 @@ TEST(FindDnsServer, Table) {
         {{""}, {}},
         {{"", "10.0.0.2"}, {"", "10.0.0.2"}},
         {{" 1.2.3.4  5.6 \0"sv}, {"1.2.3.4", "", "5.6"}},  // trimmed before the NUL
-        {{"1.2.3.4 5.6.7.8 "}, {"1.2.3.4", "5.6.7.8", ""}},  // no NUL: blanks kept, one comma cut
+        {{kFull}, {"1.2.3.4", "5.6.7.8", "1.2.3.4", "5.6.7.8", "1.2.3.4", "5.6.7.8", "1.2.3.4", "5.6.7.8", ""}},  // no NUL: blanks kept, one comma cut
         {{}, {}},  // the second call fills nothing: one zero entry
         {{"10.0.0.1"}, {}, 87},  // the size query fails
         {{"10.0.0.1"}, {"old"}, platform::kErrorBufferOverflow, false},

@@ -12,7 +12,7 @@ using namespace tarnwell;
 struct Rig : fakes::Platform {
     fakes::RecordingMessageBox box; CheckState state;
     platform::Win32FmWindow window{layout::kFm, GetModuleHandleW(nullptr), 0};
-    Fm fm{window, {sockets, params, shells, box, files}, state};
+    Fm fm{window, {sockets, params, shells, box, files, tls}, state};
     Rig() {
         window.SetEvents(&fm), window.Load(), window.Show(SW_SHOWNORMAL);
         for (int i = 0; i < 30 && GetFocus() != (*this)["Txt_IP"]; ++i) Pump();
