@@ -16,7 +16,7 @@ wine=
 [[ $(id -u) == 0 ]] || { echo "e2e: SKIPPED: needs root for network namespaces"; exit 0; }
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "$1" && pwd)
-ns=tarnwell-e2e-$$
+ns=tarnwell-e2e-$$ net=tarnwell-net-$$
 etc=/etc/netns/$ns
 art=$build/e2e-artifacts
 passed=0 failed=0
@@ -37,8 +37,10 @@ cleanup() {
     [[ -n $wine ]] && wineserver -k
     [[ -n $xvfb ]] && kill "$xvfb"
     ip netns pids "$ns" | xargs -r kill
+    ip netns pids "$net" | xargs -r kill
     wait
     ip netns del "$ns"
+    ip netns del "$net"
     rm -rf "$etc" && rmdir /etc/netns
 } 2>/dev/null
 trap cleanup EXIT
@@ -54,17 +56,44 @@ Xvfb -displayfd 3 -nolisten tcp -screen 0 1024x768x24 3>"$art/display" 2>"$art/x
 for ((i = 0; i < 50; i++)); do read -r d 2>/dev/null <"$art/display" && break; sleep 0.1; done
 export DISPLAY=:${d-}
 ip netns add "$ns" && ip -n "$ns" link set lo up && ip -n "$ns" addr add 192.0.2.254/32 dev lo || exit 1
-for h in {1..10}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done # servers that are not on a loopback address
+ip -n "$ns" -6 addr add 2001:db8::254/128 dev lo nodad # a global IPv6 address: AI_ADDRCONFIG asks for AAAA too
+for h in 1 12; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done # this computer's own servers, not on loopback
+# The network: the remote servers in a namespace of their own behind a veth pair.
+ip netns add "$net" && ip -n "$net" link set lo up && ip link add twa$$ netns "$ns" type veth peer name twb$$ netns "$net" || exit 1
+ip -n "$ns" link set twa$$ up && ip -n "$net" link set twb$$ up
+ip -n "$ns" addr add 192.0.2.200/32 dev twa$$ && ip -n "$net" route add 192.0.2.200/32 dev twb$$ &&
+    ip -n "$net" route add 192.0.2.1/32 dev twb$$ # the relay of servers.py asks the computer's dnsmasq
+ip -n "$ns" -6 addr add 2001:db8:1::1/64 dev twa$$ nodad && ip -n "$net" -6 addr add 2001:db8:1::2/64 dev twb$$ nodad
+for h in {2..11} 31 32 97 98 99; do ip -n "$net" addr add 192.0.2.$h/32 dev lo; ip -n "$ns" route add 192.0.2.$h/32 dev twa$$; done
+ip -n "$net" -6 addr add 2001:db8::31/128 dev lo nodad && ip -n "$ns" -6 route add 2001:db8::31/128 via 2001:db8:1::2
+ip -n "$net" -6 route add 2001:db8::/64 via 2001:db8:1::1
 in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.1,192.0.2.1 --local=/#/ --no-round-robin --log-queries --log-facility="$art/dnsmasq.log" \
+    --listen-address=127.0.0.1,192.0.2.1,::1 --local=/#/ --no-round-robin --log-queries --log-facility="$art/dnsmasq.log" \
     --host-record=good.test,198.51.100.10 --host-record=good.test,198.51.100.11 \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test \
     --host-record=edge.chain.test,198.51.100.20 --host-record=edge.chain.test,198.51.100.21 \
+    --host-record=v6sub.test,192.0.2.91,2001:db8::91 --host-record=v4only.test,192.0.2.93 \
+    --host-record=dual.test,192.0.2.92,2001:db8::92 --host-record=site.test,192.0.2.31 \
+    --host-record=site6.test,192.0.2.31,2001:db8::31 --host-record=other-cert.test,192.0.2.98 \
+    --host-record=quiet443.test,192.0.2.97 --host-record=closed443.test,192.0.2.5 \
     --host-record=intra.corp.test,198.51.100.40 --host-record=xn--e1afmkfd.xn--p1ai,198.51.100.30 --host-record=xn--j1ail.example,198.51.100.31 &
 ip netns exec "$ns" dnsmasq -k -C /dev/null --no-resolv --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.11 --local=/#/ --log-queries --log-facility="$art/dnsmasq-hosts.log" & echo_dns=$! # serves the hosts file
-in_ns python3 "$here/servers.py" 2>"$art/servers.log" &
-for ((i = 0; i < 50; i++)); do [[ $(in_ns ss -Hlun 'sport = :53' | wc -l) -ge 11 ]] && break; sleep 0.1; done
+    --listen-address=127.0.0.11,192.0.2.12 --local=/#/ --log-queries --log-facility="$art/dnsmasq-hosts.log" & echo_dns=$! # serves the hosts file
+in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
+    --listen-address=127.0.0.20 --address=/#/192.0.2.99 & # a rogue server: every name is a self-signed host
+# A private root CA in the namespace's own trust store (ip netns exec mounts it over /etc/ssl), and the HTTPS
+# stand-ins of https.py on the network: the genuine sites, another name's, a self-signed one, a silent one.
+pki=$art/pki && mkdir -p "$pki" "$etc/ssl/certs" && (cd "$pki" &&
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2 -subj /CN=tarnwell-e2e-ca &&
+    for c in 'site:DNS:site.test,DNS:site6.test,DNS:pool.test' 'other:DNS:other.test'; do
+        openssl req -newkey rsa:2048 -nodes -keyout ${c%%:*}.key -subj /CN=${c%%:*} -addext subjectAltName=${c#*:} -out ${c%%:*}.csr &&
+        openssl x509 -req -in ${c%%:*}.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 -copy_extensions copy -out ${c%%:*}.pem
+    done && openssl req -x509 -newkey rsa:2048 -nodes -keyout self.key -out self.pem -days 1 -subj /CN=site.test \
+        -addext subjectAltName=DNS:site.test) >"$art/pki.log" 2>&1 && cp "$pki/ca.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
+ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
+ip netns exec "$net" python3 "$here/https.py" "$pki" 2>"$art/https.log" &
+for ((i = 0; i < 50; i++)); do [[ $(in_ns ss -Hlun 'sport = :53' | wc -l) -ge 6 && $(ip netns exec "$net" ss -Hlun 'sport = :53' | wc -l) -ge 9 &&
+    $(ip netns exec "$net" ss -Hltn 'sport = :443' | wc -l) -ge 6 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
 lines() { printf "%s$EOL" "$@"; }
@@ -72,15 +101,21 @@ lookup() { lines "Начало проверки. Домен: [$1]" "" \
     "- Получаем IP адрес для домена [$1] от DNS службы компьютера (Эмуляция работы браузера)" "" "Результат:"; }
 no_ip() { lookup "$1"; lines "Ошибка! IP для Домена  [$1] не определено" "" "Причины:" \
     "1. Отсутствует подключение к Интернет" "2. Указанный домен не существует."; }
-got() { lookup "$1"; lines "$3" "" "- Получаем IP $1 (Прямой запрос на DNS сервер)"; }
-asked() { got "$@"; lines "DNS сервер определен: $2" "" "Результат:"; shift 3; (($#)) && lines "$@"; }
+got() { lookup "$1"; lines ${3//+/ } "" "- Получаем IP $1 (Прямой запрос на DNS сервер)"; } # HOST_IP+IPV6...
+asked() { got "$@"; lines "DNS сервер определен: ${2%%,*}" "" "Результат:"; shift 3; (($#)) && lines "$@"; proved; }
+proved() { # the proof block of the row, its lines apart by |
+    [[ -n ${proof[$num]-} ]] || return 0
+    local IFS='|'; lines "" "- Проверяем подлинность сайта [$domain] (Соединение HTTPS)" ${proof[$num]}; }
 match() { asked "$@"; lines "" "IP адреса совпадают. Проблем связанных с доменом [$1] не обнаружено."; }
+impostor() { asked "$@"; lines "" "Внимание! Сайт по адресу $3 не подтвердил подлинность домена [$1]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере."
+    culprit "$1"; }
+proven() { asked "$@"; lines "" "IP адреса различаются, но сайт по адресу $3 подтвердил подлинность домена [$1] сертификатом. Подмены IP адреса не обнаружено."; }
 culprit() { # the hosts file's lines for the domain: line 1 is localhost, then one per address of the row
     local n=1 ip; lines "" "Файл HOSTS: $hosts_file"
     [[ $hosts == - ]] && { lines "Строк с доменом [$1] в файле нет."; return; }
     for ip in ${hosts//,/ }; do lines "Строка $((++n)): $ip $1"; done
 }
-echoed() { asked "$@"; lines "" "Нет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже." \
+echoed() { asked "$@"; lines "" \
     "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН)."
     culprit "$1"; }
 mismatch() { asked "$@"; lines "" "Внимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или локальной сети. Проверьте компьютер на вирусы и файл HOSTS." \
@@ -113,13 +148,34 @@ table='1 0 good.test - 127.0.0.1 match 198.51.100.10 198.51.100.10 198.51.100.11
 15 3 rdlength.test 198.51.100.1 192.0.2.7 inconclusive 198.51.100.1 # an A record of RDLENGTH 5 first
 16 1 other.test 203.0.113.66 192.0.2.8 mismatch 203.0.113.66 # the address only for another name
 17 0 turn.test 198.51.100.11 192.0.2.9 match 198.51.100.11 198.51.100.10 198.51.100.11 # asked again, the other address
-18 0 good.test 203.0.113.9,198.51.100.11 192.0.2.1 match 203.0.113.9 198.51.100.10 198.51.100.11 # hosts: two addresses, the server has the second
+18 1 good.test 203.0.113.9,198.51.100.11 192.0.2.1 mismatch 203.0.113.9 198.51.100.10 198.51.100.11 # hosts: a genuine second address behind another
 19 2 10.70.0.4 - 127.0.0.1 none # an address typed as the domain
 20 2 intra - 127.0.0.1 none # no dot: the search list would make intra.corp.test of it
 21 2 exam\x1bple.test - 127.0.0.1 none # a control character
 22 1 good.test - 192.0.2.10 mismatch 198.51.100.10 203.0.113.10 # only our query is answered otherwise: no hosts line
-23 3 echo.test 203.0.113.77 127.0.0.11 echoed 203.0.113.77 203.0.113.77 # a local server serves the hosts file'
+23 3 echo.test 203.0.113.77 127.0.0.11 echoed 203.0.113.77 203.0.113.77 # a local server serves the hosts file
+24 3 echo.test 203.0.113.77 192.0.2.12 echoed 203.0.113.77 203.0.113.77 # the same on a LAN address of this computer
+30 1 v6sub.test 2001:db8::66 127.0.0.1 mismatch 2001:db8::66 192.0.2.91 2001:db8::91 # an IPv6-only hosts line, A and AAAA in DNS
+31 1 v4only.test 2001:db8::66 127.0.0.1 mismatch 2001:db8::66 192.0.2.93 # an IPv6 hosts line, only A in DNS
+32 0 dual.test - 127.0.0.1 match 192.0.2.92+2001:db8::92 192.0.2.92 2001:db8::92 # dual stack, both families shown
+33 0 good.test - ::1 match 198.51.100.10 198.51.100.10 198.51.100.11 # the only server is IPv6
+34 0 good.test - ::1,192.0.2.2 match 198.51.100.10 198.51.100.10 198.51.100.11 # IPv6 first, a silent IPv4 second
+40 0 site.test - 127.0.0.1 match 192.0.2.31 192.0.2.31 # the genuine site proves its name
+41 0 site6.test - 127.0.0.1 match 192.0.2.31+2001:db8::31 192.0.2.31 2001:db8::31 # and on IPv6
+42 1 any.test - 127.0.0.20 impostor 192.0.2.99 192.0.2.99 # a rogue server, a self-signed host
+43 1 other-cert.test - 127.0.0.1 impostor 192.0.2.98 192.0.2.98 # a trusted certificate for another name
+44 0 closed443.test - 127.0.0.1 match 192.0.2.5 192.0.2.5 # nothing on 443: the match stands
+45 0 quiet443.test - 127.0.0.1 match 192.0.2.97 192.0.2.97 # accepted, never answered: the match stands
+46 0 pool.test - 192.0.2.11 proven 192.0.2.31 192.0.2.32 # a pool: another genuine address to our query
+47 1 site.test 192.0.2.32 127.0.0.1 mismatch 192.0.2.32 192.0.2.31 # a hosts line pins another genuine node
+48 1 site.test 203.0.113.66,192.0.2.31 127.0.0.1 mismatch 192.0.2.31 192.0.2.31 # a genuine line beside a substituted one (the resolver puts the unreachable last)'
 domen_error='Domen Error: Данные о домене некорректны'
+ok='сертификат подтверждает домен' # the proof's lines per row; the rows without one run with --no-proof
+declare -A proof=([2]='203.0.113.66: проверить не удалось (нет соединения)' [40]="192.0.2.31: $ok" [41]="2001:db8::31: $ok|192.0.2.31: $ok"
+    [42]='192.0.2.99: сертификат не подтверждает домен (издатель не является доверенным)'
+    [43]='192.0.2.98: сертификат не подтверждает домен (выдан для другого домена)'
+    [44]='192.0.2.5: проверить не удалось (нет соединения)' [45]='192.0.2.97: проверить не удалось (нет ответа)'
+    [46]="192.0.2.31: $ok" [47]="192.0.2.32: $ok" [48]="192.0.2.31: $ok|203.0.113.66: проверить не удалось (нет соединения)")
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
     [20]=$domen_error [21]=$domen_error
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
@@ -137,7 +193,7 @@ scenario() { # LINE: sets up the namespace for the table's LINE and the variable
     [[ -n $wine ]] && cp "$etc/hosts" "$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
     [[ $server == 127.0.0.11 ]] && kill -HUP "$echo_dns" && sleep 0.3 # it reads the hosts file anew
     # no server: Wine takes glibc's default 127.0.0.1, but an IPv6 one alone leaves its IPv4 list empty
-    if [[ $server != none ]]; then printf 'search corp.test\nnameserver %s\n' "$server"
+    if [[ $server != none ]]; then printf 'search corp.test\n'; printf 'nameserver %s\n' ${server//,/ }
     elif [[ -n $wine ]]; then echo 'nameserver ::1'; else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
     $report "$domain" "$server" $args >"$art/$num.expected"
 }
@@ -147,6 +203,7 @@ echo "e2e: $build/tarnwell-check$exe; outputs in $art"
 time_ok() { # MS: within the row's bounds (the silent server's wait; Wine's start, and Wine does not see
     local min=0 max=3000 #   the refused port, so its wait runs out)
     [[ $server == 192.0.2.2 ]] && min=4900 max=6500
+    [[ $num == 45 ]] && min=2500 max=4500 # the proof's bound
     [[ -n $wine ]] && max=8000
     (($1 >= min && $1 <= max))
 }
@@ -154,8 +211,9 @@ run_row() { # LINE: runs tarnwell-check for the table's LINE and compares stdout
     scenario "$1"
     [[ $num == 74c && -n $wine ]] && return
     local out=$art/$num.out err=$art/$num.err args=("$domain") t0 st ms
+    [[ -n ${proof[$num]-} ]] || args=(--no-proof "$domain")
     why=()
-    [[ $domain == - ]] && args=()
+    [[ $domain == - ]] && args=(--no-proof)
     [[ $num == 74 ]] && out=/dev/full
     t0=${EPOCHREALTIME/[.,]/}
     if [[ $num == 74c ]]; then checker "${args[@]}" 2>"$err" >&-; else checker "${args[@]}" 2>"$err" >"$out"; fi
@@ -201,9 +259,7 @@ result "2w  tarnwell$exe window: report read back, $shot" ||
 # Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
 # 127.0.0.20 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.
 scenario "$(grep '^2 ' <<<"$table")"
-in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.20 --address=/#/192.0.2.99 &
-for ((i = 0; i < 50; i++)); do [[ -n $(in_ns ss -Hlun 'src 127.0.0.20') ]] && break; sleep 0.1; done
+num=fleet # run with --no-proof
 { mismatch good.test 127.0.0.1 203.0.113.66 198.51.100.10 198.51.100.11 && lines "" &&
     match www.chain.test 127.0.0.1 198.51.100.20 198.51.100.20 198.51.100.21; } >"$art/two.expected"
 json='[.[].outcome] == ["mismatch", "match", "unresolved"] and .[0].system_address == "203.0.113.66" and .[1].rcode == 0 and .[0].server_addresses == ["198.51.100.10", "198.51.100.11"] and .[1].query_name == "www.chain.test" and .[2].server == null'
@@ -211,7 +267,7 @@ json+=' and .[0].hosts_lines == [{"line": 2, "text": "203.0.113.66 good.test"}] 
 fleet_row() { # N EXIT ARGS ~ CHECK: tarnwell-check with ARGS; its exit and CHECK run on its stdout
     local args=${3%% ~ *} test=${3#* ~ } out=$art/fleet-$1.out err=$art/fleet-$1.err st
     why=()
-    checker $args >"$out" 2>"$err"
+    checker --no-proof $args >"$out" 2>"$err"
     st=$?
     ((st == $2)) || why+=("exit $st, expected $2")
     eval "$test" <"$out" >/dev/null || why+=("stdout: $test")

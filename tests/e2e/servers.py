@@ -2,7 +2,8 @@
 the dnsmasq on 127.0.0.1 and sends a forgery (another identifier and addresses), then the real reply,
 both padded to 3,000 bytes. 5: two addresses, TC set. 6: a reply cut in its last record. 7: an A record
 of RDLENGTH 5 first. 8: an A record for another name only. 9: one address at a time, 198.51.100.10 and
-.11 in turn. 10: another address to our query (identifier 4575) than to the system resolver's."""
+.11 in turn. 10: another address to our query (identifier 4575) than to the system resolver's. 11: a pool, 192.0.2.31 to the
+system resolver and 192.0.2.32 to our queries."""
 import select
 import socket
 import struct
@@ -29,10 +30,12 @@ def answer(host, query):
             8: lambda: reply(query, [record([203, 0, 113, 66], b"\x05other" + NAME)]),
             9: lambda: reply(query, [record([198, 51, 100, 11 - turn % 2])]),
             10: lambda: reply(query, [record([203, 0, 113, 10] if query[:2] == b"\x11\xdf" else [198, 51, 100, 10])]),
+            11: lambda: reply(query, [record([192, 0, 2, 32] if query[:2] == b"\x11\xdf" else [192, 0, 2, 31])]
+                              if query[-3] == 1 else []),
             }[host]()
 
 
-servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10)}
+servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11)}
 for server, host in servers.items():
     server.bind(("192.0.2.%d" % host, 53))
 upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -40,7 +43,7 @@ while True:
     for server in select.select(list(servers), [], [])[0]:
         query, client = server.recvfrom(4096)
         if servers[server] == 4:
-            upstream.sendto(query, ("127.0.0.1", 53))
+            upstream.sendto(query, ("192.0.2.1", 53))
             real = upstream.recv(4096)
             forged = bytes([real[0] ^ 0xFF]) + real[1:].replace(bytes([198, 51, 100]), bytes([203, 0, 113]))
             server.sendto(forged.ljust(3000, b"\0"), client)
