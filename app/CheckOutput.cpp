@@ -225,9 +225,14 @@ std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records) {
     }
     std::vector<std::string> lines{"TARNWELL " + std::string(PluginStateName(worst)) + " - " + summary +
                                    "|time=" + Seconds(elapsed) + "s;;;0"};
-    for (std::size_t i = 0; i < records.size(); ++i)
-        lines.push_back("[" + std::string(PluginStateName(static_cast<PluginState>(states[i]))) + "] " +
-                        PluginLine(records[i]));
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        // Appended piece by piece: GCC 12 takes "[" + std::string for an overlapping copy (-Wrestrict).
+        std::string line(1, '[');
+        line += PluginStateName(static_cast<PluginState>(states[i]));
+        line += "] ";
+        line += PluginLine(records[i]);
+        lines.push_back(std::move(line));
+    }
     return lines;
 }
 

@@ -121,7 +121,10 @@ std::optional<Address> Address::Parse(std::string_view text, bool zoned) {
 std::string Address::Text() const {
     std::string out;
     if (IsV4()) {
-        for (std::size_t k = 0; k < kV4Size; ++k) out += (k ? "." : "") + std::to_string(bytes_[k]);
+        for (std::size_t k = 0; k < kV4Size; ++k) {
+            if (k) out += '.';
+            out += std::to_string(bytes_[k]);
+        }
         return out;
     }
     // RFC 5952 section 5: an IPv4-mapped address ends in its dotted form.

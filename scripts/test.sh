@@ -31,7 +31,7 @@ stage() {
 }
 
 unit() {
-  cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWELL_WERROR=ON >/dev/null &&
+  cmake -S . -B build/test -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_WERROR=ON >/dev/null &&
     cmake --build build/test -j "$jobs" &&
     (cd build/test && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$jobs" -LE e2e)
 }

@@ -272,9 +272,11 @@ const Ending kEndings[] = {
      {}, CheckEnd::Inconclusive, 3, "", true},
 };
 
-std::string Lf(std::string s) {
-    for (std::size_t i; (i = s.find("\r\n")) != std::string::npos;) s.replace(i, 2, "\n");
-    return s.empty() || s.back() == '\n' ? s : s + "\n";
+std::string Lf(const std::string& s) {
+    std::string lf;
+    for (std::size_t i = 0; i < s.size(); ++i)
+        if (s.compare(i, 2, "\r\n") != 0) lf += s[i];
+    return lf.empty() || lf.back() == '\n' ? lf : lf + "\n";
 }
 
 using CheckEndings = testing::TestWithParam<Ending>;
