@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <thread>
 
 namespace tarnwell::fakes {
 
@@ -70,7 +71,8 @@ struct RecordingMessageBox : platform::MsgBox {
 };
 
 // Sockets whose resolver answers from a table and whose server's datagrams
-// are made from the query sent. The fail* fields give a call's failure.
+// are made from the query sent. The fail* fields give a call's failure;
+// a slow resolver takes `resolverTime`, a silent server lets every wait pass.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
     std::function<std::vector<Bytes>(const Bytes&)> server;
@@ -78,11 +80,14 @@ struct FakeSockets : platform::Sockets {
     std::vector<std::string> lookedUp;
     std::deque<Bytes> pending;
     int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    std::chrono::milliseconds resolverTime{0};
+    bool silent = false;
 
     int Start() override { return startResult; }
     void End() override { ++ended; }
     std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override {
         lookedUp.push_back(name);
+        std::this_thread::sleep_for(resolverTime);
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
     std::int32_t InetAddr(const std::string& text) override {
@@ -106,7 +111,11 @@ struct FakeSockets : platform::Sockets {
         for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending.push_back(reply);
         return length;
     }
-    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {
+    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
+        if (silent) {
+            std::this_thread::sleep_for(wait);
+            return -1;
+        }
         if (failReceive || pending.empty()) return -1;
         const Bytes d = pending.front();
         pending.pop_front();
