@@ -7,12 +7,10 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc != 2) return 64;
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     tarnwell::platform::QtFmWindow window(tarnwell::layout::kFm);
-    const QWidget* control = window.findChild<QWidget*>(QString::fromUtf8(argv[1]));
-    if (!control) return 1;
-    const QPoint centre = control->mapTo(&window, control->rect().center());
-    return std::printf("%d %d\n", centre.x(), centre.y()) > 0 ? 0 : 1;
+    const QWidget* control = window.findChild<QWidget*>(QString::fromUtf8(argc == 2 ? argv[1] : ""));
+    const QPoint at = control ? control->mapTo(&window, control->rect().center()) : QPoint();
+    return control && std::printf("%d %d\n", at.x(), at.y()) > 0 ? 0 : 1;
 }

@@ -172,10 +172,9 @@ run_row() { # LINE: runs tarnwell-check for the table's LINE and compares stdout
 }
 while read -r line; do run_row "$line"; done <<<"$table"
 
-# The real window in scenario 2; the report read back by the probe from the
-# window's control under Wine, selected and read from the X selection in Qt.
-# Each probe finds the controls by their layout names; in Qt by object name,
-# in a window of the test build's probe (the same class from the same layout).
+# The real window in scenario 2, its controls found by their layout names: by the probe in the running window
+# under Wine, by object name in Qt (in the probe's window of the same class and layout). The report is read
+# back by the probe under Wine, selected and read from the X selection in Qt.
 if [[ -n $wine ]]; then # the probe prints the control's centre "X Y" on a line, then its text
     probe=$build/tests/win32/tarnwell-probe.exe
     click() { local at; at=$(program "$probe" "$1") && xdotool mousemove ${at%%$'\n'*} click 1; }
@@ -211,8 +210,7 @@ ask close && wait "$pid"
 # system resolver (slow.test is not): the window answers, and closed, the program exits 0 within 1 s.
 scenario "$(grep '^5 ' <<<"$table")"
 for domain in quiet.test slow.test; do
-    why=() && start "$domain" && sleep 1
-    ask ping || why+=("no answer mid-check")
+    why=() && start "$domain" && sleep 1 && { ask ping || why+=("no answer mid-check"); }
     ask close && t0=${EPOCHREALTIME/[.,]/} && wait "$pid"
     st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
     ((st == 0 && ms <= 1000)) || why+=("exit $st after $ms ms")

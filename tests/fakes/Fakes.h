@@ -70,9 +70,8 @@ struct RecordingMessageBox : platform::MsgBox {
     }
 };
 
-// Sockets whose resolver answers from a table and whose server's datagrams
-// are made from the query sent. The fail* fields give a call's failure;
-// a slow resolver takes `resolverTime`, a silent server lets every wait pass.
+// Sockets whose resolver answers from a table (in `resolverTime`) and whose server's datagrams are made from
+// the query sent, or let every wait pass when `silent`. The fail* fields give a call's failure.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
     std::function<std::vector<Bytes>(const Bytes&)> server;
@@ -80,8 +79,7 @@ struct FakeSockets : platform::Sockets {
     std::vector<std::string> lookedUp;
     std::deque<Bytes> pending;
     int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
-    std::chrono::milliseconds resolverTime{0};
-    bool silent = false;
+    std::chrono::milliseconds resolverTime{0}; bool silent = false;
 
     int Start() override { return startResult; }
     void End() override { ++ended; }
@@ -112,11 +110,8 @@ struct FakeSockets : platform::Sockets {
         return length;
     }
     int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
-        if (silent) {
-            std::this_thread::sleep_for(wait);
-            return -1;
-        }
-        if (failReceive || pending.empty()) return -1;
+        if (silent) std::this_thread::sleep_for(wait);
+        if (silent || failReceive || pending.empty()) return -1;
         const Bytes d = pending.front();
         pending.pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;

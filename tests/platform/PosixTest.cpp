@@ -3,7 +3,6 @@
 // wait early nor late), resolv.conf, the registry stand-in, the code page.
 #include "common/Failure.h"
 #include "platform/CodePage.h"
-#include "platform/PumpingSockets.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
 #include "platform/posix/PosixSockets.h"
@@ -108,66 +107,6 @@ TEST(Query, OnlyTheServersOwnReplyCounts) {
         EXPECT_EQ(o.replied, row.expected.replied);
     }
     EXPECT_EQ(OpenDescriptors(), before);
-}
-
-// The window's sockets over loopback: a wait serves the window between its slices and ends as the plain one.
-TEST(PumpingSockets, ServesWhileItWaitsAndEndsAsThePlainWait) {
-    struct Row {
-        const char* name;
-        bool closed;           // the peer's port closed: refused at once
-        int answerAfterMs;     // the peer's datagram after so long, or never (-1)
-        int expected, minServes, maxServes;
-    };
-    const Row rows[] = {{"refused", true, -1, -1, 0, 0}, {"silent", false, -1, -1, 3, 8},
-                        {"answered mid-wait", false, 120, 3, 2, 4}};
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.name);
-        const int peer = Bound(INADDR_LOOPBACK);
-        sockaddr_in at{};
-        socklen_t length = sizeof at;
-        ::getsockname(peer, reinterpret_cast<sockaddr*>(&at), &length);
-        platform::PosixSockets plain;
-        int serves = 0;
-        platform::PumpingSockets sockets(plain, [&] { ++serves; });
-        const auto s = sockets.Socket();
-        ASSERT_EQ(sockets.Connect(s, {127, 0, 0, 1}, ntohs(at.sin_port)), 0);
-        ASSERT_EQ(sockets.Send(s, Bytes{1}.data(), 1), 1);
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        ::recvfrom(peer, Bytes(1).data(), 1, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (row.closed) ::close(peer);
-        std::thread answer([&] {
-            if (row.answerAfterMs < 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(row.answerAfterMs));
-            ::sendto(peer, "abc", 3, 0, reinterpret_cast<sockaddr*>(&from), fromLength);
-        });
-        if (row.closed) sockets.Send(s, Bytes{1}.data(), 1);  // the port unreachable comes back to the socket
-        Bytes buffer(16);
-        EXPECT_EQ(sockets.Receive(s, buffer.data(), 16, 300ms), row.expected);
-        answer.join();
-        EXPECT_TRUE(serves >= row.minServes && serves <= row.maxServes) << serves;
-        sockets.Close(s);
-        if (!row.closed) ::close(peer);
-    }
-}
-
-// The resolver's call on its worker: its result or its failure; a serving that throws leaves it behind.
-TEST(PumpingSockets, RunsTheResolverOnAWorkerAndServesMeanwhile) {
-    fakes::FakeSockets fake;
-    fake.hosts["slow.test"] = {{192, 0, 2, 9}}, fake.resolverTime = 200ms;
-    int serves = 0;
-    platform::PumpingSockets sockets(fake, [&] { ++serves; });
-    EXPECT_EQ(sockets.GetHostByName("slow.test"), std::optional(std::vector<Ipv4>{{192, 0, 2, 9}}));
-    EXPECT_GE(serves, 3);
-    EXPECT_THROW(platform::RunServed([] {}, []() -> int { throw Failure("no"); }), Failure);
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_THROW(platform::RunServed([] { throw platform::WindowClosed{}; },
-                                     [] {
-                                         std::this_thread::sleep_for(300ms);
-                                         return 1;
-                                     }),
-                 platform::WindowClosed);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 200ms);  // not the call's whole time
 }
 
 using Servers = std::vector<std::string>;

@@ -38,11 +38,9 @@ struct Rig : fakes::Platform {
         ShowWindow(window.Handle(), show), Pump(), GetWindowRect(window.Handle(), &r);
         return {r.right - r.left, r.bottom - r.top};
     }
-    // Checks example.com against a silent server waited for `wait`; `during` runs once the wait has begun.
-    void ClickAndWait(std::function<void()> during, std::chrono::milliseconds wait) {
-        SetWindowTextW(window.Control("Cmb1"), L"example.com");
-        sockets.silent = true, fm.replyWait = wait, sockets.onSend = during;
-        SendMessageW(window.Control("Cmd1"), BM_CLICK, 0, 0);
+    void ClickAndWait(std::function<void()> during, std::chrono::milliseconds wait) {  // on a silent server
+        SetWindowTextW(window.Control("Cmb1"), L"example.com"), sockets.silent = true, fm.replyWait = wait;
+        sockets.onSend = during, SendMessageW(window.Control("Cmd1"), BM_CLICK, 0, 0);
     }
 };
 
@@ -88,15 +86,13 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
 TEST(Win32FmWindow, DuringTheWaitItAnswersAndPaintsButDropsInput) {
     Rig rig;
     HWND report = rig["Txt_IP"], button = rig["Cmd1"];
-    bool answered = false, painted = false;  // mid-wait, as seen from another thread
-    std::thread other;
+    bool answered = false, painted = false; std::thread other;  // mid-wait, as seen from another thread
     rig.ClickAndWait([&] {
         EXPECT_FALSE(GetUpdateRect(report, nullptr, FALSE));  // painted as it is written
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
         InvalidateRect(report, nullptr, TRUE);  // as when it is uncovered
-        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-        PostMessageW(report, WM_CHAR, 'x', 1);
+        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5)), PostMessageW(button, WM_LBUTTONUP, 0, 0);
+        PostMessageW(report, WM_CHAR, '#', 1);
         other = std::thread([&] {
             Sleep(100);
             DWORD_PTR r;  // as the system asks whether the window hangs
@@ -105,17 +101,15 @@ TEST(Win32FmWindow, DuringTheWaitItAnswersAndPaintsButDropsInput) {
         });
     }, 400ms);
     other.join(), rig.Pump();
-    EXPECT_TRUE(answered && painted);
+    EXPECT_TRUE(answered && painted && rig.window.Txt_IP().Text().find('#') == std::string::npos);
     EXPECT_EQ(rig.sockets.lookedUp.size(), 1u);  // no second check
-    EXPECT_EQ(rig.window.Txt_IP().Text().find('x'), std::string::npos);
 }
 
 TEST(Win32FmWindow, ClosedMidCheckItUnloadsOnceTheCheckIsUnwound) {
     Rig rig;
     const DWORD start = GetTickCount();
     rig.ClickAndWait([&] { PostMessageW(rig.window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 5000ms);
-    EXPECT_LT(GetTickCount() - start, 1000u);  // not the server's whole wait
-    EXPECT_EQ(rig.window.Txt_IP().Text().find("Нет ответа"), std::string::npos);
+    EXPECT_TRUE(GetTickCount() - start < 1000 && rig.window.Txt_IP().Text().find("Нет ответа") == std::string::npos);
     EXPECT_EQ(rig.sockets.open, 0);  // the check's socket closed as it unwound
     EXPECT_EQ(rig.sockets.ended, 0);  // closed after the check, from the loop
     EXPECT_TRUE(rig.window.Run() == 0 && !rig.window.Handle());

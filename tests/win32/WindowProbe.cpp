@@ -13,9 +13,8 @@ int main(int argc, char** argv) {
     using tarnwell::platform::Win32FmWindow;
     if (argc != 2) return 64;
     HWND window = FindWindowW(Win32FmWindow::kClassName, nullptr);
-    DWORD_PTR result;
     if (std::string_view(argv[1]) == "--ping")
-        return window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &result) ? 0 : 1;
+        return window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr) ? 0 : 1;
     if (std::string_view(argv[1]) == "--close") return window && PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
     HWND control = GetDlgItem(window, Win32FmWindow::ControlId(tarnwell::layout::kFm, argv[1]));
     RECT r;
