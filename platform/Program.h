@@ -1,6 +1,7 @@
 #pragma once
 #include "platform/MsgBox.h"
 #include "platform/FormSpec.h"
+#include "platform/Serve.h"
 #include "platform/Widgets.h"
 
 #include <functional>
@@ -9,8 +10,8 @@
 namespace tarnwell::platform {
 
 // Makes the logic of the window once its toolkit window and message box
-// exist.
-using MakeFormEvents = std::function<std::unique_ptr<FormEvents>(FmView& view, MsgBox& box)>;
+// exist; `serve` serves that window while a check waits.
+using MakeFormEvents = std::function<std::unique_ptr<FormEvents>(FmView& view, MsgBox& box, const Serve& serve)>;
 
 // The window program on this platform's toolkit: builds the window from
 // `form`, lets `make` wire the logic to it, runs the load event, shows the

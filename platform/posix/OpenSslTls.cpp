@@ -6,7 +6,9 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <csignal>
 #include <netinet/in.h>
 #include <poll.h>
@@ -24,17 +26,27 @@ constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
 constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 
 // Waits for the descriptor to be ready for `events` until the deadline:
-// whether it is.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+// whether it is. With `serve`, in slices with a serving between them.
+bool WaitFor(int fd, short events, Clock::time_point deadline, const Serve& serve) {
     for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return false;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return false;
+        const auto slice = serve ? std::min(left, kServeSlice) : left;
         pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left));
+        const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
         if (ready > 0) return true;
-        if (ready == 0 || errno != EINTR) return false;
+        if (ready < 0 && errno != EINTR) return false;
+        if (serve) serve();
     }
 }
+
+// Closes a descriptor on every way out, a serving that throws included.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
 
 // The certificate's fault, from the first error the chain's verification met
 // (OpenSSL builds and trusts the chain before it checks the name, and checks
@@ -60,32 +72,26 @@ Proof Judged(long verify) {
     }
 }
 
-// A TCP connection to the peer by the deadline: the descriptor, or the
-// reason there is none.
-int Connected(const Address& address, std::uint16_t port, Clock::time_point deadline, Proof& failure) {
+// A TCP connection to the peer by the deadline, or the reason there is none.
+bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, Clock::time_point deadline,
+               const Serve& serve, Proof& failure) {
     sockaddr_storage to;
     const unsigned length = ToSockaddr(address, port, to);
     failure = Unknown(ProofReason::Refused);
-    if (!length) return -1;
-    const int fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0) return -1;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), length) != 0) {
-        int error = errno;
-        if (error == EINPROGRESS) {
-            if (!WaitFor(fd, POLLOUT, deadline)) {
-                failure = Unknown(ProofReason::Timeout);
-                ::close(fd);
-                return -1;
-            }
-            socklen_t size = sizeof error;
-            if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = EIO;
+    if (!length) return false;
+    socket.fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (socket.fd < 0) return false;
+    if (::connect(socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return true;
+    int error = errno;
+    if (error == EINPROGRESS) {
+        if (!WaitFor(socket.fd, POLLOUT, deadline, serve)) {
+            failure = Unknown(ProofReason::Timeout);
+            return false;
         }
-        if (error) {
-            ::close(fd);
-            return -1;
-        }
+        socklen_t size = sizeof error;
+        if (::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = EIO;
     }
-    return fd;
+    return error == 0;
 }
 
 }  // namespace
@@ -111,11 +117,12 @@ OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
 Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
                         std::uint16_t port) {
     Proof failure;
-    const int fd = Connected(address, port, deadline, failure);
-    if (fd < 0) return failure;
+    Descriptor socket{-1};
+    if (!Connected(socket, address, port, deadline, serve_, failure)) return failure;
     Proof proof = Unknown(ProofReason::NotTls);
-    SSL* ssl = context_ ? SSL_new(context_) : nullptr;
-    if (ssl && SSL_set_fd(ssl, fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
+    const std::unique_ptr<SSL, void (*)(SSL*)> owned(context_ ? SSL_new(context_) : nullptr, SSL_free);
+    SSL* ssl = owned.get();
+    if (ssl && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
         SSL_set1_host(ssl, name.c_str()) == 1) {
         // RFC 6125 section 6.4.3: a wildcard only as the whole left-most label.
         SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
@@ -130,15 +137,13 @@ Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::
             const int error = SSL_get_error(ssl, done);
             const short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
             if (!events) break;  // not TLS, or the peer gave up
-            if (!WaitFor(fd, events, deadline)) {
+            if (!WaitFor(socket.fd, events, deadline, serve_)) {
                 proof = Unknown(ProofReason::Timeout);
                 break;
             }
         }
     }
     ERR_clear_error();  // this thread's queue: nothing of this probe is left for the next
-    SSL_free(ssl);
-    ::close(fd);
     return proof;
 }
 

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/Serve.h"
 #include "platform/Tls.h"
 
 #include <memory>
@@ -9,7 +10,8 @@ namespace tarnwell::platform {
 
 // TLS through OpenSSL with the system's trust store (its default verify
 // paths, /etc/ssl/certs on Debian) and its host name check. Probes may run
-// on several threads at once.
+// on several threads at once; a window program's probe serves the window
+// while it waits.
 class OpenSslTls : public Tls {
 public:
     OpenSslTls();
@@ -17,8 +19,12 @@ public:
     Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
                 std::uint16_t port = kHttpsPort) override;
 
+    // Each wait of a probe is cut into slices with `serve` between them.
+    void Serving(Serve serve) { serve_ = std::move(serve); }
+
 private:
     ssl_ctx_st* context_ = nullptr;
+    Serve serve_;
 };
 
 }  // namespace tarnwell::platform

@@ -1,5 +1,7 @@
 #include "platform/qt/QtFmWindow.h"
 
+#include "platform/Serve.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -204,21 +206,36 @@ void QtFmWindow::SetTabOrder(const FormSpec& form, const std::map<std::string, Q
 
 QtFmWindow::~QtFmWindow() = default;
 
-// The check runs on this thread to its end. What the user does to the
-// window meanwhile is dropped, not done after it: a second click checks
-// nothing twice.
+// The check runs on this thread to its end, serving the window while it
+// waits. What the user does to the window meanwhile is dropped, not done
+// after it: a second click checks nothing twice. A close asked meanwhile
+// unwinds the check, then closes the window.
 void QtFmWindow::Check() {
     if (checking_) return;
     checking_ = true;
     QApplication::setOverrideCursor(Qt::WaitCursor);
     qApp->installEventFilter(this);
-    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    Deliver(events_, [](FormEvents& events) {
+        try {
+            events.Cmd1_Click();
+        } catch (const WindowClosed&) {
+        }
+    });
     // The input that queued while the thread was busy is delivered, into
     // the filter, before the window takes input again.
     QCoreApplication::processEvents(QEventLoop::AllEvents, kDropInputMs);
     qApp->removeEventFilter(this);
     QApplication::restoreOverrideCursor();
     checking_ = false;
+    if (closeAsked_) close();
+}
+
+// Every event but the user's input to this window, which the filter drops.
+// Qt's ExcludeUserInputEvents would also hold back the window manager's
+// close request until the check ends.
+void QtFmWindow::Serve() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+    if (closeAsked_) throw WindowClosed{};
 }
 
 // During a check: the user's input to this window goes nowhere. Other
@@ -282,8 +299,15 @@ void QtFmWindow::changeEvent(QEvent* event) {
     if (event->type() == QEvent::WindowStateChange) resize_(events_);
 }
 
-// The unload event, once: a window closed again is closed already.
+// The unload event, once: a window closed again is closed already. Asked
+// during a check, the close waits until the check is unwound: the unload
+// ends the sockets that the check is using.
 void QtFmWindow::closeEvent(QCloseEvent* event) {
+    if (checking_) {
+        closeAsked_ = true;
+        event->ignore();
+        return;
+    }
     std::int16_t cancel = 0;
     if (!unloaded_) Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
     unloaded_ = cancel == 0;

@@ -26,6 +26,8 @@ public:
     void Load();
     // Places the window centred on its screen.
     void CenterOnScreen();
+    // Serves the toolkit once while a check waits (see platform/Serve.h).
+    void Serve();
 
     void SetOuterHeight(int twips) override;
     void SetOuterWidth(int twips) override;
@@ -57,6 +59,7 @@ private:
     ResizeDelivery resize_;
     bool unloaded_ = false;
     bool checking_ = false;
+    bool closeAsked_ = false;  // during a check: closed once the check is unwound
 };
 
 }  // namespace tarnwell::platform

@@ -146,7 +146,7 @@ int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFor
         QtMessageBox messageBox;
         QtFmWindow window(form);
         messageBox.SetOwner(&window);
-        const std::unique_ptr<FormEvents> events = make(window, messageBox);
+        const std::unique_ptr<FormEvents> events = make(window, messageBox, [&window] { window.Serve(); });
         window.SetEvents(events.get());
         window.Load();
         window.CenterOnScreen();

@@ -1,5 +1,6 @@
 #include "platform/win32/Win32FmWindow.h"
 
+#include "platform/Serve.h"
 #include "platform/win32/WinText.h"
 
 #include <algorithm>
@@ -28,8 +29,14 @@ const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
 // The cursor of a window that takes no input for now.
 HCURSOR WaitCursor() { return LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)); }  // IDC_WAIT
 
-// Removes the keyboard and mouse messages that wait in the thread's queue,
-// the window frame's own among them.
+// The keyboard's messages, and the mouse's in the client area. The mouse
+// on the frame is the window manager's: it moves and closes the window.
+bool IsUserInput(UINT message) {
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) || (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST);
+}
+
+// Removes the user's input that waits in the thread's queue, the mouse's on
+// the window frame included.
 void DropInput() {
     MSG message;
     while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE)) {
@@ -291,17 +298,42 @@ int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
     return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
 }
 
-// The check runs on this thread to its end. What the user does to the
-// window meanwhile waits in the queue; it is dropped, not done after it: a
-// second click checks nothing twice.
+// The check runs on this thread to its end, serving the window while it
+// waits. What the user does to the window meanwhile is dropped, not done
+// after it: a second click checks nothing twice. A close asked meanwhile
+// unwinds the check, then closes the window.
 void Win32FmWindow::Check() {
     if (checking_) return;
     checking_ = true;
     const HCURSOR before = SetCursor(WaitCursor());
-    Deliver(events_, [](FormEvents& events) { events.Cmd1_Click(); });
+    Deliver(events_, [](FormEvents& events) {
+        try {
+            events.Cmd1_Click();
+        } catch (const WindowClosed&) {
+        }
+    });
     DropInput();
     checking_ = false;
     SetCursor(before);
+    if (closeAsked_) PostMessageW(window_, WM_CLOSE, 0, 0);
+}
+
+// Sent messages (another program's WM_NULL among them) are handled by the
+// peek itself; the queued ones are dispatched, the user's input dropped but
+// Alt+F4, which closes the window.
+void Win32FmWindow::Serve() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {  // for the program's loop, after the check
+            PostQuitMessage(static_cast<int>(message.wParam));
+            closeAsked_ = true;
+            break;
+        }
+        if (IsUserInput(message.message) && !(message.message == WM_SYSKEYDOWN && message.wParam == VK_F4)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    if (closeAsked_) throw WindowClosed{};
 }
 
 void Win32FmWindow::Load() {
@@ -468,7 +500,11 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             NextControl(wParam, lParam);
             return 0;
         case WM_CLOSE:
-            if (Unload()) DestroyWindow(window_);
+            // During a check, the unload would end the sockets it uses.
+            if (checking_)
+                closeAsked_ = true;
+            else if (Unload())
+                DestroyWindow(window_);
             return 0;
         case WM_DESTROY:
             Unload();  // destroyed without being closed: cannot be cancelled

@@ -37,6 +37,8 @@ public:
     void CenterOnScreen();
     // Shows the window with the focus in the first control of the tab order.
     void Show(int showCommand);
+    // Serves the window once while a check waits (see platform/Serve.h).
+    void Serve();
     // Runs the message loop, keyboard navigation included, until the window
     // is destroyed or the thread is told to quit.
     int Run();
@@ -83,6 +85,7 @@ private:
     ResizeDelivery resize_;
     bool unloaded_ = false;
     bool checking_ = false;
+    bool closeAsked_ = false;  // during a check: closed once the check is unwound
     std::map<std::string, HWND> controls_;
     std::map<const FontSpec*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;

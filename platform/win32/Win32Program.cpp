@@ -53,7 +53,7 @@ int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFor
         WinMessageBox messageBox;
         Win32FmWindow window(form, GetModuleHandleW(nullptr), IDI_TARNWELL);
         messageBox.SetOwner(window.Handle());
-        const std::unique_ptr<FormEvents> events = make(window, messageBox);
+        const std::unique_ptr<FormEvents> events = make(window, messageBox, [&window] { window.Serve(); });
         window.SetEvents(events.get());
         window.Load();
         window.CenterOnScreen();

@@ -250,22 +250,29 @@ run_row() { # LINE: runs tarnwell-check for the table's LINE and compares stdout
 }
 while read -r line; do run_row "$line"; done <<<"$table"
 
-# The real window in scenario 2; the report read back by the probe from the
-# window's control under Wine, selected and read from the X selection in Qt.
-scenario "$(grep '^2 ' <<<"$table")"
-why=() shot=$art/tarnwell-window.png probe=$build/tests/win32/tarnwell-probe.exe
-program "$build/tarnwell$exe" >"$art/window.log" 2>&1 </dev/null &
-wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwell' | head -n1) && sleep 0.5 # painted
+# The real window in scenario 2, its controls found by their layout names: by the probe in the running window
+# under Wine, by object name in Qt (in the probe's window of the same class and layout). The report is read
+# back by the probe under Wine, selected and read from the X selection in Qt.
 if [[ -n $wine ]]; then # the probe prints the control's centre "X Y" on a line, then its text
+    probe=$build/tests/win32/tarnwell-probe.exe
     click() { local at; at=$(program "$probe" "$1") && xdotool mousemove ${at%%$'\n'*} click 1; }
     text() { program "$probe" Txt_IP | tail -n +2; }
-else # centres of the controls in the window, in pixels (app/FmLayout.h at 96 DPI)
-    declare -A at=([Cmb1]='172 39' [Cmd1]='416 39' [Txt_IP]='256 252')
-    click() { xdotool mousemove --window "$wid" ${at[$1]} click 1; }
+    ask() { program "$probe" --"$1"; } # ping: WM_NULL answered in 0.5 s; close: the close button's message
+else
+    declare -A at && for c in Cmb1 Cmd1 Txt_IP; do at[$c]=$("$build/tests/tarnwell-qt-probe" $c 2>/dev/null); done
+    click() { [[ -n ${at[$1]} ]] && xdotool mousemove --window "$wid" ${at[$1]} click 1; }
     text() { click Txt_IP && xdotool key ctrl+a && xclip -o -selection primary; }
+    ask() { python3 "$here/wm.py" "$1" "$wid"; } # as a window manager asks
 fi
-[[ -n $wid ]] && click Cmb1 && xdotool key End shift+Home type --delay 20 "$domain" && click Cmd1 ||
-    why+=("no window or xdotool failed")
+start() { # DOMAIN: the window started, DOMAIN typed and the button clicked
+    program "$build/tarnwell$exe" >"$art/window.log" 2>&1 </dev/null & pid=$!
+    wid=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tarnwell' | head -n1) && sleep 0.5 # painted
+    [[ -n $wid ]] && click Cmb1 && xdotool key End shift+Home type --delay 20 "$1" && click Cmd1 ||
+        why+=("no window or xdotool failed")
+}
+scenario "$(grep '^2 ' <<<"$table")"
+why=() shot=$art/tarnwell-window.png
+start "$domain"
 for ((i = 0; i < 50; i++)); do
     text >"$art/window.txt" 2>/dev/null && cmp -s "$art/2.expected" "$art/window.txt" && break || sleep 0.2
 done
@@ -275,6 +282,18 @@ import -window "${wid:-root}" "$shot" 2>/dev/null
 [[ $(identify -format '%[fx:standard_deviation>0.05]' "$shot" 2>/dev/null) == 1 ]] || why+=("blank screenshot")
 result "2w  tarnwell$exe window: report read back, $shot" ||
     diff -u --label expected --label window "$art/2.expected" "$art/window.txt" | head -30
+ask close && wait "$pid"
+
+# Mid-check against the silent server of scenario 5, waiting for its reply (quiet.test is in hosts) and in the
+# system resolver (slow.test is not): the window answers, and closed, the program exits 0 within 1 s.
+scenario "$(grep '^5 ' <<<"$table")"
+for domain in quiet.test slow.test; do
+    why=() && start "$domain" && sleep 1 && { ask ping || why+=("no answer mid-check"); }
+    ask close && t0=${EPOCHREALTIME/[.,]/} && wait "$pid"
+    st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
+    ((st == 0 && ms <= 1000)) || why+=("exit $st after $ms ms")
+    result "$(printf '2a  %-46s exit %s, %s ms' "window answers mid-check, closes: $domain" "$st" "$ms")"
+done
 
 # Several domains, --json, --plugin, -t and --server in scenario 2 (hosts maps good.test elsewhere), with
 # 127.0.0.20 a second dnsmasq that gives 192.0.2.99 for every name. ROW: EXIT ARGS ~ CHECK of stdout.

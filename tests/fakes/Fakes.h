@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <thread>
 
 namespace tarnwell::fakes {
 
@@ -76,8 +77,8 @@ struct RecordingMessageBox : platform::MsgBox {
     }
 };
 
-// Sockets whose resolver answers from a table and whose server's datagrams
-// are made from the query sent. The fail* fields give a call's failure.
+// Sockets whose resolver answers from a table (in `resolverTime`) and whose server's datagrams are made from
+// the query sent, or let every wait pass when `silent`. The fail* fields give a call's failure.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Address>> hosts;  // 8-bit names
     std::vector<Address> own{A("192.0.2.200")};         // the interfaces' addresses
@@ -86,11 +87,13 @@ struct FakeSockets : platform::Sockets {
     std::vector<std::string> lookedUp;
     std::deque<Bytes> pending;
     int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    std::chrono::milliseconds resolverTime{0}; bool silent = false;
 
     int Start() override { return startResult; }
     void End() override { ++ended; }
     std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override {
         lookedUp.push_back(name);
+        std::this_thread::sleep_for(resolverTime);
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
     std::vector<Address> InterfaceAddresses() override { return own; }
@@ -110,8 +113,9 @@ struct FakeSockets : platform::Sockets {
         for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending.push_back(reply);
         return length;
     }
-    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {
-        if (failReceive || pending.empty()) return -1;
+    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
+        if (silent) std::this_thread::sleep_for(wait);
+        if (silent || failReceive || pending.empty()) return -1;
         const Bytes d = pending.front();
         pending.pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;

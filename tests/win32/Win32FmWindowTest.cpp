@@ -1,18 +1,22 @@
 // The Win32 window in this process, under Wine on a virtual display at the
 // screen's DPI, driven by window messages against fakes of the platform.
 #include "app/FmLayout.h"
+#include "platform/PumpingSockets.h"
 #include "platform/win32/Win32FmWindow.h"
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
 #include <cstdlib>
+#include <thread>
 
 using namespace tarnwell;
+using namespace std::chrono_literals;
 
 struct Rig : fakes::Platform {
     fakes::RecordingMessageBox box; CheckState state;
     platform::Win32FmWindow window{layout::kFm, GetModuleHandleW(nullptr), 0};
-    Fm fm{window, {sockets, params, shells, box, files, tls}, state};
+    platform::PumpingSockets pumping{sockets, [this] { window.Serve(); }};
+    Fm fm{window, {pumping, params, shells, box, files, tls}, state};
     Rig() {
         window.SetEvents(&fm), window.Load(), window.Show(SW_SHOWNORMAL);
         for (int i = 0; i < 30 && GetFocus() != (*this)["Txt_IP"]; ++i) Pump();
@@ -33,6 +37,10 @@ struct Rig : fakes::Platform {
         RECT r{};
         ShowWindow(window.Handle(), show), Pump(), GetWindowRect(window.Handle(), &r);
         return {r.right - r.left, r.bottom - r.top};
+    }
+    void ClickAndWait(std::function<void()> during, std::chrono::milliseconds wait) {  // on a silent server
+        SetWindowTextW(window.Control("Cmb1"), L"example.com"), sockets.silent = true, fm.replyWait = wait;
+        sockets.onSend = during, SendMessageW(window.Control("Cmd1"), BM_CLICK, 0, 0);
     }
 };
 
@@ -73,17 +81,39 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with(
         "\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено."));
     EXPECT_GE(SendMessageW(report, EM_GETLINECOUNT, 0, 0), 14);  // CRLF are line breaks to the control
-    rig.sockets.onSend = [&] {  // again: painted as it is written, a click meanwhile dropped
-        EXPECT_FALSE(GetUpdateRect(report, nullptr, FALSE));
-        EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with("DNS сервер определен: 10.0.0.53\r\n\r\nРезультат:\r\n"));
+}
+
+TEST(Win32FmWindow, DuringTheWaitItAnswersAndPaintsButDropsInput) {
+    Rig rig;
+    HWND report = rig["Txt_IP"], button = rig["Cmd1"];
+    bool answered = false, painted = false; std::thread other;  // mid-wait, as seen from another thread
+    rig.ClickAndWait([&] {
+        EXPECT_FALSE(GetUpdateRect(report, nullptr, FALSE));  // painted as it is written
         EXPECT_EQ(GetCursor(), LoadCursorW(nullptr, MAKEINTRESOURCEW(32514)));  // IDC_WAIT
-        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
-        PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
-    };
-    SendMessageW(button, BM_CLICK, 0, 0);
-    rig.sockets.onSend = nullptr;
-    rig.Pump();
-    EXPECT_EQ(rig.sockets.lookedUp.size(), 3u);  // one lookup a check
+        InvalidateRect(report, nullptr, TRUE);  // as when it is uncovered
+        PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5)), PostMessageW(button, WM_LBUTTONUP, 0, 0);
+        PostMessageW(report, WM_CHAR, '#', 1);
+        other = std::thread([&] {
+            Sleep(100);
+            DWORD_PTR r;  // as the system asks whether the window hangs
+            answered = SendMessageTimeoutW(rig.window.Handle(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &r);
+            painted = !GetUpdateRect(report, nullptr, FALSE);
+        });
+    }, 400ms);
+    other.join(), rig.Pump();
+    EXPECT_TRUE(answered && painted && rig.window.Txt_IP().Text().find('#') == std::string::npos);
+    EXPECT_EQ(rig.sockets.lookedUp.size(), 1u);  // no second check
+}
+
+TEST(Win32FmWindow, ClosedMidCheckItUnloadsOnceTheCheckIsUnwound) {
+    Rig rig;
+    const DWORD start = GetTickCount();
+    rig.ClickAndWait([&] { PostMessageW(rig.window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 5000ms);
+    EXPECT_TRUE(GetTickCount() - start < 1000 && rig.window.Txt_IP().Text().find("Нет ответа") == std::string::npos);
+    EXPECT_EQ(rig.sockets.open, 0);  // the check's socket closed as it unwound
+    EXPECT_EQ(rig.sockets.ended, 0);  // closed after the check, from the loop
+    EXPECT_TRUE(rig.window.Run() == 0 && !rig.window.Handle());
+    EXPECT_EQ(rig.sockets.ended, 1);
 }
 
 TEST(Win32FmWindow, ComboSelectsTheItemOfTheVeryText) {

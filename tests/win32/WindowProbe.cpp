@@ -1,15 +1,22 @@
 // Looks into a running tarnwell.exe for tests/e2e/run.sh --wine: `tarnwell-probe NAME` prints the screen
 // coordinates of the control's centre on a line, then its text in UTF-8, read by WM_GETTEXT (GetWindowText
 // does not read another process's control). Exit status 1 while there is no such window or control.
+// `tarnwell-probe --ping` asks the window as the system does whether it hangs (WM_NULL, 500 ms);
+// `tarnwell-probe --close` closes it as its close button does. Exit status 1 when it hangs or is not there.
 #include "app/FmLayout.h"
 #include "platform/win32/WinText.h"
 #include "platform/win32/Win32FmWindow.h"
 
+#include <string_view>
+
 int main(int argc, char** argv) {
     using tarnwell::platform::Win32FmWindow;
     if (argc != 2) return 64;
-    HWND control = GetDlgItem(FindWindowW(Win32FmWindow::kClassName, nullptr),
-                              Win32FmWindow::ControlId(tarnwell::layout::kFm, argv[1]));
+    HWND window = FindWindowW(Win32FmWindow::kClassName, nullptr);
+    if (std::string_view(argv[1]) == "--ping")
+        return window && SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, nullptr) ? 0 : 1;
+    if (std::string_view(argv[1]) == "--close") return window && PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+    HWND control = GetDlgItem(window, Win32FmWindow::ControlId(tarnwell::layout::kFm, argv[1]));
     RECT r;
     if (!control || !GetWindowRect(control, &r)) return 1;
     std::wstring text(SendMessageW(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
