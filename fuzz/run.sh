@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Bounded fuzzing: builds the libFuzzer targets with clang++ (ASan, UBSan) in
 # build/fuzz and runs each from the committed seeds for a fixed time. Exits
-# non-zero on any finding; findings go to build/fuzz/artifacts/.
+# non-zero on any finding; findings go to build/fuzz/artifacts/. Inputs up to
+# 65,535 bytes: any UDP datagram the reader may be given.
 #   fuzz/run.sh [SECONDS]   seconds per target, default 30
 #   FUZZ_RUNS=N fuzz/run.sh a fixed number of executions instead
 set -uo pipefail
@@ -17,7 +18,7 @@ for name in reply query hosts; do
     mkdir -p "$corpus" "$build/artifacts"
     bound=(-max_total_time="$seconds")
     [[ -z ${FUZZ_RUNS:-} ]] || bound=(-runs="$FUZZ_RUNS")
-    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$build/fuzz/fuzz_$name" "${bound[@]}" -max_len=2100 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 "$build/fuzz/fuzz_$name" "${bound[@]}" -max_len=65535 \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$build/artifacts/$name-" "$corpus" fuzz/seeds/$name \
         >"$build/$name.log" 2>&1 || { status=1; tail -n 30 "$build/$name.log"; }
     echo "fuzz_$name: $(sed -n 's/^stat::number_of_executed_units: *//p' "$build/$name.log") executions," \
