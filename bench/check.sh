@@ -5,7 +5,11 @@
 #   2. hyperfine: `tarnwell-check DOMAIN` against the pair
 #      `getent ahostsv4 DOMAIN; dig @127.0.0.1 DOMAIN`, medians and ratio;
 #   3. the window program under Xvfb: exec to the window mapped (median of
-#      several runs) and its peak resident memory (VmHWM).
+#      several runs) and its peak resident memory (VmHWM);
+#   4. the HTTPS proof's cost for one address: `tarnwell-check DOMAIN`
+#      against `tarnwell-check --no-proof DOMAIN`, DOMAIN's address served by
+#      `openssl s_server` with a certificate of a private CA that the
+#      namespace's own trust store holds (the proof succeeds).
 # The namespace gets lo with 192.0.2.254/32, hosts with localhost only,
 # resolv.conf "nameserver 127.0.0.1", and dnsmasq answering DOMAIN.
 #
@@ -74,6 +78,23 @@ median() { awk -F, -v n="$1" 'NR == n + 1 { printf "%.3f", $4 * 1000 }' "$tmp/h.
 m_check=$(median 1)
 m_pair=$(median 2)
 echo "median: tarnwell-check $m_check ms, getent + dig $m_pair ms, ratio $(awk -v a="$m_check" -v b="$m_pair" 'BEGIN { printf "%.2f", a / b }')"
+
+echo
+echo "=== the HTTPS proof of one address ($runs runs each, openssl s_server on $address:443)"
+(cd "$tmp" && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj /CN=bench-ca &&
+    openssl req -newkey rsa:2048 -nodes -keyout site.key -subj "/CN=$domain" -addext "subjectAltName=DNS:$domain" -out site.csr &&
+    openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 -copy_extensions copy -out site.pem) >/dev/null 2>&1
+mkdir -p "/etc/netns/$ns/ssl/certs" && cp "$tmp/ca.pem" "/etc/netns/$ns/ssl/certs/ca-certificates.crt"
+ip -n "$ns" addr add "$address/32" dev lo
+in_ns openssl s_server -quiet -accept "$address:443" -cert "$tmp/site.pem" -key "$tmp/site.key" </dev/null >/dev/null 2>&1 &
+server_pid=$!
+sleep 0.5
+in_ns "$build/tarnwell-check" "$domain" | grep -q 'сертификат подтверждает домен' || { echo "the proof does not succeed" >&2; exit 1; }
+in_ns hyperfine -N --warmup 20 --runs "$runs" --export-csv "$tmp/p.csv" "$check" "$root/$build/tarnwell-check --no-proof $domain"
+kill "$server_pid"
+m_proof=$(awk -F, 'NR == 2 { printf "%.3f", $4 * 1000 }' "$tmp/p.csv")
+m_bare=$(awk -F, 'NR == 3 { printf "%.3f", $4 * 1000 }' "$tmp/p.csv")
+echo "median: with the proof $m_proof ms, without $m_bare ms: the proof of one address $(awk -v a="$m_proof" -v b="$m_bare" 'BEGIN { printf "%.3f", a - b }') ms"
 
 echo
 echo "=== window: exec to mapped, peak RSS ($window_runs runs, Xvfb in the namespace)"
