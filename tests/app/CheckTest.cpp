@@ -432,7 +432,8 @@ TEST(Output, EveryOutcome) {
     const struct { CheckEnd end; const char* outcome; PluginState state; int status; } rows[] = {
         {CheckEnd::Match, "match", kPluginOk, 0}, {CheckEnd::Mismatch, "mismatch", kPluginCritical, 1},
         {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
-        {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2}};
+        {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2},
+        {CheckEnd::Impostor, "impostor", kPluginCritical, 1}, {CheckEnd::Proven, "proven", kPluginOk, 0}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.outcome);
         EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))).at("outcome"), r.outcome);
@@ -474,6 +475,24 @@ TEST(Output, PluginLines) {
     echo.localEcho = true;
     EXPECT_EQ(PluginLine(echo), "b.test: 10.0.0.1 from the DNS server 10.0.0.53 on this computer, which may serve the same "
                                 "hosts file: check with --server ADDRESS");
+    // The family that disagrees, the address that failed its proof and why, the one that proved it.
+    CheckRecord v6 = Record("c.test", CheckEnd::Mismatch, {"10.0.0.1", "2001:db8::1"}, {"10.0.0.1"});
+    v6.server = "10.0.0.53";
+    EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 but the DNS server 10.0.0.53 has no IPv6 address for it");
+    v6.serverAddresses.push_back("2001:db8::2");
+    EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 not among the DNS server's 2001:db8::2");
+    v6.proofs = {{"10.0.0.1", {platform::ProofResult::Unknown, platform::ProofReason::Timeout}},
+                 {"2001:db8::1", {platform::ProofResult::Failed, platform::ProofReason::Expired}}};
+    v6.end = CheckEnd::Impostor;
+    EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 failed to prove the name over HTTPS (expired certificate)");
+    v6.proofs[1].proof = {platform::ProofResult::Proven, platform::ProofReason::None};
+    v6.end = CheckEnd::Proven;
+    EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 proved the name over HTTPS, though not among the DNS server's 10.0.0.1, 2001:db8::2");
+    const auto json = nlohmann::json::parse(JsonLine(v6));
+    EXPECT_EQ(json.at("proof"), nlohmann::json::parse(R"([{"address": "10.0.0.1", "result": "unknown", "reason": "timeout"},
+        {"address": "2001:db8::1", "result": "proven", "reason": null}])"));
+    EXPECT_EQ(json.at("system_addresses"), nlohmann::json::parse(R"(["10.0.0.1", "2001:db8::1"])"));
+    EXPECT_EQ(json.at("system_address"), "10.0.0.1");
 }
 
 }  // namespace
