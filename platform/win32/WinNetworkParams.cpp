@@ -25,8 +25,16 @@ std::optional<IpAddressString> FirstIpv6Server() {
         if (adapter->OperStatus != IfOperStatusUp) continue;
         for (const auto* server = adapter->FirstDnsServerAddress; server; server = server->Next) {
             const sockaddr* sa = server->Address.lpSockaddr;
-            if (!sa || sa->sa_family != AF_INET6) continue;
-            const auto address = FromSockaddr(sa);
+            if (!sa || sa->sa_family != AF_INET6 || server->Address.iSockaddrLength < static_cast<INT>(sizeof(sockaddr_in6)))
+                continue;
+            // A link-local server is reached through the adapter that lists
+            // it: its index is the zone when the entry has none (Wine gives
+            // none).
+            sockaddr_in6 server6;
+            std::memcpy(&server6, sa, sizeof server6);
+            const ULONG index = adapter->Ipv6IfIndex ? adapter->Ipv6IfIndex : adapter->IfIndex;
+            if (IN6_IS_ADDR_LINKLOCAL(&server6.sin6_addr) && !server6.sin6_scope_id) server6.sin6_scope_id = index;
+            const auto address = FromSockaddr(reinterpret_cast<const sockaddr*>(&server6));
             if (!address) continue;
             const std::string text = address->Text();
             IpAddressString field{};
