@@ -23,6 +23,10 @@ constexpr Proof kProven{ProofResult::Proven, ProofReason::None};
 constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
 constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 
+// TLS record content types (RFC 8446 section 5.1).
+constexpr char kAlert = 21;
+constexpr char kHandshake = 22;
+
 // A handshake larger than this (a long chain included) is no server's.
 constexpr std::size_t kMaxHandshake = 1024 * 1024;
 
@@ -124,6 +128,17 @@ Proof Verified(PCCERT_CONTEXT certificate, const std::wstring& name, Clock::time
     if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
                                  CERT_CHAIN_DISABLE_AIA, nullptr, &chain))
         return Failed(ProofReason::Error);
+    // The chain's own trust first, as curl reads it: Wine's SSL policy
+    // passes a chain that ends at an issuer it could not find. Nesting of
+    // the dates does not count (Windows ignores it), nor revocation, which
+    // is not asked.
+    const DWORD chainErrors = chain->TrustStatus.dwErrorStatus &
+                              ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                                CERT_TRUST_IS_OFFLINE_REVOCATION);
+    if (chainErrors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
+        CertFreeCertificateChain(chain);
+        return Failed(ProofReason::Untrusted);
+    }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -135,7 +150,10 @@ Proof Verified(PCCERT_CONTEXT certificate, const std::wstring& name, Clock::time
     status.cbSize = sizeof status;
     const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
     CertFreeCertificateChain(chain);
-    return checked ? Judged(status.dwError) : Failed(ProofReason::Error);
+    if (!checked) return Failed(ProofReason::Error);
+    if (status.dwError != ERROR_SUCCESS) return Judged(status.dwError);
+    if (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID) return Failed(ProofReason::Expired);
+    return chainErrors ? Failed(ProofReason::Error) : kProven;
 }
 
 // One handshake on a connected socket: its result once the peer's
@@ -185,6 +203,10 @@ public:
             const int n = recv(socket_, chunk, sizeof chunk, 0);
             if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
             if (n <= 0) return Unknown(ProofReason::NotTls);  // closed, or reset
+            // A TLS server's first record is a handshake or an alert (RFC
+            // 8446 section 5.1); SChannel may wait for more of anything else.
+            if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return Unknown(ProofReason::NotTls);
+            answered_ = true;
             if (in.size() + static_cast<std::size_t>(n) > kMaxHandshake) return Unknown(ProofReason::NotTls);
             in.insert(in.end(), chunk, chunk + n);
             state = Step(&in);
@@ -244,7 +266,8 @@ private:
     CtxtHandle context_{};
     bool haveCredentials_ = false;
     bool haveContext_ = false;
-    bool sendFailed_ = false;  // the peer took not all we had to send by the deadline
+    bool sendFailed_ = false;
+    bool answered_ = false;  // the peer has sent its first bytes  // the peer took not all we had to send by the deadline
 };
 
 }  // namespace
