@@ -237,7 +237,7 @@ private:
                                      ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
         unsigned long got = 0;
         const SECURITY_STATUS state = InitializeSecurityContextW(
-            &credentials_, first ? nullptr : &context_, first ? const_cast<wchar_t*>(name_.c_str()) : nullptr,
+            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(name_.c_str()),
             wanted, 0, 0, in ? &inDesc : nullptr, 0, first ? &context_ : nullptr, &outDesc, &got, nullptr);
         if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
             haveContext_ = true;
