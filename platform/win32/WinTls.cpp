@@ -4,7 +4,9 @@
 
 #define SECURITY_WIN32
 #define CERT_CHAIN_PARA_HAS_EXTRA_FIELDS
+#define SCHANNEL_USE_BLACKLISTS  // SCH_CREDENTIALS
 #include <windows.h>
+#include <subauth.h>  // UNICODE_STRING, for SCH_CREDENTIALS
 #include <wincrypt.h>
 #include <schannel.h>
 #include <security.h>
@@ -170,13 +172,29 @@ public:
 
     Proof Run() {
         // The certificate is judged here, not by SChannel, and no
-        // certificate of ours is offered.
-        SCHANNEL_CRED cred{};
-        cred.dwVersion = SCHANNEL_CRED_VERSION;
-        cred.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        haveCredentials_ =
-            AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                      &cred, nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
+        // certificate of ours is offered. SCH_CREDENTIALS (Windows 10 1809
+        // on) brings the system's protocols, TLS 1.3 included;
+        // SCHANNEL_CRED stops at TLS 1.2 and serves older systems.
+        // TLS 1.2 at least, as the browsers ask.
+        constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        TLS_PARAMETERS parameters{};
+        parameters.grbitDisabledProtocols =
+            SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+        SCH_CREDENTIALS current{};
+        current.dwVersion = SCH_CREDENTIALS_VERSION;
+        current.dwFlags = kFlags;
+        current.cTlsParameters = 1;
+        current.pTlsParameters = &parameters;
+        SCHANNEL_CRED older{};
+        older.dwVersion = SCHANNEL_CRED_VERSION;
+        older.dwFlags = kFlags;
+        older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        for (void* cred : {static_cast<void*>(&current), static_cast<void*>(&older)}) {
+            haveCredentials_ =
+                AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
+                                          cred, nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
+            if (haveCredentials_) break;
+        }
         if (!haveCredentials_) return Unknown(ProofReason::NotTls);
 
         std::vector<char> in;  // the peer's bytes not yet taken by SChannel
