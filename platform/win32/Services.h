@@ -3,6 +3,7 @@
 #include "platform/win32/WinNetworkParams.h"
 #include "platform/win32/WinShell.h"
 #include "platform/win32/WinSockets.h"
+#include "platform/win32/WinTls.h"
 
 namespace tarnwell::platform {
 
@@ -12,6 +13,7 @@ struct NativeServices {
     WinNetworkParams networkParams;
     WinShellFactory shells;  // COM on the thread that makes these, the window's
     WinFiles files;
+    WinTls tls;
 };
 
 }  // namespace tarnwell::platform

@@ -1,51 +1,118 @@
 #include "platform/win32/WinSockets.h"
 
-#include <winsock2.h>
+#include "platform/win32/IpHelper.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 namespace tarnwell::platform {
 
+namespace {
+
+// RFC 4007 section 11.2: a zone is an interface's index or name. Windows
+// writes indexes; a name is looked up as IP Helper knows it.
+ULONG ZoneIndex(const std::string& zone) {
+    if (zone.empty() || zone.size() > 10) return 0;
+    if (std::all_of(zone.begin(), zone.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        const unsigned long long index = std::strtoull(zone.c_str(), nullptr, 10);
+        return index <= 0xFFFFFFFFu ? static_cast<ULONG>(index) : 0;
+    }
+    using Fn = NET_IFINDEX(WINAPI*)(PCSTR);
+    const auto byName = IpHelperEntry<Fn>("if_nametoindex");
+    return byName ? byName(zone.c_str()) : 0;
+}
+
+}  // namespace
+
+std::optional<Address> FromSockaddr(const sockaddr* sa) {
+    if (!sa) return std::nullopt;
+    if (sa->sa_family == AF_INET) {
+        const auto* sin = reinterpret_cast<const sockaddr_in*>(sa);
+        std::array<std::uint8_t, Address::kV4Size> bytes;
+        std::memcpy(bytes.data(), &sin->sin_addr, bytes.size());
+        return Address::V4(bytes);
+    }
+    if (sa->sa_family == AF_INET6) {
+        const auto* sin6 = reinterpret_cast<const sockaddr_in6*>(sa);
+        std::array<std::uint8_t, Address::kV6Size> bytes;
+        std::memcpy(bytes.data(), &sin6->sin6_addr, bytes.size());
+        return Address::V6(bytes, sin6->sin6_scope_id ? std::to_string(sin6->sin6_scope_id) : std::string());
+    }
+    return std::nullopt;
+}
+
+int ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage& out) {
+    out = {};
+    if (address.IsV4()) {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&out);
+        sin->sin_family = AF_INET;
+        sin->sin_port = htons(port);
+        std::memcpy(&sin->sin_addr, address.Bytes().data(), Address::kV4Size);
+        return sizeof *sin;
+    }
+    auto* sin6 = reinterpret_cast<sockaddr_in6*>(&out);
+    sin6->sin6_family = AF_INET6;
+    sin6->sin6_port = htons(port);
+    std::memcpy(&sin6->sin6_addr, address.Bytes().data(), Address::kV6Size);
+    if (!address.Zone().empty()) {
+        sin6->sin6_scope_id = ZoneIndex(address.Zone());
+        if (!sin6->sin6_scope_id) return 0;
+    }
+    return sizeof *sin6;
+}
+
 int WinSockets::Start() {
+    // 2.2: getaddrinfo and IPv6 sockets.
     WSADATA data;
-    return WSAStartup(MAKEWORD(1, 0), &data);
+    return WSAStartup(MAKEWORD(2, 2), &data);
 }
 
 void WinSockets::End() { WSACleanup(); }
 
-std::optional<std::vector<Ipv4>> WinSockets::GetHostByName(const std::string& name) {
+std::optional<std::vector<Address>> WinSockets::GetAddrInfo(const std::string& name) {
+    // The road a browser takes: the DNS client with the hosts file. One
+    // entry per address (stream sockets only).
     if (name.find('\0') != std::string::npos) return std::nullopt;
-    const hostent* host = gethostbyname(name.c_str());
-    if (!host || host->h_addrtype != AF_INET || !host->h_addr_list) return std::nullopt;
-    std::vector<Ipv4> out;
-    for (char** entry = host->h_addr_list; *entry; ++entry) {
-        Ipv4 address;
-        std::memcpy(address.data(), *entry, address.size());
-        out.push_back(address);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_ADDRCONFIG;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0 || !list) return std::nullopt;
+    std::vector<Address> out;
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+        const auto address = FromSockaddr(ai->ai_addr);
+        if (address && std::find(out.begin(), out.end(), *address) == out.end()) out.push_back(*address);
     }
+    freeaddrinfo(list);
     return out;
 }
 
-std::int32_t WinSockets::InetAddr(const std::string& text) {
-    if (text.find('\0') != std::string::npos) return -1;
-    const unsigned long value = inet_addr(text.c_str());
-    std::int32_t out;
-    std::uint32_t value32 = static_cast<std::uint32_t>(value);
-    std::memcpy(&out, &value32, sizeof out);
+std::vector<Address> WinSockets::InterfaceAddresses() {
+    std::vector<Address> out;
+    const auto storage = AdaptersAddresses(GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+    for (const auto* adapter = FirstAdapter(storage); adapter; adapter = adapter->Next)
+        for (const auto* unicast = adapter->FirstUnicastAddress; unicast; unicast = unicast->Next)
+            if (const auto address = FromSockaddr(unicast->Address.lpSockaddr)) out.push_back(*address);
+    // The loopback addresses, whether or not IP Helper lists its adapter.
+    constexpr std::array<std::uint8_t, Address::kV4Size> kLoopback4{127, 0, 0, 1};
+    constexpr std::array<std::uint8_t, Address::kV6Size> kLoopback6{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+    for (const auto& loopback : {Address::V4(kLoopback4), Address::V6(kLoopback6)})
+        if (std::find(out.begin(), out.end(), loopback) == out.end()) out.push_back(loopback);
     return out;
 }
 
-SocketHandle WinSockets::Socket() {
-    const SOCKET s = socket(AF_INET, SOCK_DGRAM, 0);
+SocketHandle WinSockets::Socket(Address::Family family) {
+    const SOCKET s = socket(family == Address::Family::V4 ? AF_INET : AF_INET6, SOCK_DGRAM, 0);
     return s == INVALID_SOCKET ? kNoSocket : static_cast<SocketHandle>(s);
 }
 
-int WinSockets::Connect(SocketHandle s, const Ipv4& address, std::uint16_t port) {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_port = htons(port);
-    std::memcpy(&to.sin_addr, address.data(), address.size());
-    return connect(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0 ? 0 : -1;
+int WinSockets::Connect(SocketHandle s, const Address& address, std::uint16_t port) {
+    sockaddr_storage to;
+    const int length = ToSockaddr(address, port, to);
+    if (!length) return -1;
+    return connect(static_cast<SOCKET>(s), reinterpret_cast<const sockaddr*>(&to), length) == 0 ? 0 : -1;
 }
 
 int WinSockets::Send(SocketHandle s, const std::uint8_t* data, int length) {

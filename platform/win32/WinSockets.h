@@ -1,17 +1,31 @@
 #pragma once
 #include "platform/Sockets.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+// ws2tcpip.h names GetAddrInfoW so under UNICODE: the interface's call is meant.
+#undef GetAddrInfo
+
 namespace tarnwell::platform {
 
-// Windows Sockets, version 1.0 requested at start.
+// The address of a socket address of either family; a scoped IPv6 address
+// gets its interface index as its zone, as Windows writes it ("fe80::1%12").
+std::optional<Address> FromSockaddr(const sockaddr* sa);
+
+// The socket address of an address and port: its length, or 0 when the
+// address has a zone that names no interface.
+int ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage& out);
+
+// Windows Sockets 2.2 (getaddrinfo and IPv6), with IP Helper for the
+// adapters' addresses.
 class WinSockets : public Sockets {
 public:
     int Start() override;
     void End() override;
-    std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override;
-    std::int32_t InetAddr(const std::string& text) override;
-    SocketHandle Socket() override;
-    int Connect(SocketHandle s, const Ipv4& address, std::uint16_t port) override;
+    std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override;
+    std::vector<Address> InterfaceAddresses() override;
+    SocketHandle Socket(Address::Family family) override;
+    int Connect(SocketHandle s, const Address& address, std::uint16_t port) override;
     int Send(SocketHandle s, const std::uint8_t* data, int length) override;
     int Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                 std::chrono::milliseconds wait) override;
