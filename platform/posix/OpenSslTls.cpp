@@ -104,8 +104,8 @@ OpenSslTls::OpenSslTls() {
     if (!context_) return;
     SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
     SSL_CTX_set_default_verify_paths(context_);
-    // At most 8 certificates above the site's, as mozilla::pkix allows; a
-    // longer chain proves nothing.
+    // At most 8 intermediate CAs between the site and the root, as
+    // mozilla::pkix allows: a longer chain proves nothing.
     SSL_CTX_set_verify_depth(context_, 8);
     // The handshake goes on whatever the chain's verification finds; its
     // result is read after it.

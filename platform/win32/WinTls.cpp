@@ -29,6 +29,8 @@ constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 constexpr char kAlert = 21;
 constexpr char kHandshake = 22;
 
+constexpr DWORD kMaxIntermediates = 8;
+
 // A handshake larger than this (a long chain included) is no server's.
 constexpr std::size_t kMaxHandshake = 1024 * 1024;
 
@@ -37,19 +39,37 @@ DWORD MillisecondsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
+// The window's serving of the probe that runs on this thread, if any.
+thread_local const Serve* tServe = nullptr;
+
 // Waits until the socket is readable (or, with `write`, writable or failed to
-// connect) by the deadline: whether it is.
+// connect) by the deadline: whether it is. A window's probe waits in slices
+// and serves the window between them.
 bool WaitFor(SOCKET s, bool write, Clock::time_point deadline) {
-    const DWORD left = MillisecondsLeft(deadline);
-    if (!left) return false;
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(s, &ready);
-    FD_SET(s, &failed);
-    timeval limit{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
-    return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &limit) > 0;
+    for (;;) {
+        const DWORD left = MillisecondsLeft(deadline);
+        if (!left) return false;
+        const DWORD slice = tServe && *tServe ? std::min<DWORD>(left, kServeSlice.count()) : left;
+        fd_set ready, failed;
+        FD_ZERO(&ready);
+        FD_ZERO(&failed);
+        FD_SET(s, &ready);
+        FD_SET(s, &failed);
+        timeval limit{static_cast<long>(slice / 1000), static_cast<long>((slice % 1000) * 1000)};
+        const int found = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &limit);
+        if (found != 0) return found > 0;
+        if (slice == left) return false;
+        (*tServe)();
+    }
 }
+
+// Closes a socket on every way out, a serving that throws included.
+struct SocketCloser {
+    SOCKET s;
+    ~SocketCloser() {
+        if (s != INVALID_SOCKET) closesocket(s);
+    }
+};
 
 // A non-blocking TCP connection to the peer by the deadline, or the reason
 // there is none.
@@ -58,23 +78,24 @@ SOCKET Connected(const Address& address, std::uint16_t port, Clock::time_point d
     sockaddr_storage to;
     const int length = ToSockaddr(address, port, to);
     if (!length) return INVALID_SOCKET;
-    const SOCKET s = socket(to.ss_family, SOCK_STREAM, IPPROTO_TCP);
+    SocketCloser owned{socket(to.ss_family, SOCK_STREAM, IPPROTO_TCP)};
+    const SOCKET s = owned.s;
     if (s == INVALID_SOCKET) return s;
     u_long nonBlocking = 1;
     if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0) {
-        if (connect(s, reinterpret_cast<const sockaddr*>(&to), length) == 0) return s;
-        if (WSAGetLastError() == WSAEWOULDBLOCK) {
+        bool connected = connect(s, reinterpret_cast<const sockaddr*>(&to), length) == 0;
+        if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
             if (WaitFor(s, true, deadline)) {
                 int error = 0;
                 int size = sizeof error;
-                if (getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && !error)
-                    return s;
+                connected = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && !error;
             } else {
                 failure = Unknown(ProofReason::Timeout);  // no answer by the deadline
             }
         }
+        if (connected) owned.s = INVALID_SOCKET;  // the caller's now
+        if (connected) return s;
     }
-    closesocket(s);
     return INVALID_SOCKET;
 }
 
@@ -140,6 +161,12 @@ Proof Verified(PCCERT_CONTEXT certificate, const std::wstring& name, Clock::time
     if (chainErrors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
         CertFreeCertificateChain(chain);
         return Failed(ProofReason::Untrusted);
+    }
+    // At most 8 intermediate CAs between the site and the root, as on Linux
+    // (and as mozilla::pkix allows): a longer chain proves nothing.
+    if (chain->cChain == 0 || chain->rgpChain[0]->cElement > kMaxIntermediates + 2) {
+        CertFreeCertificateChain(chain);
+        return Failed(ProofReason::Error);
     }
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
@@ -292,12 +319,15 @@ private:
 
 Proof WinTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
                     std::uint16_t port) {
+    // The serving for this thread's waits, for as long as the probe runs.
+    struct Serving {
+        explicit Serving(const Serve& serve) { tServe = &serve; }
+        ~Serving() { tServe = nullptr; }
+    } serving(serve_);
     Proof failure;
-    const SOCKET s = Connected(address, port, deadline, failure);
-    if (s == INVALID_SOCKET) return failure;
-    Proof proof = Handshake(s, name, deadline).Run();
-    closesocket(s);
-    return proof;
+    const SocketCloser s{Connected(address, port, deadline, failure)};
+    if (s.s == INVALID_SOCKET) return failure;
+    return Handshake(s.s, name, deadline).Run();
 }
 
 }  // namespace tarnwell::platform

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/Serve.h"
 #include "platform/Tls.h"
 
 namespace tarnwell::platform {
@@ -11,6 +12,12 @@ class WinTls : public Tls {
 public:
     Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
                 std::uint16_t port = kHttpsPort) override;
+
+    // Each wait of a probe is cut into slices with `serve` between them.
+    void Serving(Serve serve) { serve_ = std::move(serve); }
+
+private:
+    Serve serve_;
 };
 
 }  // namespace tarnwell::platform

@@ -212,9 +212,8 @@ scenario() { # LINE: sets up the namespace for the table's LINE and the variable
     { echo '127.0.0.1 localhost'; [[ $hosts == - ]] || printf "%s $domain\n" ${hosts//,/ }; } >"$etc/hosts"
     [[ -n $wine ]] && cp "$etc/hosts" "$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
     [[ $server == 127.0.0.11 ]] && kill -HUP "$echo_dns" && sleep 0.3 # it reads the hosts file anew
-    # no server: Wine takes glibc's default 127.0.0.1, but an IPv6 one alone leaves its IPv4 list empty
     if [[ $server != none ]]; then printf 'search corp.test\n'; printf 'nameserver %s\n' ${server//,/ }
-    elif [[ -n $wine ]]; then echo 'nameserver ::1'; else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
+    else echo 'options timeout:1 attempts:1'; fi >"$etc/resolv.conf"
     $report "$domain" "$server" $args >"$art/$num.expected"
 }
 
@@ -229,7 +228,9 @@ time_ok() { # MS: within the row's bounds (the silent server's wait; Wine's star
 }
 run_row() { # LINE: runs tarnwell-check for the table's LINE and compares stdout, stderr, exit and time
     scenario "$1"
-    [[ $num == 74c && -n $wine ]] && return
+    # Wine: 74c, no descriptor to leak; 8, Wine's resolver takes 127.0.0.1 when resolv.conf names no server; 34,
+    # Windows takes the IPv4 servers of GetNetworkParams first, and asks IPv6 ones only when it lists none.
+    [[ -n $wine && $num =~ ^(74c|8|34)$ ]] && { echo "skip $num under Wine"; return; }
     local out=$art/$num.out err=$art/$num.err args=("$domain") t0 st ms
     [[ -n ${proof[$num]-} ]] || args=(--no-proof "$domain")
     why=()

@@ -79,7 +79,8 @@ TEST(Win32FmWindow, KeysFocusAndClickRunTheCheck) {
     EXPECT_EQ(rig.sockets.lookedUp, std::vector<std::string>{"amazon.c"});  // checked as typed
     SetWindowTextW(combo, L"example.com"), SendMessageW(button, BM_CLICK, 0, 0);
     EXPECT_TRUE(rig.window.Txt_IP().Text().ends_with(
-        "\r\n93.184.216.34\r\n\r\nIP адреса совпадают. Проблем связанных с доменом [example.com] не обнаружено."));
+        "\r\n93.184.216.34: проверить не удалось (нет соединения)\r\n\r\nIP адреса совпадают. Проблем связанных с доменом "
+        "[example.com] не обнаружено."));
     EXPECT_GE(SendMessageW(report, EM_GETLINECOUNT, 0, 0), 14);  // CRLF are line breaks to the control
 }
 
