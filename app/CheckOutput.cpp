@@ -52,6 +52,7 @@ std::string_view OutcomeName(CheckEnd end) {
         case CheckEnd::Inconclusive: return "inconclusive";
         case CheckEnd::ResolverFailed: return "unresolved";
         case CheckEnd::NoServer: return "no_server";
+        case CheckEnd::TimedOut: return "timeout";
         case CheckEnd::Rejected:
         case CheckEnd::None: break;
     }
@@ -62,7 +63,8 @@ ConsoleStatus StatusOf(CheckEnd end) {
     switch (end) {
         case CheckEnd::Match: return kStatusMatch;
         case CheckEnd::Mismatch: return kStatusMismatch;
-        case CheckEnd::Inconclusive: return kStatusInconclusive;
+        case CheckEnd::Inconclusive:
+        case CheckEnd::TimedOut: return kStatusInconclusive;
         default: return kStatusNoVerdict;
     }
 }
@@ -73,10 +75,10 @@ int MostSevere(std::span<const int> statuses, std::span<const int> order) {
     return order.back();
 }
 
-std::string JsonLine(const CheckRecord& r) {
+std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     Json lines = Json::array();
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
-    const Json object = {
+    Json object = {
         {"domain", r.domain},
         {"query_name", OrNull(r.queryName)},
         {"outcome", OutcomeName(r.end)},
@@ -88,6 +90,7 @@ std::string JsonLine(const CheckRecord& r) {
         {"hosts_lines", lines},
         {"elapsed_ms", r.elapsed.count()},
     };
+    if (line) object["line"] = *line;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -135,15 +138,16 @@ std::string PluginLine(const CheckRecord& r) {
             return domain + "no address from the system resolver";
         case CheckEnd::NoServer:
             return domain + "no DNS server configured";
+        case CheckEnd::TimedOut:
+            return domain + "no verdict before the deadline";
         default:
             return domain + "not a domain name DNS can carry";
     }
 }
 
-std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records) {
+std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records, std::chrono::milliseconds elapsed) {
     std::vector<int> states;
-    std::chrono::milliseconds elapsed{0};
-    for (const auto& r : records) states.push_back(PluginStateOf(r.end)), elapsed += r.elapsed;
+    for (const auto& r : records) states.push_back(PluginStateOf(r.end));
     const auto worst = static_cast<PluginState>(MostSevere(states, kPluginSeverity));
 
     // One domain: its line. Several: how many match, and the first of the

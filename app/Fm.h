@@ -35,7 +35,8 @@ enum class CheckEnd {
     NoServer,        // no DNS server configured
     Match,           // an address of the server equals the resolver's
     Mismatch,        // the server's usable reply has no address that does
-    Inconclusive     // no usable, complete reply from the server: nothing to compare
+    Inconclusive,    // no usable, complete reply from the server: nothing to compare
+    TimedOut         // the console run's deadline passed before the check ended
 };
 
 // What the last check found, as values: the record behind its report.

@@ -9,6 +9,8 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <thread>
 
 namespace tarnwell::fakes {
 
@@ -70,18 +72,25 @@ struct RecordingMessageBox : platform::MsgBox {
 };
 
 // Sockets whose resolver answers from a table and whose server's datagrams
-// are made from the query sent. The fail* fields give a call's failure.
+// are made from the query sent, one queue per socket; safe for checks on
+// several threads. The fail* fields give a call's failure; `silent` makes
+// a receive with nothing to read wait out its time, as a real one does.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Ipv4>> hosts;  // 8-bit names
     std::function<std::vector<Bytes>(const Bytes&)> server;
     std::function<void()> onSend;
+    std::function<void(const std::string&)> onLookup;  // called on the checking thread, unlocked
     std::vector<std::string> lookedUp;
-    std::deque<Bytes> pending;
-    int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    std::map<platform::SocketHandle, std::deque<Bytes>> pending;
+    int ended = 0, open = 0, made = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    bool silent = false;
+    std::mutex mutex;
 
     int Start() override { return startResult; }
-    void End() override { ++ended; }
+    void End() override { std::lock_guard l(mutex); ++ended; }
     std::optional<std::vector<Ipv4>> GetHostByName(const std::string& name) override {
+        if (onLookup) onLookup(name);
+        std::lock_guard l(mutex);
         lookedUp.push_back(name);
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
@@ -95,26 +104,34 @@ struct FakeSockets : platform::Sockets {
         return v;
     }
     platform::SocketHandle Socket() override {
+        std::lock_guard l(mutex);
         if (failSocket) return failSocket;
         ++open;
-        return 7;
+        return ++made + 6;
     }
     int Connect(platform::SocketHandle, const Ipv4&, std::uint16_t) override { return failConnect; }
-    int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
+    int Send(platform::SocketHandle s, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
+        std::lock_guard l(mutex);
         if (failSend) return failSend;
-        for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending.push_back(reply);
+        for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending[s].push_back(reply);
         return length;
     }
-    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds) override {
-        if (failReceive || pending.empty()) return -1;
-        const Bytes d = pending.front();
-        pending.pop_front();
+    int Receive(platform::SocketHandle s, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
+        std::unique_lock l(mutex);
+        if (failReceive) return -1;
+        if (pending[s].empty()) {
+            l.unlock();
+            if (silent) std::this_thread::sleep_for(wait);
+            return -1;
+        }
+        const Bytes d = pending[s].front();
+        pending[s].pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
         std::copy(d.begin(), d.end(), buffer);
         return static_cast<int>(d.size());
     }
-    void Close(platform::SocketHandle) override { --open; }
+    void Close(platform::SocketHandle) override { std::lock_guard l(mutex); --open; }
 };
 
 struct FakeNetworkParams : platform::NetworkParams {
@@ -134,7 +151,9 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
     bool failCreate = false;
     std::vector<std::string> readPaths;
+    std::mutex mutex;
     std::string RegRead(const std::string& path) override {
+        std::lock_guard l(mutex);
         readPaths.push_back(path);
         if (!value) throw Failure("missing value");
         return *value;
