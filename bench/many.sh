@@ -8,7 +8,7 @@
 # of 1,000 and of 100,000 lines.
 #
 #   bench/many.sh [BUILD_DIR]     default build/test (tarnwell-check must be built there)
-set -euo pipefail
+set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$(realpath "${1:-build/test}")
@@ -28,7 +28,7 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM HUP
 in_ns() { ip netns exec "$ns" "$@"; }
 
-ip netns add "$ns"
+ip netns add "$ns" || exit 1
 ip -n "$ns" link set lo up
 for h in 254 {1..11}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
 mkdir -p "/etc/netns/$ns"
@@ -41,16 +41,18 @@ for _ in $(seq 100); do in_ns dig @192.0.2.11 +short +tries=1 +time=1 a1.bench.t
 domains=$(for i in {1..100}; do printf ' a%d.bench.test silent%d.bench.test' "$i" "$i"; done)
 
 run() { # NAME ARGS...: the run's wall time, peak RSS and the most descriptors it had open at once
-    local t0=${EPOCHREALTIME/[.,]/} pid fds=0 n
+    local t0=${EPOCHREALTIME/[.,]/} pid fds=0 n prog c
     in_ns /usr/bin/time -f '%M' -o "$tmp/$1.rss" "$check" "${@:2}" >"$tmp/$1.out" 2>/dev/null & pid=$!
-    while kill -0 "$pid" 2>/dev/null; do # the program is the time command's child
-        n=$(ls "/proc/$(pgrep -P "$pid" -n 2>/dev/null || echo none)/fd" 2>/dev/null | wc -l)
-        ((n > fds)) && fds=$n
+    while kill -0 "$pid" 2>/dev/null; do # the program is the last of the processes below ip and time
+        prog=$pid
+        while c=$(pgrep -P "$prog" -n); do prog=$c; done
+        n=$(ls "/proc/$prog/fd" 2>/dev/null | wc -l)
+        if ((n > fds)); then fds=$n; fi
         sleep 0.02
     done
     wait "$pid" || true
     printf '%-28s wall %6.2f s, peak RSS %6.1f MiB, descriptors %3d\n' "$1" \
-        "$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))e-3" "$(($(cat "$tmp/$1.rss") * 10 / 1024))e-1" "$fds"
+        "$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))e-3" "$(($(tail -n 1 "$tmp/$1.rss") * 10 / 1024))e-1" "$fds"
 }
 echo "=== 200 domains, 100 answered and 100 silent, -t 1 ($(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
 run "-j 1" --json -t 1 -j 1 $domains
