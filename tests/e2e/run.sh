@@ -289,5 +289,9 @@ stdin%3000%cmp -s "\$out" "$art/many-file.out" && cmp -s "\$err" "$art/many-file
 lines%3000%jq -se '[.[] | .line] == [null, 3, 6, 7]' "\$out" >/dev/null%--json -t 1 good.test -f $list
 deadline%2800%((st == 3 && ms >= 1900)) && jq -se '[.[].outcome] == [range(10) | "timeout"]' "\$out" >/dev/null%--json --deadline 2 -t 5 -j 1${silent% silent11*}
 EOF
+why=() && checker -j 1 -t 1 silent1.test silent2.test 2>"$art/many-pipe.err" | head -c 1 >/dev/null
+st=${PIPESTATUS[0]} && ((st == 74)) || why+=("exit $st")
+cmp -s <(echo 'tarnwell-check: cannot write to standard output') "$art/many-pipe.err" || why+=("stderr differs")
+result "mpipe     the reader of the pipe goes away (| head -c 1)     exit $st"
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))
