@@ -100,16 +100,22 @@ OpenSslTls::OpenSslTls() {
     // A peer that closes mid-handshake must not end the program: OpenSSL
     // writes to the socket with write(2).
     std::signal(SIGPIPE, SIG_IGN);
-    context_ = SSL_CTX_new(TLS_client_method());
-    if (!context_) return;
-    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-    SSL_CTX_set_default_verify_paths(context_);
-    // At most 8 intermediate CAs between the site and the root, as
-    // mozilla::pkix allows: a longer chain proves nothing.
-    SSL_CTX_set_verify_depth(context_, 8);
-    // The handshake goes on whatever the chain's verification finds; its
-    // result is read after it.
-    SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
+}
+
+SSL_CTX* OpenSslTls::Context() {
+    std::call_once(made_, [this] {
+        context_ = SSL_CTX_new(TLS_client_method());
+        if (!context_) return;
+        SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+        SSL_CTX_set_default_verify_paths(context_);
+        // At most 8 intermediate CAs between the site and the root, as
+        // mozilla::pkix allows: a longer chain proves nothing.
+        SSL_CTX_set_verify_depth(context_, 8);
+        // The handshake goes on whatever the chain's verification finds; its
+        // result is read after it.
+        SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
+    });
+    return context_;
 }
 
 OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
@@ -120,7 +126,8 @@ Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::
     Descriptor socket{-1};
     if (!Connected(socket, address, port, deadline, serve_, failure)) return failure;
     Proof proof = Unknown(ProofReason::NotTls);
-    const std::unique_ptr<SSL, void (*)(SSL*)> owned(context_ ? SSL_new(context_) : nullptr, SSL_free);
+    SSL_CTX* context = Context();
+    const std::unique_ptr<SSL, void (*)(SSL*)> owned(context ? SSL_new(context) : nullptr, SSL_free);
     SSL* ssl = owned.get();
     if (ssl && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
         SSL_set1_host(ssl, name.c_str()) == 1) {

@@ -3,6 +3,7 @@
 #include "platform/Tls.h"
 
 #include <memory>
+#include <mutex>
 
 struct ssl_ctx_st;
 
@@ -23,6 +24,10 @@ public:
     void Serving(Serve serve) { serve_ = std::move(serve); }
 
 private:
+    // Made at the first probe: loading the trust store costs tens of
+    // milliseconds, which a program that proves nothing need not pay.
+    ssl_ctx_st* Context();
+    std::once_flag made_;
     ssl_ctx_st* context_ = nullptr;
     Serve serve_;
 };
