@@ -27,6 +27,10 @@ struct Proof {
     bool operator==(const Proof&) const = default;
 };
 
+inline constexpr Proof kProven{ProofResult::Proven, ProofReason::None};
+constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
+constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
+
 inline constexpr std::uint16_t kHttpsPort = 443;
 
 // TLS as the platform's browsers use it.

@@ -21,9 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr Proof kProven{ProofResult::Proven, ProofReason::None};
-constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
-constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 
 // Waits for the descriptor to be ready for `events` until the deadline:
 // whether it is. With `serve`, in slices with a serving between them.

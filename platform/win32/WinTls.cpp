@@ -21,9 +21,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr Proof kProven{ProofResult::Proven, ProofReason::None};
-constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
-constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 
 // TLS record content types (RFC 8446 section 5.1).
 constexpr char kAlert = 21;
