@@ -113,6 +113,8 @@ void DualStack(fakes::Platform& p, std::vector<Address> server) {
     p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")};
     p.Answer(server);
 }
+const std::vector<Address> kFive = {A("93.184.216.34"), A("2001:db8::1"), A("2001:db8::2"), A("2001:db8::3"), A("2001:db8::4")};
+const std::string kFiveLines = "93.184.216.34\r\n2001:db8::1\r\n2001:db8::2\r\n2001:db8::3\r\n2001:db8::4\r\n";
 
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
@@ -127,8 +129,8 @@ const Ending kEndings[] = {
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
     {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"three replies disagree, each address once", kEx,
-     [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}}); },
+    {"three replies disagree, each address once, no fourth query", kEx,
+     [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"a genuine second address behind a substituted first", kEx, [](auto& p) {
          p.sockets.hosts["example.com"] = {A("10.9.9.9"), A("93.184.216.34")};
@@ -219,6 +221,8 @@ const Ending kEndings[] = {
      Server("t.me") + "93.184.216.34\r\n" + Match("t.me"), {}, CheckEnd::Match, 0},
     {"dual stack: both families match", kEx, [](auto& p) { DualStack(p, {A("2001:db8::34"), A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
+    {"dual stack: A asked once, then AAAA", kEx, [](auto& p) { DualStack(p, {}), p.Answers({{A("93.184.216.34")}, {A("2001:db8::34")}, {}}); },
+     Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
     {"dual stack: NODATA for AAAA", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"dual stack: another IPv6 address", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34"), A("2001:db8::91")}); },
@@ -247,6 +251,10 @@ const Ending kEndings[] = {
              "сертификат не подтверждает домен (срок действия истёк или не наступил)"),
     ProofRow("proof: another error", platform::ProofResult::Failed, platform::ProofReason::Error,
              "сертификат не подтверждает домен (ошибка сертификата)"),
+    {"proof: the first four of five addresses, one fails", kEx, [](auto& p) {
+         p.sockets.hosts[kEx] = kFive, p.Answer(kFive), p.tls.proofs["2001:db8::2"] = {platform::ProofResult::Failed, platform::ProofReason::Name};
+     }, Resolved(kEx, kFiveLines) + kFiveLines + Proofs({kNoHttps, "2001:db8::1" + kNoHttps.substr(13), "2001:db8::2: сертификат не подтверждает "
+        "домен (выдан для другого домена)", "2001:db8::3" + kNoHttps.substr(13)}) + Impostor("2001:db8::2") + kNoLine, {}, CheckEnd::Impostor, 1, "", true},
     {"proof: the other address proves the name", kEx, [](auto& p) {
          p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
