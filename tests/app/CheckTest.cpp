@@ -387,6 +387,12 @@ TEST(Console, CommandLine) {
         {{kEx, "a-.bc", "nowhere.test", kEx}, 2, kMatchLf + "\n" + Lf(Reasons("nowhere.test")) + "\n" + kMatchLf, kDomenError},
         {{"--server", "2001:db8::53", "--no-proof", kEx}, 0, Lf(Server(kEx, "2001:db8::53")), ""},
         {{"--server", "10.1", kEx}, 64, "", "tarnwell-check: not an IP address: '10.1'\n"},
+        {{"--server", "fe80::1%lo", "--no-proof", kEx}, 0, Lf(Server(kEx, "fe80::1%lo")), ""}, {{"-"}, 2, "", kDomenError},
+        {{"--timeout=3", "--no-proof", kEx}, 0, Lf(Server(kEx)), ""}, {{"-t=3", kEx}, 64, "", "tarnwell-check: "},
+        {{"--no-proof=1", kEx}, 64, "", "tarnwell-check: "}, {{"--server", "\xff", kEx}, 64, "", "tarnwell-check: an argument is not valid"},
+        {{"-t", "0", kEx}, 64, "", "tarnwell-check: the timeout must"}, {{"-t", "3x", kEx}, 64, "", "tarnwell-check: the timeout must"},
+        {{"--json", "--plugin", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other", ""},
+        {{}, 64, "", "tarnwell-check: expected at least one DOMAIN"},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
