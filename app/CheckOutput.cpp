@@ -77,6 +77,7 @@ std::string_view OutcomeName(CheckEnd end) {
         case CheckEnd::Proven: return "proven";
         case CheckEnd::ResolverFailed: return "unresolved";
         case CheckEnd::NoServer: return "no_server";
+        case CheckEnd::TimedOut: return "timeout";
         case CheckEnd::Rejected:
         case CheckEnd::None: break;
     }
@@ -89,7 +90,8 @@ ConsoleStatus StatusOf(CheckEnd end) {
         case CheckEnd::Proven: return kStatusMatch;
         case CheckEnd::Mismatch:
         case CheckEnd::Impostor: return kStatusMismatch;
-        case CheckEnd::Inconclusive: return kStatusInconclusive;
+        case CheckEnd::Inconclusive:
+        case CheckEnd::TimedOut: return kStatusInconclusive;
         default: return kStatusNoVerdict;
     }
 }
@@ -115,7 +117,7 @@ std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
     return kNames[static_cast<int>(reason)];
 }
 
-std::string JsonLine(const CheckRecord& r) {
+std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     Json lines = Json::array();
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
     Json proofs = Json::array();
@@ -123,7 +125,7 @@ std::string JsonLine(const CheckRecord& r) {
         proofs.push_back({{"address", p.address},
                           {"result", ProofResultName(p.proof.result)},
                           {"reason", OrNull(ProofReasonName(p.proof.reason))}});
-    const Json object = {
+    Json object = {
         {"domain", r.domain},
         {"query_name", OrNull(r.queryName)},
         {"outcome", OutcomeName(r.end)},
@@ -137,6 +139,7 @@ std::string JsonLine(const CheckRecord& r) {
         {"system_addresses", r.systemAddresses},
         {"proof", proofs},
     };
+    if (line) object["line"] = *line;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
@@ -201,15 +204,16 @@ std::string PluginLine(const CheckRecord& r) {
             return domain + "no address from the system resolver";
         case CheckEnd::NoServer:
             return domain + "no DNS server configured";
+        case CheckEnd::TimedOut:
+            return domain + "no verdict before the deadline";
         default:
             return domain + "not a domain name DNS can carry";
     }
 }
 
-std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records) {
+std::vector<std::string> PluginOutput(const std::vector<CheckRecord>& records, std::chrono::milliseconds elapsed) {
     std::vector<int> states;
-    std::chrono::milliseconds elapsed{0};
-    for (const auto& r : records) states.push_back(PluginStateOf(r.end)), elapsed += r.elapsed;
+    for (const auto& r : records) states.push_back(PluginStateOf(r.end));
     const auto worst = static_cast<PluginState>(MostSevere(states, kPluginSeverity));
 
     // One domain: its line. Several: how many match, and the first of the

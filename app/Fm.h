@@ -40,7 +40,8 @@ enum class CheckEnd {
     Mismatch,        // one is missing from the server's whole replies, and not proven
     Inconclusive,    // nothing to compare, or a local server that echoes the hosts file
     Impostor,        // an address of the resolver's failed to prove the name over HTTPS
-    Proven           // the addresses differ, but every missing one proved the name
+    Proven,          // the addresses differ, but every missing one proved the name
+    TimedOut         // the console run's deadline passed before the check ended
 };
 
 // One address's proof of the name, as the record keeps it.

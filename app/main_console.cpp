@@ -4,9 +4,12 @@
 #include "platform/posix/Services.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
+#include <thread>
 
 int main(int argc, char* argv[]) {
     // With standard output closed, the check's socket could take its
@@ -15,8 +18,27 @@ int main(int argc, char* argv[]) {
         std::cerr << tarnwell::kCannotWrite;
         return tarnwell::kStatusIoError;
     }
-    tarnwell::platform::NativeServices native;
-    return tarnwell::RunConsoleCheck({argv + 1, argv + argc},
-                                     {native.sockets, native.networkParams, native.shells, native.files, native.tls},
-                                     std::cout, std::cerr, "\n");
+    // A reader that went away is a failed write (EPIPE), not a signal.
+    signal(SIGPIPE, SIG_IGN);
+    // SIGINT, blocked in every thread, is taken by one of its own: the first
+    // stops the run between two outputs, a second ends the process at once.
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
+    static std::stop_source stop;
+    std::thread([interrupt] {
+        for (int signal = 0, count = 0; sigwait(&interrupt, &signal) == 0;)
+            if (++count == 1) stop.request_stop();
+            else std::_Exit(tarnwell::kStatusInterrupted);
+    }).detach();
+
+    static tarnwell::platform::NativeServices native;
+    const int status = tarnwell::RunConsoleCheck({argv + 1, argv + argc},
+                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls},
+                                                 std::cout, std::cerr, "\n", &std::cin, stop.get_token());
+    // Checks left running (see RunConsoleCheck) end with the process.
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(status);
 }

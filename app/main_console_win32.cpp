@@ -4,13 +4,20 @@
 #include "platform/win32/Services.h"
 #include "platform/win32/WinConsole.h"
 
+#include <cstdlib>
+#include <iostream>
+
 int main() {
-    tarnwell::platform::NativeServices native;
-    // Message boxes go to standard error as they come up, the report to
-    // standard output line by line.
-    tarnwell::platform::WinStdStream out(false), err(true);
+    static tarnwell::platform::NativeServices native;
+    // Message boxes go to standard error, the report to standard output.
+    static tarnwell::platform::WinStdStream out(false), err(true);
+    static std::stop_source stop;
+    tarnwell::platform::OnCtrlC([] { stop.request_stop(); });
     const int status = tarnwell::RunConsoleCheck(tarnwell::platform::CommandLineArguments(),
-                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls}, out, err, "\r\n");
+                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls},
+                                                 out, err, "\r\n", &std::cin, stop.get_token());
+    // Checks left running (see RunConsoleCheck) end with the process.
+    out.flush();
     err.flush();
-    return status;
+    std::_Exit(status);
 }

@@ -12,6 +12,7 @@ enum ConsoleStatus {
     kStatusInconclusive = 3,  // no usable, complete reply from the DNS server
     kStatusUsage = 64,        // EX_USAGE
     kStatusIoError = 74,      // EX_IOERR: the output could not be written
+    kStatusInterrupted = 130, // SIGINT (Ctrl-C): 128 + 2, as shells report it
 };
 
 struct StatusMeaning {
@@ -24,9 +25,10 @@ inline constexpr StatusMeaning kStatusMeanings[] = {
     {kStatusMismatch, "mismatch: an address of the computer's is missing from the DNS server's complete replies,\n"
                       "      or failed to prove the domain over HTTPS (impostor)"},
     {kStatusNoVerdict, "the check ended before a verdict (domain refused, no address, no DNS server)"},
-    {kStatusInconclusive, "inconclusive: no usable, complete reply, or a local server that serves the hosts file"},
+    {kStatusInconclusive, "inconclusive: no usable, complete reply, a local server that serves the hosts file, or --deadline passed"},
     {kStatusUsage, "usage error"},
     {kStatusIoError, "the output could not be written"},
+    {kStatusInterrupted, "interrupted (Ctrl-C): the outputs written so far are whole"},
 };
 
 // Of the statuses of several checks the run's is the first of these that

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: unit and window
-# tests, the same under AddressSanitizer and UndefinedBehaviorSanitizer,
+# tests, the same under AddressSanitizer and UndefinedBehaviorSanitizer, the
+# console checker's concurrent rows under ThreadSanitizer,
 # the end-to-end suite in network namespaces, bounded fuzzing, the Windows
 # build under Wine, and the package checks. Each stage runs even when an
 # earlier one failed; the exit status is non-zero when any failed.
@@ -43,8 +44,18 @@ sanitized() {
        LSAN_OPTIONS=suppressions=$root/tests/lsan.supp ctest --output-on-failure -j "$jobs" -LE e2e)
 }
 
+# The console checker's rows that check several domains at once, under
+# ThreadSanitizer: only the unit test program is built.
+threads() {
+  cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNWELL_TSAN=ON -DTARNWELL_BUILD_GUI=OFF \
+      -DTARNWELL_BENCH=OFF >/dev/null &&
+    cmake --build build/tsan -j "$jobs" --target tarnwell_tests &&
+    TSAN_OPTIONS=halt_on_error=1 build/tsan/tests/tarnwell_tests --gtest_brief=1 --gtest_filter='ManyDomains.*:Console.*'
+}
+
 stage "unit and window tests" unit
 stage "sanitizers" sanitized
+stage "thread sanitizer" threads
 [[ -x tests/e2e/run.sh ]] && stage "end to end" tests/e2e/run.sh "$root/build/test"
 [[ -x fuzz/run.sh ]] && stage "fuzzing" fuzz/run.sh
 [[ -x tests/win32/run.sh ]] && stage "windows under wine" tests/win32/run.sh

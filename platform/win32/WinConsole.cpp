@@ -5,7 +5,29 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <atomic>
+#include <cstdlib>
+
 namespace tarnwell::platform {
+
+namespace {
+
+std::function<void()> onCtrlC;
+
+BOOL WINAPI CtrlHandler(DWORD event) {
+    static std::atomic<int> count{0};
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+    if (++count > 1) std::_Exit(130);
+    onCtrlC();
+    return TRUE;
+}
+
+}  // namespace
+
+void OnCtrlC(std::function<void()> stop) {
+    onCtrlC = std::move(stop);
+    SetConsoleCtrlHandler(CtrlHandler, TRUE);
+}
 
 std::vector<std::string> CommandLineArguments() {
     int argc = 0;

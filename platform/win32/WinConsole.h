@@ -1,10 +1,15 @@
 #pragma once
+#include <functional>
 #include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 namespace tarnwell::platform {
+
+// Calls `stop` on the console's Ctrl-C or Ctrl-Break (on a thread of the
+// system's), instead of ending the process; a second one ends it with 130.
+void OnCtrlC(std::function<void()> stop);
 
 // The program's arguments as UTF-8, its own name left out.
 std::vector<std::string> CommandLineArguments();

@@ -71,6 +71,15 @@ WinShellFactory::~WinShellFactory() {
 }
 
 std::unique_ptr<Shell> WinShellFactory::CreateObject(const std::string& progId) {
+    // COM is started on every thread that creates an object (the console
+    // checker checks on threads of its own), for that thread's life.
+    struct ComOnThread {
+        bool started = SUCCEEDED(CoInitialize(nullptr));
+        ~ComOnThread() {
+            if (started) CoUninitialize();
+        }
+    };
+    thread_local const ComOnThread com;
     const std::wstring id = Widen(progId);
     CLSID clsid;
     if (FAILED(CLSIDFromProgID(id.c_str(), &clsid))) throw Failure("unknown programmatic identifier");

@@ -4,7 +4,8 @@
 namespace tarnwell::platform {
 
 // Creates automation objects by programmatic identifier through COM, which
-// it starts on the calling (user-interface) thread for its lifetime.
+// it starts on the calling (user-interface) thread for its lifetime, and on
+// any other thread that creates one for that thread's.
 class WinShellFactory : public ShellFactory {
 public:
     WinShellFactory();

@@ -8,7 +8,7 @@
 # of its own: lo with 192.0.2.254 (else AI_ADDRCONFIG finds no IPv4 address); hosts, resolv.conf and
 # nsswitch.conf in /etc/netns/NS/; as nameserver 127.0.0.1 dnsmasq (the records below, any other name
 # NXDOMAIN; on 192.0.2.1 too, an address not on loopback), 192.0.2.3 nothing (refused), the small servers
-# of servers.py on 192.0.2.2 and .4 to .10, and 127.0.0.11 a dnsmasq that serves the namespace's hosts file.
+# of servers.py on 192.0.2.2 and .4 to .11, and 127.0.0.11 a dnsmasq that serves the namespace's hosts file.
 set -uo pipefail
 wine=
 [[ ${1-} == --wine ]] && { wine=1; shift; }
@@ -64,7 +64,7 @@ ip -n "$ns" link set twa$$ up && ip -n "$net" link set twb$$ up
 ip -n "$ns" addr add 192.0.2.200/32 dev twa$$ && ip -n "$net" route add 192.0.2.200/32 dev twb$$ &&
     ip -n "$net" route add 192.0.2.1/32 dev twb$$ # the relay of servers.py asks the computer's dnsmasq
 ip -n "$ns" -6 addr add 2001:db8:1::1/64 dev twa$$ nodad && ip -n "$net" -6 addr add 2001:db8:1::2/64 dev twb$$ nodad
-for h in {2..11} 31 32 {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo; ip -n "$ns" route add 192.0.2.$h/32 dev twa$$; done
+for h in {2..11} 13 31 32 {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo; ip -n "$ns" route add 192.0.2.$h/32 dev twa$$; done
 ip -n "$net" -6 addr add 2001:db8::31/128 dev lo nodad && ip -n "$ns" -6 route add 2001:db8::31/128 via 2001:db8:1::2
 ip -n "$net" -6 route add 2001:db8::/64 via 2001:db8:1::1
 in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
@@ -106,7 +106,7 @@ pki=$art/pki && mkdir -p "$pki" "$etc/ssl/certs" && (cd "$pki" &&
     ) >"$art/pki.log" 2>&1 && cp "$pki/ca.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
 ip netns exec "$net" python3 "$here/https.py" "$pki" 2>"$art/https.log" &
-for ((i = 0; i < 50; i++)); do [[ $(in_ns ss -Hlun 'sport = :53' | wc -l) -ge 6 && $(ip netns exec "$net" ss -Hlun 'sport = :53' | wc -l) -ge 9 &&
+for ((i = 0; i < 50; i++)); do [[ $(in_ns ss -Hlun 'sport = :53' | wc -l) -ge 6 && $(ip netns exec "$net" ss -Hlun 'sport = :53' | wc -l) -ge 10 &&
     $(ip netns exec "$net" ss -Hltn 'sport = :443' | wc -l) -ge 9 ]] && break; sleep 0.1; done
 
 # The report's pieces; each report function takes DOMAIN SERVER [HOST_IP [SERVER_ADDRESS...]].
@@ -199,7 +199,7 @@ declare -A proof=([2]='203.0.113.66: проверить не удалось (н�
 declare -A stderr=([8]='Error 002: DNS сервер не определен' [12]=$domen_error [7c]=$domen_error [19]=$domen_error
     [20]=$domen_error [21]=$domen_error
     [74]='tarnwell-check: cannot write to standard output' [74c]='tarnwell-check: cannot write to standard output'
-    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"$(program "$build/tarnwell-check$exe" --help)")
+    [64]="tarnwell-check: expected at least one DOMAIN"$'\n'"Try 'tarnwell-check --help'.")
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
     ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
@@ -334,7 +334,7 @@ if [[ -z $wine ]]; then
         check_external_commands=1 nagios_user=root nagios_group=root enable_notifications=0 >>"$ng/nagios.cfg"
     { define contact 'contact_name nobody' {host,service}_notification_commands\ check_tarnwell
         define host 'host_name e2e' 'max_check_attempts 1'
-        for s in 'match!www.chain.test' 'mismatch!good.test' 'inconclusive!-t 1 --server 192.0.2.2 good.test'; do
+        for s in 'match!www.chain.test' 'mismatch!good.test www.chain.test' 'inconclusive!-t 1 --server 192.0.2.2 good.test'; do
             define service 'use tarnwell-service' 'host_name e2e' "service_description ${s%%!*}" "check_command check_tarnwell!${s#*!}"
         done; } >"$ng/e2e.cfg"
     in_ns /usr/sbin/nagios4 "$ng/nagios.cfg" >"$ng/out" 2>&1 & nagios=$!
@@ -348,5 +348,46 @@ if [[ -z $wine ]]; then
     [[ $states == 'inconclusive=3 match=0 mismatch=2 ' ]] || why+=("states ${states:-none}")
     result "ng  Nagios 4 runs docs/nagios-tarnwell.cfg: UNKNOWN, OK, CRITICAL" || tail -3 "$ng/log"
 fi
+
+# Many domains at once through 192.0.2.13, which never answers for silent*.test (in the hosts file). ROW:
+# NAME%MAX_MS%CHECK%ARGS: tarnwell-check with ARGS within MAX_MS; CHECK on its stdout, stderr, exit ($out $err $st).
+silent=$(printf ' silent%d.test' {1..20}) forty=$(for i in {1..20}; do printf ' good.test silent%d.test' $i; done)
+mix='good.test silent1.test nowhere.test a..good.test www.chain.test silent2.test good.test'
+printf '127.0.0.1 localhost\n203.0.113.5%s\n' "$silent" >"$etc/hosts"
+[[ -n $wine ]] && cp "$etc/hosts" "$WINEPREFIX/drive_c/windows/system32/drivers/etc/hosts"
+echo 'nameserver 192.0.2.13' >"$etc/resolv.conf"
+printf '# the list\n\ngood.test\r\n  \n# silent ones\nsilent1.test\nnowhere.test\n' >"$art/list"
+list=$art/list && [[ -n $wine ]] && list=Z:${list//\//\\}
+untimed() { sed -E 's/("elapsed_ms":|time=)[0-9.]+/\1/' "$1"; }
+same() { # NAME ARGS...: ARGS with -j 1 write the same but for the times, and exit alike
+    local a=$art/many-$1 && shift && checker -j 1 "$@" >"$a.out1" 2>"$a.err1"
+    [[ $? == "$st" && -s $out ]] && cmp -s <(untimed "$out") <(untimed "$a.out1") && cmp -s "$err" "$a.err1"
+}
+many_row() {
+    local name=$1 max=$2 test=$3 out=$art/many-$1.out err=$art/many-$1.err t0 st ms args
+    read -ra args <<<"$4"
+    why=() t0=${EPOCHREALTIME/[.,]/}
+    if [[ $name == stdin ]]; then timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" "${args[@]}" <"$art/list"
+    else checker "${args[@]}"; fi >"$out" 2>"$err"
+    st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
+    [[ -n $wine ]] && max=$((max + 5000))
+    ((ms <= max)) || why+=("took $ms ms")
+    eval "$test" || why+=("$test")
+    result "$(printf 'm%-8s %-40.40s exit %s, %s ms' "$name" "${args[*]}" "$st" "$ms")" || head -5 "$out" "$err"
+}
+while IFS=% read -r name max test args; do many_row "$name" "$max" "$test" "$args"; done <<EOF
+forty%3000%((st == 3)) && jq -se '[.[].outcome] == [range(20) | "match", "inconclusive"]' "\$out" >/dev/null%--json -t 1 -j 40 $forty
+report%4000%same report -t 1 $mix%-t 1 $mix
+json%4000%same json --json -t 1 $mix%--json -t 1 $mix
+plugin%4000%((st == 1)) && same plugin --plugin -t 1 $mix%--plugin -t 1 $mix
+file%3000%same file -t 1 good.test good.test silent1.test nowhere.test%-t 1 good.test -f $list
+stdin%3000%cmp -s "\$out" "$art/many-file.out" && cmp -s "\$err" "$art/many-file.err"%-t 1 good.test -f -
+lines%3000%jq -se '[.[] | .line] == [null, 3, 6, 7]' "\$out" >/dev/null%--json -t 1 good.test -f $list
+deadline%2800%((st == 3 && ms >= 1900)) && jq -se '[.[].outcome] == [range(10) | "timeout"]' "\$out" >/dev/null%--json --deadline 2 -t 5 -j 1${silent% silent11*}
+EOF
+why=() && checker -j 1 -t 1 silent1.test silent2.test 2>"$art/many-pipe.err" | head -c 1 >/dev/null
+st=${PIPESTATUS[0]} && ((st == 74)) || why+=("exit $st")
+cmp -s <(echo 'tarnwell-check: cannot write to standard output') "$art/many-pipe.err" || why+=("stderr differs")
+result "mpipe     the reader of the pipe goes away (| head -c 1)     exit $st"
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))

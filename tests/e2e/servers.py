@@ -3,7 +3,8 @@ the dnsmasq on 127.0.0.1 and sends a forgery (another identifier and addresses),
 both padded to 3,000 bytes. 5: two addresses, TC set. 6: a reply cut in its last record. 7: an A record
 of RDLENGTH 5 first. 8: an A record for another name only. 9: one address at a time, 198.51.100.10 and
 .11 in turn. 10: another address to our query (identifier 4575) than to the system resolver's. 11: a pool, 192.0.2.31 to the
-system resolver and 192.0.2.32 to our queries."""
+system resolver and 192.0.2.32 to our queries. 13: relays to the computer's dnsmasq but for names whose first label
+starts with "silent", which it never answers."""
 import select
 import socket
 import struct
@@ -35,14 +36,22 @@ def answer(host, query):
             }[host]()
 
 
-servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11)}
+servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11, 13)}
 for server, host in servers.items():
     server.bind(("192.0.2.%d" % host, 53))
 upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+upstream.settimeout(2)
 while True:
     for server in select.select(list(servers), [], [])[0]:
         query, client = server.recvfrom(4096)
-        if servers[server] == 4:
+        if servers[server] == 13:
+            try:
+                if not query[13:].startswith(b"silent"):
+                    upstream.sendto(query, ("192.0.2.1", 53))
+                    server.sendto(upstream.recv(4096), client)
+            except socket.timeout:
+                pass
+        elif servers[server] == 4:
             upstream.sendto(query, ("192.0.2.1", 53))
             real = upstream.recv(4096)
             forged = bytes([real[0] ^ 0xFF]) + real[1:].replace(bytes([198, 51, 100]), bytes([203, 0, 113]))

@@ -9,6 +9,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <thread>
 
 namespace tarnwell::fakes {
@@ -77,52 +78,67 @@ struct RecordingMessageBox : platform::MsgBox {
     }
 };
 
-// Sockets whose resolver answers from a table (in `resolverTime`) and whose server's datagrams are made from
-// the query sent, or let every wait pass when `silent`. The fail* fields give a call's failure.
+// Sockets whose resolver answers from a table (in `resolverTime`) and whose
+// server's datagrams are made from the query sent, one queue per socket;
+// safe for checks on several threads. The fail* fields give a call's
+// failure; `silent` makes every receive wait out its time and find nothing.
 struct FakeSockets : platform::Sockets {
     std::map<std::string, std::vector<Address>> hosts;  // 8-bit names
     std::vector<Address> own{A("192.0.2.200")};         // the interfaces' addresses
     std::function<std::vector<Bytes>(const Bytes&)> server;
     std::function<void()> onSend;
+    std::function<void(const std::string&)> onLookup;  // called on the checking thread, unlocked
     std::vector<std::string> lookedUp;
-    std::deque<Bytes> pending;
-    int ended = 0, open = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
-    std::chrono::milliseconds resolverTime{0}; bool silent = false;
+    std::vector<Address> connected;
+    std::map<platform::SocketHandle, std::deque<Bytes>> pending;
+    int ended = 0, open = 0, made = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    std::chrono::milliseconds resolverTime{0};
+    bool silent = false;
+    std::mutex mutex;
 
     int Start() override { return startResult; }
-    void End() override { ++ended; }
+    void End() override { std::lock_guard l(mutex); ++ended; }
     std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override {
-        lookedUp.push_back(name);
+        if (onLookup) onLookup(name);
         std::this_thread::sleep_for(resolverTime);
+        std::lock_guard l(mutex);
+        lookedUp.push_back(name);
         return hosts.contains(name) ? std::optional(hosts[name]) : std::nullopt;
     }
     std::vector<Address> InterfaceAddresses() override { return own; }
     platform::SocketHandle Socket(Address::Family) override {
+        std::lock_guard l(mutex);
         if (failSocket) return failSocket;
         ++open;
-        return 7;
+        return ++made + 6;
     }
-    std::vector<Address> connected;
     int Connect(platform::SocketHandle, const Address& a, std::uint16_t) override {
+        std::lock_guard l(mutex);
         connected.push_back(a);
         return failConnect;
     }
-    int Send(platform::SocketHandle, const std::uint8_t* data, int length) override {
+    int Send(platform::SocketHandle s, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
+        std::lock_guard l(mutex);
         if (failSend) return failSend;
-        for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending.push_back(reply);
+        for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending[s].push_back(reply);
         return length;
     }
-    int Receive(platform::SocketHandle, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
-        if (silent) std::this_thread::sleep_for(wait);
-        if (silent || failReceive || pending.empty()) return -1;
-        const Bytes d = pending.front();
-        pending.pop_front();
+    int Receive(platform::SocketHandle s, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
+        std::unique_lock l(mutex);
+        if (failReceive) return -1;
+        if (silent || pending[s].empty()) {
+            l.unlock();
+            if (silent) std::this_thread::sleep_for(wait);
+            return -1;
+        }
+        const Bytes d = pending[s].front();
+        pending[s].pop_front();
         if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
         std::copy(d.begin(), d.end(), buffer);
         return static_cast<int>(d.size());
     }
-    void Close(platform::SocketHandle) override { --open; }
+    void Close(platform::SocketHandle) override { std::lock_guard l(mutex); --open; }
 };
 
 struct FakeNetworkParams : platform::NetworkParams {
@@ -145,7 +161,9 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     std::optional<std::string> value = "C:\\WINDOWS\\System32\\drivers\\etc";
     bool failCreate = false;
     std::vector<std::string> readPaths;
+    std::mutex mutex;
     std::string RegRead(const std::string& path) override {
+        std::lock_guard l(mutex);
         readPaths.push_back(path);
         if (!value) throw Failure("missing value");
         return *value;
@@ -177,8 +195,10 @@ struct FakeFiles : platform::Files {
 struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
     std::vector<std::string> probed;
+    std::mutex mutex;
     platform::Proof Probe(const Address& a, const std::string& name, std::chrono::steady_clock::time_point,
                           std::uint16_t) override {
+        std::lock_guard l(mutex);
         probed.push_back(a.Text() + " " + name);
         const auto found = proofs.find(a.Text());
         return found != proofs.end() ? found->second : platform::Proof{platform::ProofResult::Unknown, platform::ProofReason::Refused};
