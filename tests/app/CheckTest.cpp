@@ -399,6 +399,11 @@ TEST(Console, CommandLine) {
         {{"-f/nonexistent/list"}, 64, "", "tarnwell-check: cannot read '/nonexistent/list': No such file or directory\n"},
         {{"-fx", "--from=y"}, 64, "", "tarnwell-check: only one list of domains (-f) may be given\nTry"},
         {{"-f", "-"}, 64, "", "tarnwell-check: expected at least one DOMAIN: the list has none\nTry"},
+        {{"--server", "fe80::1%lo", "--no-proof", kEx}, 0, Lf(Server(kEx, "fe80::1%lo")), ""}, {{"-"}, 2, "", kDomenError},
+        {{"-t=3", kEx}, 64, "", "tarnwell-check: the timeout must"}, {{"-t", "3x", kEx}, 64, "", "tarnwell-check: the timeout must"},
+        {{"--no-proof=1", kEx}, 64, "", "tarnwell-check: option '--no-proof' takes no value\nTry"}, {{"--deadline=3601", kEx}, 64, "", "tarnwell-check: the deadline"},
+        {{"--server", "\xff", kEx}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nTry"},
+        {{"--json", "--plugin", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other (see tarnwell-check --help)\n", ""},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
