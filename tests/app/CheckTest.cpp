@@ -116,6 +116,8 @@ void DualStack(fakes::Platform& p, std::vector<Address> server) {
     p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")};
     p.Answer(server);
 }
+const std::vector<Address> kFive = {A("93.184.216.34"), A("2001:db8::1"), A("2001:db8::2"), A("2001:db8::3"), A("2001:db8::4")};
+const std::string kFiveLines = "93.184.216.34\r\n2001:db8::1\r\n2001:db8::2\r\n2001:db8::3\r\n2001:db8::4\r\n";
 
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
@@ -130,8 +132,8 @@ const Ending kEndings[] = {
      Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
     {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"three replies disagree, each address once", kEx,
-     [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}}); },
+    {"three replies disagree, each address once, no fourth query", kEx,
+     [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"a genuine second address behind a substituted first", kEx, [](auto& p) {
          p.sockets.hosts["example.com"] = {A("10.9.9.9"), A("93.184.216.34")};
@@ -222,6 +224,8 @@ const Ending kEndings[] = {
      Server("t.me") + "93.184.216.34\r\n" + Match("t.me"), {}, CheckEnd::Match, 0},
     {"dual stack: both families match", kEx, [](auto& p) { DualStack(p, {A("2001:db8::34"), A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
+    {"dual stack: A asked once, then AAAA", kEx, [](auto& p) { DualStack(p, {}), p.Answers({{A("93.184.216.34")}, {A("2001:db8::34")}, {}}); },
+     Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
     {"dual stack: NODATA for AAAA", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"dual stack: another IPv6 address", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34"), A("2001:db8::91")}); },
@@ -250,6 +254,10 @@ const Ending kEndings[] = {
              "сертификат не подтверждает домен (срок действия истёк или не наступил)"),
     ProofRow("proof: another error", platform::ProofResult::Failed, platform::ProofReason::Error,
              "сертификат не подтверждает домен (ошибка сертификата)"),
+    {"proof: the first four of five addresses, one fails", kEx, [](auto& p) {
+         p.sockets.hosts[kEx] = kFive, p.Answer(kFive), p.tls.proofs["2001:db8::2"] = {platform::ProofResult::Failed, platform::ProofReason::Name};
+     }, Resolved(kEx, kFiveLines) + kFiveLines + Proofs({kNoHttps, "2001:db8::1" + kNoHttps.substr(13), "2001:db8::2: сертификат не подтверждает "
+        "домен (выдан для другого домена)", "2001:db8::3" + kNoHttps.substr(13)}) + Impostor("2001:db8::2") + kNoLine, {}, CheckEnd::Impostor, 1, "", true},
     {"proof: the other address proves the name", kEx, [](auto& p) {
          p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
@@ -391,6 +399,11 @@ TEST(Console, CommandLine) {
         {{"-f/nonexistent/list"}, 64, "", "tarnwell-check: cannot read '/nonexistent/list': No such file or directory\n"},
         {{"-fx", "--from=y"}, 64, "", "tarnwell-check: only one list of domains (-f) may be given\nTry"},
         {{"-f", "-"}, 64, "", "tarnwell-check: expected at least one DOMAIN: the list has none\nTry"},
+        {{"--server", "fe80::1%lo", "--no-proof", kEx}, 0, Lf(Server(kEx, "fe80::1%lo")), ""}, {{"-"}, 2, "", kDomenError},
+        {{"-t=3", kEx}, 64, "", "tarnwell-check: the timeout must"}, {{"-t", "3x", kEx}, 64, "", "tarnwell-check: the timeout must"},
+        {{"--no-proof=1", kEx}, 64, "", "tarnwell-check: option '--no-proof' takes no value\nTry"}, {{"--deadline=3601", kEx}, 64, "", "tarnwell-check: the deadline"},
+        {{"--server", "\xff", kEx}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nTry"},
+        {{"--json", "--plugin", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other (see tarnwell-check --help)\n", ""},
     };
     for (const auto& row : rows) {
         fakes::Platform p;
