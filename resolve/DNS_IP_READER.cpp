@@ -158,13 +158,19 @@ Verdict Decide(const DirectAnswer& answer, const std::vector<Address>& computer,
     if (std::any_of(proofs.begin(), proofs.end(), failed)) return Verdict::Impostor;
     const auto missing = Missing(computer, answer);
     if (missing.empty()) return Verdict::Match;
-    const bool allProven = std::all_of(missing.begin(), missing.end(), [&](const Address& a) {
-        return std::any_of(proofs.begin(), proofs.end(), [&](const AddressProof& p) {
+    // What is left to explain: the missing addresses that did not prove the
+    // name, or all of them when a hosts line maps it.
+    std::vector<Address> unexplained;
+    for (const auto& a : missing) {
+        const bool proven = std::any_of(proofs.begin(), proofs.end(), [&](const AddressProof& p) {
             return p.address == a && p.proof.result == platform::ProofResult::Proven;
         });
-    });
-    if (allProven && !hostsLineMaps) return Verdict::Proven;
-    const bool whole = std::all_of(missing.begin(), missing.end(), [&](const Address& a) { return answer.Of(a).Whole(); });
+        if (!proven || hostsLineMaps) unexplained.push_back(a);
+    }
+    if (unexplained.empty()) return Verdict::Proven;
+    // Each family is judged on its own replies: one whose whole replies lack
+    // an address of the computer's is a mismatch, whatever the other's say.
+    const bool whole = std::any_of(unexplained.begin(), unexplained.end(), [&](const Address& a) { return answer.Of(a).Whole(); });
     return whole ? Verdict::Mismatch : Verdict::Inconclusive;
 }
 

@@ -116,6 +116,16 @@ void DualStack(fakes::Platform& p, std::vector<Address> server) {
     p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")};
     p.Answer(server);
 }
+// Dual stack; the server's A answer is `a`, its AAAA answer 15 octets long (incomplete).
+auto Aaaa15(const char* a) {
+    return [a](fakes::Platform& p) {
+        DualStack(p, {});
+        p.sockets.server = [a](const Bytes& q) {
+            return std::vector<Bytes>{
+                fakes::ReplyTo(q, {fakes::AsksAaaa(q) ? fakes::Record(28, 1, Bytes(15, 1)) : fakes::AddressRecord(A(a))})};
+        };
+    };
+}
 const std::vector<Address> kFive = {A("93.184.216.34"), A("2001:db8::1"), A("2001:db8::2"), A("2001:db8::3"), A("2001:db8::4")};
 const std::string kFiveLines = "93.184.216.34\r\n2001:db8::1\r\n2001:db8::2\r\n2001:db8::3\r\n2001:db8::4\r\n";
 
@@ -230,13 +240,10 @@ const Ending kEndings[] = {
      Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"dual stack: another IPv6 address", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34"), A("2001:db8::91")}); },
      Resolved(kEx, k34And6) + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"dual stack: AAAA of 15 octets", kEx, [](auto& p) {
-         DualStack(p, {});
-         p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{fakes::ReplyTo(q, {fakes::AsksAaaa(q) ? fakes::Record(28, 1, Bytes(15, 1))
-                                                                            : fakes::AddressRecord(A("93.184.216.34"))})};
-         };
-     }, Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"dual stack: AAAA of 15 octets", kEx, Aaaa15("93.184.216.34"), Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kNoReply,
+     {}, CheckEnd::Inconclusive, 3},
+    {"dual stack: AAAA of 15 octets, the whole A replies disagree", kEx, Aaaa15("10.1.1.1"),
+     Resolved(kEx, k34And6) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
     {"IPv6 only: a hosts line for a name DNS gives A and AAAA", kEx, [](auto& p) {
          p.sockets.hosts["example.com"] = {A("2001:db8::66")};
          p.Answer({A("93.184.216.34"), A("2001:db8::91")});
