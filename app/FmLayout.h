@@ -1,5 +1,5 @@
 #pragma once
-#include "platform/FormSpec.h"
+#include "platform/FormDesign.h"
 
 #include <array>
 #include <string_view>
@@ -8,13 +8,13 @@
 // every toolkit.
 namespace tarnwell::layout {
 
-inline constexpr platform::FontSpec kCmb1Font{"Arial", 9.75, 400, 204};
-inline constexpr platform::FontSpec kTxtIpFont{"Arial", 9.0, 400, 204};
+inline constexpr platform::FontDesign kCmb1Font{"Arial", 9.75, 400, 204};
+inline constexpr platform::FontDesign kTxtIpFont{"Arial", 9.0, 400, 204};
 // Rows of the domain box's dropped list shown without scrolling.
 inline constexpr int kCmb1ListRows = 8;
 
 using platform::ControlKind;
-inline constexpr std::array<platform::ControlSpec, 4> kControls{{
+inline constexpr std::array<platform::ControlDesign, 4> kControls{{
     {"Frame1", ControlKind::GroupFrame, nullptr, 120, 120, 7455, 855, 1, nullptr,
      "Проверка DNS записей домена "},
     {"Cmb1", ControlKind::ComboBox, "Frame1", 120, 280, 4695, 360, 3, &kCmb1Font, nullptr,
@@ -30,7 +30,7 @@ inline constexpr int kClientHeight = 6630;
 inline constexpr int kOuterWidth = 7785;
 inline constexpr int kOuterHeight = 7140;
 
-inline constexpr platform::FormSpec kFm{
+inline constexpr platform::FormDesign kFm{
     "Fm", kCaption, kClientWidth, kClientHeight, kOuterWidth, kOuterHeight,
     kControls.data(), kControls.size()};
 

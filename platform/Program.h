@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/MsgBox.h"
-#include "platform/FormSpec.h"
+#include "platform/FormDesign.h"
 #include "platform/Serve.h"
 #include "platform/Widgets.h"
 
@@ -16,6 +16,6 @@ using MakeFormEvents = std::function<std::unique_ptr<FormEvents>(FmView& view, M
 // The window program on this platform's toolkit: builds the window from
 // `form`, lets `make` wire the logic to it, runs the load event, shows the
 // window centred and runs until it is closed. Returns the exit status.
-int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make);
+int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeFormEvents& make);
 
 }  // namespace tarnwell::platform

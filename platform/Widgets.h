@@ -1,6 +1,6 @@
 #pragma once
 #include "common/Failure.h"
-#include "platform/FormSpec.h"
+#include "platform/FormDesign.h"
 
 #include <cstdint>
 #include <string>

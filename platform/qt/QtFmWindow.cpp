@@ -47,7 +47,7 @@ bool IsUserInput(QEvent::Type type) {
     }
 }
 
-QFont FontOf(const FontSpec& wanted, const QFont& base) {
+QFont FontOf(const FontDesign& wanted, const QFont& base) {
     // Qt chooses faces by name and has no notion of a character set; the
     // face is asked for by name and Cyrillic comes with it.
     QFont font(base);
@@ -115,13 +115,13 @@ private:
     QPlainTextEdit* edit_;
 };
 
-QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) {
+QtFmWindow::QtFmWindow(const FormDesign& form, QWidget* parent) : QWidget(parent) {
     setObjectName(QString::fromUtf8(form.name));
     setWindowTitle(QString::fromUtf8(form.caption));
     resize(Pixels(form.clientWidth), Pixels(form.clientHeight));
     std::map<std::string, QWidget*> byName;
     for (std::size_t i = 0; i < form.controlCount; ++i) {
-        const ControlSpec& c = form.controls[i];
+        const ControlDesign& c = form.controls[i];
         const auto container = c.container ? byName.find(c.container) : byName.end();
         if (c.container && container == byName.end()) throw Failure("unknown container");
         byName[c.name] = CreateControl(c, c.container ? container->second : this);
@@ -129,7 +129,7 @@ QtFmWindow::QtFmWindow(const FormSpec& form, QWidget* parent) : QWidget(parent) 
     SetTabOrder(form, byName);
 }
 
-QWidget* QtFmWindow::CreateControl(const ControlSpec& c, QWidget* container) {
+QWidget* QtFmWindow::CreateControl(const ControlDesign& c, QWidget* container) {
     QWidget* widget = nullptr;
     switch (c.kind) {
         case ControlKind::GroupFrame:
@@ -151,13 +151,13 @@ QWidget* QtFmWindow::CreateControl(const ControlSpec& c, QWidget* container) {
     return widget;
 }
 
-QWidget* QtFmWindow::CreateFrame(const ControlSpec& c, QWidget* container) {
+QWidget* QtFmWindow::CreateFrame(const ControlDesign& c, QWidget* container) {
     auto* frame = new QGroupBox(QString::fromUtf8(c.caption), container);
     frame->setFocusPolicy(Qt::NoFocus);
     return frame;
 }
 
-QWidget* QtFmWindow::CreateCombo(const ControlSpec& c, QWidget* container) {
+QWidget* QtFmWindow::CreateCombo(const ControlDesign& c, QWidget* container) {
     auto* combo = new QComboBox(container);
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
@@ -167,7 +167,7 @@ QWidget* QtFmWindow::CreateCombo(const ControlSpec& c, QWidget* container) {
     return combo;
 }
 
-QWidget* QtFmWindow::CreateButton(const ControlSpec& c, QWidget* container) {
+QWidget* QtFmWindow::CreateButton(const ControlDesign& c, QWidget* container) {
     auto* button = new QPushButton(QString::fromUtf8(c.caption), container);
     button->setAutoDefault(false);
     button->setDefault(false);
@@ -191,9 +191,9 @@ QWidget* QtFmWindow::CreateReport(QWidget* container) {
 
 // The focus moves through the controls that take it in the layout's tab
 // order, and starts in the first.
-void QtFmWindow::SetTabOrder(const FormSpec& form, const std::map<std::string, QWidget*>& byName) {
+void QtFmWindow::SetTabOrder(const FormDesign& form, const std::map<std::string, QWidget*>& byName) {
     QWidget* previous = nullptr;
-    for (const ControlSpec* c : TabOrder(form)) {
+    for (const ControlDesign* c : TabOrder(form)) {
         QWidget* widget = byName.at(c->name);
         if (widget->focusPolicy() == Qt::NoFocus) continue;
         if (previous)

@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/Deliver.h"
-#include "platform/FormSpec.h"
+#include "platform/FormDesign.h"
 #include "platform/Widgets.h"
 
 #include <QWidget>
@@ -16,7 +16,7 @@ namespace tarnwell::platform {
 class QtFmWindow : public QWidget, public FmView {
     Q_OBJECT
 public:
-    explicit QtFmWindow(const FormSpec& form, QWidget* parent = nullptr);
+    explicit QtFmWindow(const FormDesign& form, QWidget* parent = nullptr);
     ~QtFmWindow() override;
 
     // Connects the window's events to the logic. Events before this go
@@ -44,12 +44,12 @@ private:
     class Combo;
     class Report;
 
-    QWidget* CreateControl(const ControlSpec& c, QWidget* container);
-    static QWidget* CreateFrame(const ControlSpec& c, QWidget* container);
-    QWidget* CreateCombo(const ControlSpec& c, QWidget* container);
-    QWidget* CreateButton(const ControlSpec& c, QWidget* container);
+    QWidget* CreateControl(const ControlDesign& c, QWidget* container);
+    static QWidget* CreateFrame(const ControlDesign& c, QWidget* container);
+    QWidget* CreateCombo(const ControlDesign& c, QWidget* container);
+    QWidget* CreateButton(const ControlDesign& c, QWidget* container);
     QWidget* CreateReport(QWidget* container);
-    void SetTabOrder(const FormSpec& form, const std::map<std::string, QWidget*>& byName);
+    void SetTabOrder(const FormDesign& form, const std::map<std::string, QWidget*>& byName);
     void Check();
     void CheckSizable() const;
 

@@ -125,7 +125,7 @@ void OnStartMessage(QtMsgType type, const QMessageLogContext& context, const QSt
 
 }  // namespace
 
-int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make) {
+int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeFormEvents& make) {
     // The command line before QApplication, which needs a display.
     if (const std::optional<int> status = Answer(argc, argv)) return *status;
     if (!HasDisplay(argc, argv)) {

@@ -20,7 +20,7 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-const ControlSpec* FindSpec(const FormSpec& design, const char* name) {
+const ControlDesign* FindControl(const FormDesign& design, const char* name) {
     for (std::size_t i = 0; i < design.controlCount; ++i)
         if (std::string_view(design.controls[i].name) == name) return &design.controls[i];
     return nullptr;
@@ -144,7 +144,7 @@ private:
     HBRUSH brush_;
 };
 
-Win32FmWindow::Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon) {
+Win32FmWindow::Win32FmWindow(const FormDesign& design, HINSTANCE instance, int icon) {
     HDC screen = GetDC(nullptr);
     if (screen) {
         dpiX_ = GetDeviceCaps(screen, LOGPIXELSX);
@@ -191,7 +191,7 @@ Win32FmWindow::~Win32FmWindow() {
     if (smallIcon_) DestroyIcon(smallIcon_);
 }
 
-HFONT Win32FmWindow::Font(const FontSpec* design) {
+HFONT Win32FmWindow::Font(const FontDesign* design) {
     if (!design) {
         if (!defaultFont_) {
             NONCLIENTMETRICSW metrics{};
@@ -211,16 +211,16 @@ HFONT Win32FmWindow::Font(const FontSpec* design) {
 
 // Created in tab order: the z-order of the children is the order the
 // dialog manager moves the focus in.
-void Win32FmWindow::CreateControls(const FormSpec& design) {
-    for (const ControlSpec* c : TabOrder(design)) controls_[c->name] = CreateControl(design, *c);
+void Win32FmWindow::CreateControls(const FormDesign& design) {
+    for (const ControlDesign* c : TabOrder(design)) controls_[c->name] = CreateControl(design, *c);
 }
 
 // Where a control goes in the window, in pixels: a frame's controls are the
 // window's, at the frame's position plus their own.
-RECT Win32FmWindow::PlaceOf(const FormSpec& design, const ControlSpec& c) const {
+RECT Win32FmWindow::PlaceOf(const FormDesign& design, const ControlDesign& c) const {
     int left = c.left, top = c.top;
     for (const char* in = c.container; in;) {
-        const ControlSpec* frame = FindSpec(design, in);
+        const ControlDesign* frame = FindControl(design, in);
         if (!frame) throw Failure("unknown container");
         left += frame->left;
         top += frame->top;
@@ -230,7 +230,7 @@ RECT Win32FmWindow::PlaceOf(const FormSpec& design, const ControlSpec& c) const 
     return {x, y, x + TwipsToPixels(c.width, dpiX_), y + TwipsToPixels(c.height, dpiY_)};
 }
 
-HWND Win32FmWindow::CreateControl(const FormSpec& design, const ControlSpec& c) {
+HWND Win32FmWindow::CreateControl(const FormDesign& design, const ControlDesign& c) {
     const NativeClass native = NativeClassOf(c.kind);
     const RECT place = PlaceOf(design, c);
     const int id = kFirstControlId + static_cast<int>(&c - design.controls);
@@ -293,8 +293,8 @@ HWND Win32FmWindow::Control(const std::string& name) const {
     return it == controls_.end() ? nullptr : it->second;
 }
 
-int Win32FmWindow::ControlId(const FormSpec& design, const std::string& name) {
-    const ControlSpec* c = FindSpec(design, name.c_str());
+int Win32FmWindow::ControlId(const FormDesign& design, const std::string& name) {
+    const ControlDesign* c = FindControl(design, name.c_str());
     return c ? kFirstControlId + static_cast<int>(c - design.controls) : 0;
 }
 

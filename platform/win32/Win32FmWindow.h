@@ -1,6 +1,6 @@
 #pragma once
 #include "platform/Deliver.h"
-#include "platform/FormSpec.h"
+#include "platform/FormDesign.h"
 #include "platform/Widgets.h"
 
 #include <windows.h>
@@ -23,7 +23,7 @@ public:
 
     // Creates the window hidden. `icon` is the resource identifier of the
     // window's icon in `instance`, or 0 for none.
-    Win32FmWindow(const FormSpec& design, HINSTANCE instance, int icon);
+    Win32FmWindow(const FormDesign& design, HINSTANCE instance, int icon);
     ~Win32FmWindow() override;
     Win32FmWindow(const Win32FmWindow&) = delete;
     Win32FmWindow& operator=(const Win32FmWindow&) = delete;
@@ -49,7 +49,7 @@ public:
     HWND Handle() const { return window_; }
     // The control of that layout name, or nullptr.
     HWND Control(const std::string& name) const;
-    static int ControlId(const FormSpec& design, const std::string& name);
+    static int ControlId(const FormDesign& design, const std::string& name);
 
     void SetOuterHeight(int twips) override;
     void SetOuterWidth(int twips) override;
@@ -69,12 +69,12 @@ private:
         const wchar_t* name;
         DWORD style, exStyle;
     };
-    void CreateControls(const FormSpec& design);
-    HWND CreateControl(const FormSpec& design, const ControlSpec& c);
-    RECT PlaceOf(const FormSpec& design, const ControlSpec& c) const;
+    void CreateControls(const FormDesign& design);
+    HWND CreateControl(const FormDesign& design, const ControlDesign& c);
+    RECT PlaceOf(const FormDesign& design, const ControlDesign& c) const;
     static NativeClass NativeClassOf(ControlKind kind);
     static void FitCombo(HWND combo, int height, int listRows);
-    HFONT Font(const FontSpec* design);
+    HFONT Font(const FontDesign* design);
     void CheckSizable() const;
     bool Unload();
 
@@ -87,7 +87,7 @@ private:
     bool checking_ = false;
     bool closeAsked_ = false;  // during a check: closed once the check is unwound
     std::map<std::string, HWND> controls_;
-    std::map<const FontSpec*, HFONT> fonts_;
+    std::map<const FontDesign*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;
     HICON bigIcon_ = nullptr, smallIcon_ = nullptr;
     std::unique_ptr<Combo> combo_;

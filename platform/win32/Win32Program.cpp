@@ -43,7 +43,7 @@ std::optional<int> Answer(int argc, char* argv[]) {
 
 }  // namespace
 
-int RunWindowProgram(int argc, char* argv[], const FormSpec& form, const MakeFormEvents& make) {
+int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeFormEvents& make) {
     if (const std::optional<int> status = Answer(argc, argv)) return *status;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;

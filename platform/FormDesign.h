@@ -15,30 +15,30 @@ struct Rgb {
 // window from this description.
 enum class ControlKind { GroupFrame, ComboBox, Button, TextBox };
 
-struct FontSpec {
+struct FontDesign {
     const char* face;
     double points;
     int weight;   // 400 normal, 700 bold
     int charset;  // 204: Cyrillic
 };
 
-struct ControlSpec {
+struct ControlDesign {
     const char* name;       // object name, also the control's identity in tests
     ControlKind kind;
     const char* container;  // name of the containing frame, or nullptr for the window
     int left, top, width, height;  // relative to the inside of the container
     int tabIndex;
-    const FontSpec* font;   // nullptr: the toolkit's default
+    const FontDesign* font;   // nullptr: the toolkit's default
     const char* caption;    // nullptr when the control has none
     int listRows = 0;       // a combo box: rows of its dropped list shown without scrolling
 };
 
-struct FormSpec {
+struct FormDesign {
     const char* name;
     const char* caption;
     int clientWidth, clientHeight;  // as designed
     int outerWidth, outerHeight;    // border and caption bar included
-    const ControlSpec* controls;    // in creation order
+    const ControlDesign* controls;    // in creation order
     std::size_t controlCount;
 };
 
@@ -51,11 +51,11 @@ constexpr int TwipsToPixels(int twips, int dpi) {
 
 // The controls of the layout in tab order; those of one tab index in the
 // order of the layout.
-inline std::vector<const ControlSpec*> TabOrder(const FormSpec& form) {
-    std::vector<const ControlSpec*> order;
+inline std::vector<const ControlDesign*> TabOrder(const FormDesign& form) {
+    std::vector<const ControlDesign*> order;
     for (std::size_t i = 0; i < form.controlCount; ++i) order.push_back(&form.controls[i]);
     std::stable_sort(order.begin(), order.end(),
-                     [](const ControlSpec* a, const ControlSpec* b) { return a->tabIndex < b->tabIndex; });
+                     [](const ControlDesign* a, const ControlDesign* b) { return a->tabIndex < b->tabIndex; });
     return order;
 }
 
