@@ -178,14 +178,14 @@ void Fm::DirectQueryStage(const std::string& domain, const HostName& name) {
             return WriteProven(domain, proofs);
         case Verdict::Impostor:
             WriteImpostor(domain, proofs);
-            FindHostsLines(ReadRegistryDirectory(false), name);
+            if (!record_.hostsFile) FindHostsLines(ReadRegistryDirectory(false), name);
             break;
         case Verdict::Mismatch:
             FindHostsLines(WriteMismatch(), name);
             break;
         case Verdict::Inconclusive:
             WriteInconclusive();
-            FindHostsLines(ReadRegistryDirectory(false), name);
+            if (!record_.hostsFile) FindHostsLines(ReadRegistryDirectory(false), name);
             break;
     }
     WriteHostsLines(domain);
@@ -322,8 +322,11 @@ std::string Fm::ReadRegistryDirectory(bool keepShell) {
 // The lines of the hosts file in `directory` that map the name the
 // computer's resolver was asked for.
 void Fm::FindHostsLines(const std::string& directory, const HostName& name) {
-    Step([&] { record_.hostsFile = platform_.files.HostsPath(directory); });
-    if (!record_.hostsFile) return;
+    std::optional<std::string> path;
+    Step([&] { path = platform_.files.HostsPath(directory); });
+    // Read once a check: again only when the registry named another directory.
+    if (!path || path == record_.hostsFile) return;
+    record_.hostsFile = path;
     std::optional<std::string> bytes;
     Step([&] { bytes = platform_.files.Read(*record_.hostsFile, hosts::kMaxFileBytes); });
     record_.hostsReadable = bytes.has_value();

@@ -66,9 +66,8 @@ std::optional<dns::Reading> AskOnce(const std::vector<std::uint8_t>& query, cons
 
 // Whether an address of the family is missing from the server's.
 bool Lacks(const CheckState& state, const DirectAnswer& answer, Address::Family family) {
-    return std::any_of(state.HostIPs.begin(), state.HostIPs.end(), [&](const Address& a) {
-        return a.family() == family && !Contains(answer.addresses, a);
-    });
+    const auto missing = Missing(state.HostIPs, answer);
+    return std::any_of(missing.begin(), missing.end(), [&](const Address& a) { return a.family() == family; });
 }
 
 // The queries of one type: asked again while an address of the family is
