@@ -1,5 +1,7 @@
 #include "app/CheckOutput.h"
 
+#include "common/Text.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -17,12 +19,7 @@ Json OrNull(const std::optional<T>& value) {
 
 // Printable ASCII but '|', which would start the performance data; any other
 // byte becomes '?': each domain stays on its one line of plugin output.
-std::string Printable(std::string_view text) {
-    std::string shown(text);
-    for (char& c : shown)
-        if (c < 0x20 || c > 0x7e || c == '|') c = '?';
-    return shown;
-}
+std::string Printable(std::string_view text) { return text::Clean(text, {.asciiOnly = true, .forbidden = "|"}); }
 
 // The domain in plugin output: as given when that is printable, else the
 // name asked for (the ACE form of an IDN), else made printable.
@@ -31,27 +28,37 @@ std::string ShownDomain(const CheckRecord& r) {
     return *r.queryName;
 }
 
-std::string Joined(const std::vector<std::string>& items) {
+std::vector<std::string> Texts(const std::vector<Address>& addresses) {
+    std::vector<std::string> texts;
+    for (const auto& a : addresses) texts.push_back(a.Text());
+    return texts;
+}
+
+std::string Joined(const std::vector<Address>& items) {
     std::string all;
-    for (const auto& item : items) all += (all.empty() ? "" : ", ") + item;
+    for (const auto& item : items) all += (all.empty() ? "" : ", ") + item.Text();
     return all;
 }
 
-bool IsV6(const std::string& address) { return address.find(':') != std::string::npos; }
-
 // The server's addresses of the family of `address`.
-std::vector<std::string> SameFamily(const std::vector<std::string>& all, const std::string& address) {
-    std::vector<std::string> out;
+std::vector<Address> SameFamily(const std::vector<Address>& all, const Address& address) {
+    std::vector<Address> out;
     for (const auto& a : all)
-        if (IsV6(a) == IsV6(address)) out.push_back(a);
+        if (a.family() == address.family()) out.push_back(a);
     return out;
 }
 
 // The computer's first address that no reply of the server holds, or its first.
-std::string FirstMissing(const CheckRecord& r) {
+std::optional<Address> FirstMissing(const CheckRecord& r) {
     for (const auto& a : r.systemAddresses)
         if (std::find(r.serverAddresses.begin(), r.serverAddresses.end(), a) == r.serverAddresses.end()) return a;
-    return r.systemAddresses.empty() ? "" : r.systemAddresses.front();
+    if (r.systemAddresses.empty()) return std::nullopt;
+    return r.systemAddresses.front();
+}
+
+std::optional<std::string> TextOf(const std::optional<Address>& a) {
+    if (!a) return std::nullopt;
+    return a->Text();
 }
 
 const ProofRecord* FirstProof(const CheckRecord& r, platform::ProofResult result) {
@@ -112,7 +119,9 @@ std::string_view ProofResultName(platform::ProofResult result) {
 }
 
 std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
-    constexpr std::string_view kNames[] = {"", "name", "untrusted", "expired", "error", "refused", "timeout", "not-tls"};
+    constexpr std::string_view kNames[] = {"",        "name",    "untrusted", "expired",    "error",   "refused",
+                                           "timeout", "not-tls", "aborted",   "incomplete", "internal"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ProofReason::Internal) + 1);
     if (reason == platform::ProofReason::None) return std::nullopt;
     return kNames[static_cast<int>(reason)];
 }
@@ -122,21 +131,21 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
     Json proofs = Json::array();
     for (const auto& p : r.proofs)
-        proofs.push_back({{"address", p.address},
+        proofs.push_back({{"address", p.address.Text()},
                           {"result", ProofResultName(p.proof.result)},
                           {"reason", OrNull(ProofReasonName(p.proof.reason))}});
     Json object = {
         {"domain", r.domain},
         {"query_name", OrNull(r.queryName)},
         {"outcome", OutcomeName(r.end)},
-        {"system_address", OrNull(r.systemAddress)},
-        {"server", OrNull(r.server)},
-        {"server_addresses", r.serverAddresses},
+        {"system_address", OrNull(TextOf(r.SystemAddress()))},
+        {"server", OrNull(TextOf(r.server))},
+        {"server_addresses", Texts(r.serverAddresses)},
         {"rcode", OrNull(r.rcode)},
         {"hosts_file", OrNull(r.hostsFile)},
         {"hosts_lines", lines},
         {"elapsed_ms", r.elapsed.count()},
-        {"system_addresses", r.systemAddresses},
+        {"system_addresses", Texts(r.systemAddresses)},
         {"proof", proofs},
     };
     if (line) object["line"] = *line;
@@ -162,30 +171,31 @@ std::string_view PluginStateName(PluginState state) {
 
 std::string PluginLine(const CheckRecord& r) {
     const std::string domain = ShownDomain(r) + ": ";
-    const std::string address = r.systemAddress.value_or("");
-    const std::string server = Printable(r.server.value_or("?"));
+    const std::string address = TextOf(r.SystemAddress()).value_or("");
+    const std::string server = Printable(TextOf(r.server).value_or("?"));
     switch (r.end) {
         case CheckEnd::Match:
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
         case CheckEnd::Proven: {
             const auto* proven = FirstProof(r, platform::ProofResult::Proven);
-            return domain + (proven ? proven->address : address) +
+            return domain + (proven ? proven->address.Text() : address) +
                    " proved the name over HTTPS, though not among the DNS server's " + Joined(r.serverAddresses);
         }
         case CheckEnd::Impostor: {
             const auto* failed = FirstProof(r, platform::ProofResult::Failed);
             if (!failed) return domain + address + " failed to prove the name over HTTPS";
-            return domain + failed->address + " failed to prove the name over HTTPS (" +
+            return domain + failed->address.Text() + " failed to prove the name over HTTPS (" +
                    std::string(ProofReasonName(failed->proof.reason).value_or("")) + " certificate)";
         }
         case CheckEnd::Mismatch: {
             // The family that disagrees: the first address of the computer's missing from the server's.
-            const std::string missing = FirstMissing(r);
+            const Address missing = FirstMissing(r).value_or(Address{});
             const auto family = SameFamily(r.serverAddresses, missing);
             // IPv6 is named; an IPv4 line reads as it always has.
-            std::string line = domain + (IsV6(missing) ? "IPv6 " : "") + missing;
+            const std::string v6 = missing.IsV4() ? "" : "IPv6 ";
+            std::string line = domain + v6 + missing.Text();
             if (family.empty())
-                line += " but the DNS server " + server + " has no " + (IsV6(missing) ? "IPv6 " : "") +
+                line += " but the DNS server " + server + " has no " + v6 +
                         "address for it" + (r.rcode ? " (rcode " + std::to_string(*r.rcode) + ")" : "");
             else
                 line += " not among the DNS server's " + Joined(family);

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Fm.h"
+#include "engine/CheckRecord.h"
 #include "common/ExitStatus.h"
 
 #include <chrono>
@@ -18,8 +18,8 @@ namespace tarnwell::output {
 std::string_view OutcomeName(CheckEnd end);
 
 // A proof's result and reason in the JSON lines: proven, failed, unknown;
-// name, untrusted, expired, error, refused, timeout, not-tls (none when
-// proven).
+// name, untrusted, expired, error, refused, timeout, not-tls, aborted,
+// incomplete, internal (none when proven).
 std::string_view ProofResultName(platform::ProofResult result);
 std::optional<std::string_view> ProofReasonName(platform::ProofReason reason);
 

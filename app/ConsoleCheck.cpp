@@ -3,7 +3,8 @@
 #include "app/CheckOutput.h"
 #include "common/Address.h"
 #include "common/Text.h"
-#include "platform/console/ConsoleView.h"
+#include "app/ReportWriter.h"
+#include "engine/Check.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -172,28 +173,6 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
     return std::nullopt;
 }
 
-// The network parameters with one DNS server, the one given by --server.
-class OneServer : public platform::NetworkParams {
-public:
-    explicit OneServer(const std::string& address) {
-        std::copy_n(address.begin(), std::min(address.size(), entry_.size() - 1), entry_.begin());
-    }
-    bool Available() override { return true; }
-    std::uint32_t QuerySize(std::uint32_t& size) override {
-        size = sizeof entry_;
-        return platform::kErrorBufferOverflow;
-    }
-    std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return {entry_}; }
-
-private:
-    platform::IpAddressString entry_{};
-};
-
-// A plugin shows no message box, not even as a line of standard error.
-struct NoMessageBox : platform::MsgBox {
-    void Show(const std::string&, int, const std::string&) override {}
-};
-
 // What was written must have reached standard output, or the caller hears.
 int Written(std::ostream& out, std::ostream& err, int status, int lost = kStatusIoError) {
     out.flush();
@@ -206,38 +185,19 @@ int Written(std::ostream& out, std::ostream& err, int status, int lost = kStatus
 // platform is asked once, whichever thread asks first.
 class SharedServerList : public platform::NetworkParams {
 public:
-    SharedServerList(platform::NetworkParams& system, const std::optional<std::string>& given) : system_(system) {
-        if (given) given_.emplace(*given);
-    }
-    bool Available() override { return Discover().available; }
-    std::uint32_t QuerySize(std::uint32_t& size) override {
-        size = Discover().size;
-        return found_.code;
-    }
-    std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return Discover().list; }
-
-private:
-    struct Found {
-        bool available = false;
-        std::uint32_t size = 0, code = 0;
-        std::vector<platform::IpAddressString> list;
-    };
-    const Found& Discover() {
-        std::call_once(once_, [this] {
-            platform::NetworkParams& params = given_ ? *given_ : system_;
-            Found found;
-            found.available = params.Available();
-            if (found.available) found.code = params.QuerySize(found.size);
-            if (found.code == platform::kErrorBufferOverflow) found.list = params.DnsServerList(found.size);
-            found_ = std::move(found);
-        });
+    explicit SharedServerList(platform::NetworkParams& system) : system_(system) {}
+    std::optional<std::vector<Address>> DnsServers() override {
+        std::call_once(once_, [this] { found_ = system_.DnsServers(); });
         return found_;
     }
+
+private:
     platform::NetworkParams& system_;
-    std::optional<OneServer> given_;
     std::once_flag once_;
-    Found found_;
+    std::optional<std::vector<Address>> found_;
 };
+
+using Clock = std::chrono::steady_clock;
 
 // One domain of a run: as given, with its line number when read from a list.
 struct Item {
@@ -245,75 +205,86 @@ struct Item {
     std::optional<std::size_t> line;
 };
 
-// One check of a run. Its thread fills in what it found, then sets `ended`.
-struct Job {
+// One domain's check. A worker fills in what it found, then marks it done.
+struct Slot {
     Item item;
-    std::chrono::steady_clock::time_point started;
+    enum class State { Queued, Running, Done } state = State::Queued;  // guarded by Run::mutex
+    Clock::time_point started;
     CheckRecord record;
     std::string report, notes;  // its report, and its lines for standard error
-    bool ended = false;         // guarded by Run::mutex
-    std::thread thread;         // the writer's
 };
 
-// What the reader, the checks and the writer of a run share; the threads
+// What the reader, the workers and the writer of a run share; the threads
 // left running when the run ends keep it alive.
 struct Run {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<Item> read;  // read, not yet started
-    std::size_t running = 0;
+    std::deque<std::shared_ptr<Slot>> order;   // read, not yet written, in the order given
+    std::deque<std::shared_ptr<Slot>> queued;  // read, not yet started
     bool inputEnded = false;
-    bool closed = false;  // the writer has ended: read no more
+    bool closed = false;  // no more checks start
+    bool ended = false;   // the writer has ended: read no more
 };
 
-std::chrono::milliseconds Ms(std::chrono::steady_clock::duration d) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(d);
-}
+std::chrono::milliseconds Ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d); }
 
 struct Settings {
     Mode mode;
     std::string newline;
     std::optional<int> timeout;
     bool proof;
+    std::optional<Address> server;
 };
 
-// One check, exactly the window's, with a window logic, check state and
-// view of its own; its report and message boxes kept for the writer.
-void Check(const ConsolePlatform& platform, platform::NetworkParams& servers, const Settings& s, Job& job) {
-    std::ostringstream report, notes;
-    platform::ConsoleView view(report, s.newline);
-    platform::ConsoleMessageBox consoleBox(notes);
-    NoMessageBox noBox;
+// The report with `newline` for its CRLF line breaks, ending with one.
+std::string WithNewlines(const std::string& report, const std::string& newline) {
+    std::string out;
+    for (std::size_t i = 0; i < report.size(); ++i) {
+        const bool crlf = report.compare(i, 2, "\r\n") == 0;
+        out += crlf ? newline : std::string(1, report[i]);
+        i += crlf;
+    }
+    if (!report.empty() && report.back() != '\n') out += newline;
+    return out;
+}
+
+// One domain's check, through the engine and the window's own report
+// writer; its message boxes as lines for standard error, but for a plugin.
+void CheckOne(const ConsolePlatform& platform, platform::NetworkParams& servers, const Settings& s, Slot& slot) {
+    std::string report, notes;
     const bool plugin = s.mode == Mode::Plugin;
-    platform::MsgBox& box = plugin ? static_cast<platform::MsgBox&>(noBox) : consoleBox;
-    CheckState state;
-    Fm fm(view, {platform.sockets, servers, platform.shells, box, platform.files, platform.tls}, state);
-    if (s.timeout) fm.replyWait = std::chrono::seconds(*s.timeout);
-    fm.proveAddresses = s.proof;
-    fm.Form_Load();
+    ReportWriter writer([&](const std::string& piece, bool) { report += piece; },
+                        [&](const std::string& prompt, const std::string& title) {
+                            if (!plugin) notes += title + ": " + prompt + "\n";
+                        });
+    const CheckPlatform engine{platform.sockets, servers, platform.shells, platform.files, platform.tls};
+    CheckOptions options;
+    if (s.timeout) options.replyWait = std::chrono::seconds(*s.timeout);
+    options.prove = s.proof;
+    options.server = s.server;
     // A line of a list that is no UTF-8 text is refused as a blank is.
-    view.Cmb1().SetText(text::ValidUtf8(job.item.domain) ? job.item.domain : "");
-    fm.Cmd1_Click();
+    const std::string& domain = slot.item.domain;
+    slot.record = RunCheck(text::ValidUtf8(domain) ? domain : "", engine, options, writer);
     // The report cannot tell a query that never left from a silent server.
-    if (!plugin && fm.LastCheckEnd() == CheckEnd::Inconclusive && !fm.LastCheck().sent)
-        notes << "tarnwell-check: no query was sent to the DNS server\n";
-    view.Finish();
-    job.record = fm.LastCheck();
-    job.record.domain = job.item.domain;  // as given
-    std::int16_t cancel = 0;
-    fm.Form_Unload(cancel);
-    if (s.mode == Mode::Report) job.report = report.str();
-    job.notes = notes.str();
+    if (!plugin && slot.record.end == CheckEnd::Inconclusive && !slot.record.sent)
+        notes += "tarnwell-check: no query was sent to the DNS server\n";
+    slot.record.domain = domain;  // as given
+    if (s.mode == Mode::Report) slot.report = WithNewlines(report, s.newline);
+    slot.notes = std::move(notes);
 }
 
 // Gives the run its domains: those of the command line, then the list's
-// lines but blank ones and comments, while fewer than `room` wait.
+// lines but blank ones and comments, while fewer than `room` wait to be
+// written. A byte order mark before the list's first line is no part of it.
 void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream* list, std::size_t room) {
     const auto give = [&](Item item) {
         std::unique_lock lock(run.mutex);
-        run.changed.wait(lock, [&] { return run.closed || run.read.size() < room; });
-        if (run.closed) return false;
-        run.read.push_back(std::move(item));
+        run.changed.wait(lock, [&] { return run.ended || run.order.size() < room; });
+        if (run.ended) return false;
+        auto slot = std::make_shared<Slot>();
+        slot->item = std::move(item);
+        run.order.push_back(slot);
+        run.queued.push_back(std::move(slot));
         run.changed.notify_all();
         return true;
     };
@@ -321,6 +292,7 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
     for (std::size_t i = 0; more && i < domains.size(); ++i) more = give({domains[i], std::nullopt});
     std::string line;
     for (std::size_t n = 1; more && list && std::getline(*list, line); ++n) {
+        if (n == 1 && line.starts_with("\xEF\xBB\xBF")) line.erase(0, 3);
         if (line.ends_with('\r')) line.pop_back();
         const auto first = line.find_first_not_of(" \t");
         if (first != std::string::npos && line[first] != '#') more = give({line, n});
@@ -328,6 +300,27 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
     std::lock_guard lock(run.mutex);
     run.inputEnded = true;
     run.changed.notify_all();
+}
+
+// One of the run's -j workers: checks the domains read, one after another,
+// until none is left or the run is closed.
+void Work(Run& run, const ConsolePlatform& platform, platform::NetworkParams& servers, const Settings& settings) {
+    for (;;) {
+        std::shared_ptr<Slot> slot;
+        {
+            std::unique_lock lock(run.mutex);
+            run.changed.wait(lock, [&] { return run.closed || !run.queued.empty() || run.inputEnded; });
+            if (run.closed || run.queued.empty()) return;
+            slot = std::move(run.queued.front());
+            run.queued.pop_front();
+            slot->state = Slot::State::Running;
+            slot->started = Clock::now();
+        }
+        CheckOne(platform, servers, settings, *slot);
+        std::lock_guard lock(run.mutex);
+        slot->state = Slot::State::Done;
+        run.changed.notify_all();
+    }
 }
 
 // Writes each domain's output as it comes, in order, and keeps what the
@@ -363,6 +356,7 @@ public:
         record.elapsed = elapsed;
         return Write(record, item.line, "Проверка не завершена к сроку --deadline. Домен: [" + item.domain + "]" + newline_, "");
     }
+    // The exit status: that of the most severe output.
     int Status() const {
         return output::MostSevere(seen_, mode_ == Mode::Plugin ? std::span<const int>(output::kPluginSeverity)
                                                                : std::span<const int>(kConsoleSeverity));
@@ -379,6 +373,48 @@ private:
     std::vector<int> seen_;  // the statuses that occurred, each once
     bool wroteReport_ = false;
 };
+
+// After the deadline the rest of the list is written as timed out as long
+// as it comes within this much of the one before.
+constexpr std::chrono::milliseconds kLateInput{200};
+
+enum class End { Done, Deadline, Interrupted, Lost };
+
+// The in-order writer: each domain's output once it and every one before it
+// have ended; after the deadline, those not ended as timed out.
+End WriteInOrder(Run& run, Outputs& outputs, std::optional<Clock::time_point> deadline, const std::stop_token& stop) {
+    std::unique_lock lock(run.mutex);
+    for (;;) {
+        if (stop.stop_requested()) return End::Interrupted;
+        const bool late = deadline && Clock::now() >= *deadline;
+        if (late && !run.closed) {
+            run.closed = true;  // no more checks start
+            run.changed.notify_all();
+        }
+        if (!run.order.empty() && (run.order.front()->state == Slot::State::Done || late)) {
+            const auto slot = std::move(run.order.front());
+            run.order.pop_front();
+            const bool done = slot->state == Slot::State::Done;
+            const auto elapsed = slot->state == Slot::State::Running ? Ms(*deadline - slot->started) : Ms({});
+            run.changed.notify_all();  // room for the reader
+            lock.unlock();
+            const bool written = done ? outputs.Write(std::move(slot->record), slot->item.line, slot->report, slot->notes)
+                                      : outputs.WriteTimedOut(slot->item, elapsed);
+            lock.lock();
+            if (!written) return End::Lost;
+            continue;
+        }
+        if (run.order.empty() && run.inputEnded) return late ? End::Deadline : End::Done;
+        if (late) {
+            const bool more = run.changed.wait_for(lock, kLateInput, [&] { return !run.order.empty() || run.inputEnded; });
+            if (!more) return End::Deadline;
+        } else if (deadline) {
+            run.changed.wait_until(lock, *deadline);
+        } else {
+            run.changed.wait(lock);
+        }
+    }
+}
 
 }  // namespace
 
@@ -423,95 +459,36 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
         list = std::move(file);
     }
 
-    const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains started but not yet written
-    const Clock::time_point deadline = begun + std::chrono::seconds(o.deadline.value_or(0));
-    const Settings settings{o.mode, newline, o.timeout, o.proof};
-    const auto servers = std::make_shared<SharedServerList>(platform.networkParams, o.server);
+    const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
+    std::optional<Clock::time_point> deadline;
+    if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
+    std::optional<Address> server;
+    if (o.server) server = Address::Parse(*o.server, true);
+    const Settings settings{o.mode, newline, o.timeout, o.proof, server};
+    const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
     const auto run = std::make_shared<Run>();
     std::thread reader([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
+    std::vector<std::thread> workers;
+    for (int i = 0; i < o.jobs; ++i)
+        workers.emplace_back([run, platform, servers, settings] { Work(*run, platform, *servers, settings); });
     const std::stop_callback wake(stop, [run] {
         std::lock_guard lock(run->mutex);
         run->changed.notify_all();
     });
 
     Outputs outputs(o.mode, out, err, newline);
-    std::deque<std::shared_ptr<Job>> window;  // started, in the order given, not yet written
-    enum class End { Done, Deadline, Interrupted, Lost } end = End::Done;
-    std::unique_lock lock(run->mutex);
-    for (;;) {
-        while (!run->read.empty() && run->running < static_cast<std::size_t>(o.jobs) && window.size() < room) {
-            auto job = std::make_shared<Job>();
-            job->item = std::move(run->read.front());
-            run->read.pop_front();
-            job->started = Clock::now();
-            ++run->running;
-            job->thread = std::thread([run, job, platform, servers, settings] {
-                Check(platform, *servers, settings, *job);
-                std::lock_guard ended(run->mutex);
-                job->ended = true;
-                --run->running;
-                run->changed.notify_all();
-            });
-            window.push_back(std::move(job));
-            run->changed.notify_all();  // room for the reader
-        }
-        if (stop.stop_requested()) {
-            end = End::Interrupted;
-            break;
-        }
-        if (!window.empty() && window.front()->ended) {
-            const auto job = std::move(window.front());
-            window.pop_front();
-            lock.unlock();
-            job->thread.join();
-            const bool written = outputs.Write(std::move(job->record), job->item.line, job->report, job->notes);
-            lock.lock();
-            if (!written) {
-                end = End::Lost;
-                break;
-            }
-            continue;
-        }
-        if (window.empty() && run->read.empty() && run->inputEnded) break;
-        if (o.deadline && Clock::now() >= deadline) {
-            end = End::Deadline;
-            break;
-        }
-        if (o.deadline) run->changed.wait_until(lock, deadline);
-        else run->changed.wait(lock);
-    }
+    const End end = WriteInOrder(*run, outputs, deadline, stop);
 
-    if (end == End::Deadline) {
-        // Every domain not ended gets its timeout: those started, those read,
-        // and the rest of the list as long as it comes without a wait.
-        const auto now = Clock::now();
-        for (bool written = true; written;) {
-            if (!window.empty()) {
-                const auto job = std::move(window.front());
-                window.pop_front();
-                const bool ended = job->ended;
-                lock.unlock();
-                ended ? job->thread.join() : job->thread.detach();
-                written = ended ? outputs.Write(std::move(job->record), job->item.line, job->report, job->notes)
-                                : outputs.WriteTimedOut(job->item, Ms(now - job->started));
-            } else {
-                const auto more = [&] { return !run->read.empty() || run->inputEnded; };
-                if (!run->changed.wait_for(lock, std::chrono::milliseconds(200), more) || run->read.empty()) break;
-                const Item item = std::move(run->read.front());
-                run->read.pop_front();
-                run->changed.notify_all();
-                lock.unlock();
-                written = outputs.WriteTimedOut(item, {});
-            }
-            lock.lock();
-        }
-    }
-    // Checks still running are left to themselves, and so is a reader that waits for input.
-    run->closed = true;
+    // Checks still running are left to themselves, and so is a reader that
+    // waits for input; idle workers end.
+    std::unique_lock lock(run->mutex);
+    run->closed = run->ended = true;
     run->changed.notify_all();
-    for (const auto& job : window) job->ended ? job->thread.join() : job->thread.detach();
+    const bool busy = std::any_of(run->order.begin(), run->order.end(),
+                                  [](const auto& slot) { return slot->state == Slot::State::Running; }) || end == End::Deadline;
     run->inputEnded ? reader.join() : reader.detach();
     lock.unlock();
+    for (auto& worker : workers) busy ? worker.detach() : worker.join();
 
     if (end == End::Interrupted) return kStatusInterrupted;
     if (end == End::Done && outputs.count == 0) return usageError("expected at least one DOMAIN: the list has none", true);

@@ -3,23 +3,18 @@
 #include "app/Fm.h"
 #include "app/FmLayout.h"
 #include "platform/Program.h"
-#include "platform/PumpingSockets.h"
 #include "platform/posix/Services.h"
 
-#include <optional>
-
 int main(int argc, char* argv[]) {
-    tarnwell::platform::NativeServices native;
-    tarnwell::CheckState state;
-    // The sockets and the TLS probes serve the window while the check waits on them.
-    std::optional<tarnwell::platform::PumpingSockets> sockets;
+    // Never destroyed: a probe or a resolver call left running when the
+    // window closed mid-check may still use them until the process ends.
+    static auto& native = *new tarnwell::platform::NativeServices;
     return tarnwell::platform::RunWindowProgram(
         argc, argv, tarnwell::layout::kFm,
         [&](tarnwell::platform::FmView& view, tarnwell::platform::MsgBox& box, const tarnwell::platform::Serve& serve) {
-            sockets.emplace(native.sockets, serve);
-            native.tls.Serving(serve);
-            const tarnwell::FmPlatform platform{*sockets, native.networkParams, native.shells, box, native.files,
-                                                native.tls};
-            return std::make_unique<tarnwell::Fm>(view, platform, state);
+            // Every wait of a check serves the window.
+            const tarnwell::FmPlatform platform{native.sockets, native.networkParams, native.shells, box,
+                                                native.files,   native.tls,           serve};
+            return std::make_unique<tarnwell::Fm>(view, platform);
         });
 }

@@ -2,7 +2,7 @@
 // DNS can carry (labels of 1 to 63 letters, digits, hyphens or underscores,
 // at most 255 octets in all) and that its own echo, read as a reply, is
 // accepted for.
-#include "resolve/DNS_HostByName.h"
+#include "resolve/HostName.h"
 #include "resolve/DnsMessage.h"
 #include "tests/fakes/Fakes.h"
 

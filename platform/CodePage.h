@@ -8,14 +8,6 @@
 // platform directory implements them.
 namespace tarnwell::platform {
 
-// The byte of a character in the computer's single-byte (ANSI) code page, or
-// nothing when the code page has no one-byte code for it. ASCII characters
-// are always their own code.
-std::optional<std::uint8_t> AnsiByte(char32_t ch);
-
-// 8-bit text in the ANSI code page to UTF-8 (NUL characters kept).
-std::string FromAnsi(std::string_view bytes);
-
 // Letters to lower case by the platform's case mapping; every other
 // character stays.
 std::string LowerCase(std::string_view utf8);

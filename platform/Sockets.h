@@ -13,7 +13,18 @@ using tarnwell::Address;
 
 using SocketHandle = std::intptr_t;
 inline constexpr SocketHandle kNoSocket = -1;
-inline constexpr int kDatagramTooLong = -2;
+
+// What one wait for a datagram gave.
+struct Received {
+    enum class Kind {
+        Datagram,  // `length` bytes are in the buffer
+        TooLong,   // a datagram longer than the buffer came and was dropped
+        Timeout,   // the wait passed with none
+        Failed     // the receive failed (an ICMP port unreachable, say)
+    };
+    Kind kind = Kind::Failed;
+    int length = 0;
+};
 
 // The computer's sockets library. Every call blocks until it has its result.
 class Sockets {
@@ -48,10 +59,7 @@ public:
     virtual int Send(SocketHandle s, const std::uint8_t* data, int length) = 0;
 
     // Waits at most `wait` for one datagram of at most `capacity` bytes.
-    // Gives its length; kDatagramTooLong for a datagram longer than
-    // `capacity`, which is dropped; -1 on a failed receive and when the wait
-    // passes with none.
-    virtual int Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
+    virtual Received Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                         std::chrono::milliseconds wait) = 0;
 
     virtual void Close(SocketHandle s) = 0;

@@ -1,6 +1,7 @@
 #include "resolve/HostsFile.h"
 
 #include "common/Address.h"
+#include "common/Text.h"
 
 #include <array>
 
@@ -28,56 +29,10 @@ bool SameName(std::string_view field, std::string_view wanted) {
     return true;
 }
 
-// The length of the well-formed UTF-8 sequence at `i` (RFC 3629, section 4:
-// no overlong forms, no surrogates, nothing above U+10FFFF) and its code
-// point; 0 when the byte at `i` does not begin one.
-std::size_t Sequence(std::string_view s, std::size_t i, char32_t& cp) {
-    const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[i + k]); };
-    const unsigned char b0 = at(0);
-    cp = b0;
-    if (b0 < 0x80) return 1;
-    const std::size_t n = b0 < 0xC2 ? 0 : b0 <= 0xDF ? 2 : b0 <= 0xEF ? 3 : b0 <= 0xF4 ? 4 : 0;
-    if (n == 0 || i + n > s.size()) return 0;
-    // The second byte's range is narrower after E0, ED, F0 and F4.
-    const unsigned char low = b0 == 0xE0 ? 0xA0 : b0 == 0xF0 ? 0x90 : 0x80;
-    const unsigned char high = b0 == 0xED ? 0x9F : b0 == 0xF4 ? 0x8F : 0xBF;
-    if (at(1) < low || at(1) > high) return 0;
-    cp = b0 & (0x7F >> n);
-    for (std::size_t k = 1; k < n; ++k) {
-        if ((at(k) & 0xC0) != 0x80) return 0;
-        cp = cp << 6 | (at(k) & 0x3F);
-    }
-    return n;
-}
-
-// C0 but TAB, DEL, C1: what a terminal may act on rather than print; and
-// the bidirectional embeddings, overrides and isolates, which reorder what
-// follows them on the screen (CVE-2021-42574).
-constexpr bool Control(char32_t cp) {
-    return (cp < 0x20 && cp != '\t') || (cp >= 0x7F && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) ||
-           (cp >= 0x2066 && cp <= 0x2069);
-}
-
 // The text as it may be printed: every control character and every byte
 // that is not part of well-formed UTF-8 becomes "?"; after kMaxShownChars
 // characters the rest becomes "...".
-std::string Safe(std::string_view s) {
-    std::string out;
-    out.reserve(s.size() < kMaxShownChars ? s.size() : kMaxShownChars + 3);
-    std::size_t chars = 0;
-    for (std::size_t i = 0; i < s.size(); ++chars) {
-        if (chars == kMaxShownChars) {
-            out += "...";
-            break;
-        }
-        char32_t cp = 0;
-        const std::size_t n = Sequence(s, i, cp);
-        if (n == 0 || Control(cp)) out += '?';
-        else out.append(s, i, n);
-        i += n == 0 ? 1 : n;
-    }
-    return out;
-}
+std::string Safe(std::string_view s) { return text::Clean(s, {.maxChars = kMaxShownChars}); }
 
 // 0.0.0.0, 127.0.0.0/8, :: and ::1: the name is kept from the network (an
 // ad or malware blocker), not sent elsewhere.

@@ -104,19 +104,21 @@ int PosixSockets::Send(SocketHandle s, const std::uint8_t* data, int length) {
     return n < 0 ? -1 : static_cast<int>(n);
 }
 
-int PosixSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
+Received PosixSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                           std::chrono::milliseconds wait) {
     pollfd p{static_cast<int>(s), POLLIN, 0};
     int ready;
     do {
         ready = ::poll(&p, 1, static_cast<int>(wait.count()));
     } while (ready < 0 && errno == EINTR);
-    if (ready <= 0) return -1;
+    if (ready == 0) return {Received::Kind::Timeout};
+    if (ready < 0) return {Received::Kind::Failed};
     // MSG_TRUNC gives the datagram's real length, so that one longer than
     // the buffer is told apart, as Windows Sockets tells it with WSAEMSGSIZE.
     const ssize_t n = ::recv(static_cast<int>(s), buffer, static_cast<std::size_t>(capacity), MSG_TRUNC);
-    if (n < 0) return -1;
-    return n > capacity ? kDatagramTooLong : static_cast<int>(n);
+    if (n < 0) return {Received::Kind::Failed};
+    if (n > capacity) return {Received::Kind::TooLong};
+    return {Received::Kind::Datagram, static_cast<int>(n)};
 }
 
 void PosixSockets::Close(SocketHandle s) {

@@ -19,24 +19,21 @@ struct ResolverPaths {
 // The name servers of a resolv.conf text, read as glibc reads them: a line
 // that starts with "nameserver" and a blank, the value up to the next blank,
 // lines starting with '#' or ';' ignored, at most the first three servers.
-// IPv4 ones as dotted texts, IPv6 ones as written (a zone included), in
-// file order.
-std::vector<std::string> ParseNameServers(const std::string& text);
+// In file order, a zone kept.
+std::vector<Address> ParseNameServers(const std::string& text);
 
 // The configured DNS servers. When the first is a local stub that
 // answers from the hosts file itself, the stub's upstream servers instead,
 // where their file can be read: a query to the stub could never show a
 // hosts-file substitution.
-std::vector<std::string> ConfiguredNameServers(const ResolverPaths& paths);
+std::vector<Address> ConfiguredNameServers(const ResolverPaths& paths);
 
 // The network parameters service on a system whose resolver is the C
 // library's: always present.
 class ResolvConfNetworkParams : public NetworkParams {
 public:
     explicit ResolvConfNetworkParams(ResolverPaths paths = {}) : paths_(std::move(paths)) {}
-    bool Available() override { return true; }
-    std::uint32_t QuerySize(std::uint32_t& size) override;
-    std::vector<IpAddressString> DnsServerList(std::uint32_t size) override;
+    std::optional<std::vector<Address>> DnsServers() override { return ConfiguredNameServers(paths_); }
 
 private:
     ResolverPaths paths_;

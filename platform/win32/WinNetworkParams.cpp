@@ -12,14 +12,12 @@ namespace {
 
 using GetNetworkParamsFn = DWORD(WINAPI*)(PFIXED_INFO, PULONG);
 
-static_assert(sizeof(IP_ADDRESS_STRING) <= sizeof(IpAddressString), "an IpAddress field fits the entry");
-
 GetNetworkParamsFn Entry() { return IpHelperEntry<GetNetworkParamsFn>("GetNetworkParams"); }
 
 // GetNetworkParams lists IPv4 servers only. The first IPv6 server of an
-// adapter that is up, as text (a link-local one with its interface index as
-// the zone); nothing when there is none.
-std::optional<IpAddressString> FirstIpv6Server() {
+// adapter that is up (a link-local one with its interface index as the
+// zone); nothing when there is none.
+std::optional<Address> FirstIpv6Server() {
     const auto storage = AdaptersAddresses(GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST);
     for (const auto* adapter = FirstAdapter(storage); adapter; adapter = adapter->Next) {
         if (adapter->OperStatus != IfOperStatusUp) continue;
@@ -34,13 +32,7 @@ std::optional<IpAddressString> FirstIpv6Server() {
             std::memcpy(&server6, sa, sizeof server6);
             const ULONG index = adapter->Ipv6IfIndex ? adapter->Ipv6IfIndex : adapter->IfIndex;
             if (IN6_IS_ADDR_LINKLOCAL(&server6.sin6_addr) && !server6.sin6_scope_id) server6.sin6_scope_id = index;
-            const auto address = FromSockaddr(reinterpret_cast<const sockaddr*>(&server6));
-            if (!address) continue;
-            const std::string text = address->Text();
-            IpAddressString field{};
-            if (text.size() >= field.size()) continue;
-            std::memcpy(field.data(), text.data(), text.size());
-            return field;
+            if (const auto address = FromSockaddr(reinterpret_cast<const sockaddr*>(&server6))) return address;
         }
     }
     return std::nullopt;
@@ -48,36 +40,27 @@ std::optional<IpAddressString> FirstIpv6Server() {
 
 }  // namespace
 
-bool WinNetworkParams::Available() { return Entry() != nullptr; }
-
-std::uint32_t WinNetworkParams::QuerySize(std::uint32_t& size) {
+std::optional<std::vector<Address>> WinNetworkParams::DnsServers() {
     const auto call = Entry();
-    if (!call) return ERROR_NOT_SUPPORTED;
-    ULONG needed = 0;
-    const DWORD code = call(nullptr, &needed);
-    size = needed;
-    return code;
-}
-
-std::vector<IpAddressString> WinNetworkParams::DnsServerList(std::uint32_t size) {
-    const auto call = Entry();
-    std::vector<IpAddressString> out;
-    if (!call || size < sizeof(FIXED_INFO)) return out;
+    if (!call) return std::nullopt;
+    ULONG size = 0;
+    if (call(nullptr, &size) != ERROR_BUFFER_OVERFLOW || size < sizeof(FIXED_INFO)) return std::vector<Address>{};
     // Zero-filled and kept alive until the walk is done: the entries after
     // the first lie inside it.
     std::vector<unsigned char> buffer(size, 0);
     ULONG length = size;
-    call(reinterpret_cast<PFIXED_INFO>(buffer.data()), &length);
-    const auto* info = reinterpret_cast<const FIXED_INFO*>(buffer.data());
-    for (const IP_ADDR_STRING* entry = &info->DnsServerList; entry; entry = entry->Next) {
-        IpAddressString field{};
-        std::memcpy(field.data(), entry->IpAddress.String, sizeof entry->IpAddress.String);
-        out.push_back(field);
+    std::vector<Address> servers;
+    if (call(reinterpret_cast<PFIXED_INFO>(buffer.data()), &length) == ERROR_SUCCESS) {
+        const auto* info = reinterpret_cast<const FIXED_INFO*>(buffer.data());
+        for (const IP_ADDR_STRING* entry = &info->DnsServerList; entry; entry = entry->Next) {
+            const std::string_view field(entry->IpAddress.String, strnlen(entry->IpAddress.String, sizeof entry->IpAddress.String));
+            if (const auto address = Address::Parse(field)) servers.push_back(*address);
+        }
     }
     // No IPv4 server: a computer whose servers are all IPv6.
-    if (out.front()[0] == '\0')
-        if (const auto v6 = FirstIpv6Server()) out = {*v6};
-    return out;
+    if (servers.empty())
+        if (const auto v6 = FirstIpv6Server()) servers.push_back(*v6);
+    return servers;
 }
 
 }  // namespace tarnwell::platform

@@ -4,12 +4,11 @@
 namespace tarnwell::platform {
 
 // IP Helper's GetNetworkParams in "iphlpapi.dll", looked up at run time so
-// that a missing library or entry point can be reported.
+// that a missing library or entry point can be reported; then, when it
+// lists no IPv4 server, the first IPv6 server of an adapter that is up.
 class WinNetworkParams : public NetworkParams {
 public:
-    bool Available() override;
-    std::uint32_t QuerySize(std::uint32_t& size) override;
-    std::vector<IpAddressString> DnsServerList(std::uint32_t size) override;
+    std::optional<std::vector<Address>> DnsServers() override;
 };
 
 }  // namespace tarnwell::platform

@@ -120,18 +120,20 @@ int WinSockets::Send(SocketHandle s, const std::uint8_t* data, int length) {
     return n == SOCKET_ERROR ? -1 : n;
 }
 
-int WinSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
+Received WinSockets::Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                         std::chrono::milliseconds wait) {
     fd_set readable;
     FD_ZERO(&readable);
     FD_SET(static_cast<SOCKET>(s), &readable);
     timeval limit{static_cast<long>(wait.count() / 1000), static_cast<long>((wait.count() % 1000) * 1000)};
-    if (select(0, &readable, nullptr, nullptr, &limit) <= 0) return -1;
+    const int ready = select(0, &readable, nullptr, nullptr, &limit);
+    if (ready == 0) return {Received::Kind::Timeout};
+    if (ready < 0) return {Received::Kind::Failed};
     // A datagram longer than the buffer fails with WSAEMSGSIZE; the rest of
     // it is discarded, as for any datagram socket.
     const int n = recv(static_cast<SOCKET>(s), reinterpret_cast<char*>(buffer), capacity, 0);
-    if (n != SOCKET_ERROR) return n;
-    return WSAGetLastError() == WSAEMSGSIZE ? kDatagramTooLong : -1;
+    if (n != SOCKET_ERROR) return {Received::Kind::Datagram, n};
+    return {WSAGetLastError() == WSAEMSGSIZE ? Received::Kind::TooLong : Received::Kind::Failed};
 }
 
 void WinSockets::Close(SocketHandle s) {

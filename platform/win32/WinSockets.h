@@ -27,7 +27,7 @@ public:
     SocketHandle Socket(Address::Family family) override;
     int Connect(SocketHandle s, const Address& address, std::uint16_t port) override;
     int Send(SocketHandle s, const std::uint8_t* data, int length) override;
-    int Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
+    Received Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                 std::chrono::milliseconds wait) override;
     void Close(SocketHandle s) override;
 };

@@ -36,31 +36,21 @@ DWORD MillisecondsLeft(Clock::time_point deadline) {
     return left > 0 ? static_cast<DWORD>(left) : 0;
 }
 
-// The window's serving of the probe that runs on this thread, if any.
-thread_local const Serve* tServe = nullptr;
-
 // Waits until the socket is readable (or, with `write`, writable or failed to
-// connect) by the deadline: whether it is. A window's probe waits in slices
-// and serves the window between them.
+// connect) by the deadline: whether it is.
 bool WaitFor(SOCKET s, bool write, Clock::time_point deadline) {
-    for (;;) {
-        const DWORD left = MillisecondsLeft(deadline);
-        if (!left) return false;
-        const DWORD slice = tServe && *tServe ? std::min<DWORD>(left, kServeSlice.count()) : left;
-        fd_set ready, failed;
-        FD_ZERO(&ready);
-        FD_ZERO(&failed);
-        FD_SET(s, &ready);
-        FD_SET(s, &failed);
-        timeval limit{static_cast<long>(slice / 1000), static_cast<long>((slice % 1000) * 1000)};
-        const int found = select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &limit);
-        if (found != 0) return found > 0;
-        if (slice == left) return false;
-        (*tServe)();
-    }
+    const DWORD left = MillisecondsLeft(deadline);
+    if (!left) return false;
+    fd_set ready, failed;
+    FD_ZERO(&ready);
+    FD_ZERO(&failed);
+    FD_SET(s, &ready);
+    FD_SET(s, &failed);
+    timeval limit{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
+    return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &limit) > 0;
 }
 
-// Closes a socket on every way out, a serving that throws included.
+// Closes a socket on every way out.
 struct SocketCloser {
     SOCKET s;
     ~SocketCloser() {
@@ -316,11 +306,6 @@ private:
 
 Proof WinTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
                     std::uint16_t port) {
-    // The serving for this thread's waits, for as long as the probe runs.
-    struct Serving {
-        explicit Serving(const Serve& serve) { tServe = &serve; }
-        ~Serving() { tServe = nullptr; }
-    } serving(serve_);
     Proof failure;
     const SocketCloser s{Connected(address, port, deadline, failure)};
     if (s.s == INVALID_SOCKET) return failure;

@@ -12,12 +12,6 @@ class WinTls : public Tls {
 public:
     Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
                 std::uint16_t port = kHttpsPort) override;
-
-    // Each wait of a probe is cut into slices with `serve` between them.
-    void Serving(Serve serve) { serve_ = std::move(serve); }
-
-private:
-    Serve serve_;
 };
 
 }  // namespace tarnwell::platform

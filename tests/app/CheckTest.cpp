@@ -3,7 +3,7 @@
 // ended) and through the console checker (LF report, stderr, exit status).
 #include "app/ConsoleCheck.h"
 #include "app/FmLayout.h"
-#include "resolve/DNS_IP_READER.h"
+#include "resolve/DirectQuery.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
@@ -172,16 +172,14 @@ const Ending kEndings[] = {
          p.files.hosts.reset();
      }, Server(kEx) + kNoReplyBlock + kFile + "Прочитать файл не удалось.\r\n", {}, CheckEnd::Inconclusive, 3},
     {"a local server echoes the hosts file", kEx, [](auto& p) {
-         p.params.entries.clear();
-         p.params.Add("127.0.0.1");
+         p.params.servers = std::vector<Address>{A("127.0.0.1")};
          p.files.hosts = "93.184.216.34 example.com\n";
      }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n\r\n" +
         "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
         "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
      {}, CheckEnd::Inconclusive, 3},
     {"a local server, no hosts line", kEx, [](auto& p) {
-         p.params.entries.clear();
-         p.params.Add("127.0.0.1");
+         p.params.servers = std::vector<Address>{A("127.0.0.1")};
      }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
@@ -218,9 +216,9 @@ const Ending kEndings[] = {
     {"resolver fails", "  nowhere.test ", {}, Reasons("nowhere.test"), {}, CheckEnd::ResolverFailed, 2},
     {"resolver record without an address", "empty.test", [](auto& p) { p.sockets.hosts["empty.test"] = {}; },
      Reasons("empty.test"), {}, CheckEnd::ResolverFailed, 2},
-    {"no server", kEx, [](auto& p) { p.params.entries = {{}}; }, Direct(kEx),
+    {"no server", kEx, [](auto& p) { p.params.servers = std::vector<Address>{}; }, Direct(kEx),
      {"Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
-    {"no network service", kEx, [](auto& p) { p.params.available = false; }, Direct(kEx),
+    {"no network service", kEx, [](auto& p) { p.params.servers.reset(); }, Direct(kEx),
      {"Error 001: Iphlpapi.dll load error", "Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
     {"four characters, no host name", "a-bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"a label begins with a hyphen", "x.-ab.c", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
@@ -248,7 +246,7 @@ const Ending kEndings[] = {
          p.sockets.hosts["example.com"] = {A("2001:db8::66")};
          p.Answer({A("93.184.216.34"), A("2001:db8::91")});
      }, Resolved(kEx, "2001:db8::66\r\n") + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"an IPv6 server", kEx, [](auto& p) { p.params.entries.clear(), p.params.Add("::1"); },
+    {"an IPv6 server", kEx, [](auto& p) { p.params.servers = std::vector<Address>{A("::1")}; },
      Server(kEx, "::1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     ProofRow("proof: nothing on port 443", platform::ProofResult::Unknown, platform::ProofReason::Refused, "проверить не удалось (нет соединения)"),
     ProofRow("proof: silence", platform::ProofResult::Unknown, platform::ProofReason::Timeout, "проверить не удалось (нет ответа)"),
@@ -281,8 +279,7 @@ const Ending kEndings[] = {
      }, Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
         Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
     {"proof: a server on this computer's LAN address echoes the hosts file", kEx, [](auto& p) {
-         p.params.entries.clear();
-         p.params.Add("192.0.2.200");
+         p.params.servers = std::vector<Address>{A("192.0.2.200")};
          p.files.hosts = "93.184.216.34 example.com\n";
      }, Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) +
         "\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
@@ -307,7 +304,7 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         ASSERT_EQ(rig.fm.LastCheckEnd(), CheckEnd::Match);
         if (e.setUp) e.setUp(rig);
         rig.view.report.text = "typed by the user";
-        rig.fm.proveAddresses = e.proof;
+        rig.fm.options.prove = e.proof;
         rig.tls.probed.clear();
         rig.Click(e.text);
         // Without the proof nothing connects to the site.
@@ -444,13 +441,17 @@ TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
 
 // The formatting of check records: severity, JSON (parsed back) and plugin lines.
 using namespace output;
+std::vector<Address> As(const std::vector<std::string>& texts) {
+    std::vector<Address> addresses;
+    for (const auto& t : texts) addresses.push_back(A(t));
+    return addresses;
+}
 CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
     CheckRecord r;
     r.domain = domain;
     r.end = end;
-    r.systemAddresses = system;
-    r.serverAddresses = server;
-    if (!system.empty()) r.systemAddress = system.front();
+    r.systemAddresses = As(system);
+    r.serverAddresses = As(server);
     r.elapsed = std::chrono::milliseconds(ms);
     return r;
 }
@@ -480,7 +481,7 @@ TEST(Output, EveryOutcome) {
 const CheckRecord kMismatch = [] {
     CheckRecord r = Record("b.test", CheckEnd::Mismatch, {"10.0.0.1", "10.0.0.2"}, {"10.1.1.1", "10.1.1.2"}, 1250);
     r.queryName = r.domain;
-    r.server = "10.0.0.53";
+    r.server = A("10.0.0.53");
     r.rcode = 0;
     r.hostsFile = "/etc/hosts";
     r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1};
@@ -512,12 +513,12 @@ TEST(Output, PluginLines) {
                                 "hosts file: check with --server ADDRESS");
     // The family that disagrees, the address that failed its proof and why, the one that proved it.
     CheckRecord v6 = Record("c.test", CheckEnd::Mismatch, {"10.0.0.1", "2001:db8::1"}, {"10.0.0.1"});
-    v6.server = "10.0.0.53";
+    v6.server = A("10.0.0.53");
     EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 but the DNS server 10.0.0.53 has no IPv6 address for it");
-    v6.serverAddresses.push_back("2001:db8::2");
+    v6.serverAddresses.push_back(A("2001:db8::2"));
     EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 not among the DNS server's 2001:db8::2");
-    v6.proofs = {{"10.0.0.1", {platform::ProofResult::Unknown, platform::ProofReason::Timeout}},
-                 {"2001:db8::1", {platform::ProofResult::Failed, platform::ProofReason::Expired}}};
+    v6.proofs = {{A("10.0.0.1"), {platform::ProofResult::Unknown, platform::ProofReason::Timeout}},
+                 {A("2001:db8::1"), {platform::ProofResult::Failed, platform::ProofReason::Expired}}};
     v6.end = CheckEnd::Impostor;
     EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 failed to prove the name over HTTPS (expired certificate)");
     v6.proofs[1].proof = {platform::ProofResult::Proven, platform::ProofReason::None};
@@ -573,11 +574,13 @@ TEST(ManyDomains, OutputsInTheOrderGivenWhenALaterOneEndsFirst) {
             // With six at once the first check ends after the other five.
             if (jobs == "-j6")
                 p.sockets.onLookup = [&](const std::string& name) {
+                    // Until the four others that resolve have looked up, and a moment more to end.
                     for (int i = 0; name == domains[0] && i < 500 && !heldBack; ++i) {
                         std::this_thread::sleep_for(std::chrono::milliseconds(10));
                         std::lock_guard l(p.sockets.mutex);
-                        heldBack = p.sockets.ended == 5;
+                        heldBack = p.sockets.lookedUp.size() == 4;
                     }
+                    if (name == domains[0]) std::this_thread::sleep_for(std::chrono::milliseconds(200));
                 };
             std::vector<std::string> args = {row.mode, jobs};
             args.insert(args.end(), domains.begin(), domains.end());

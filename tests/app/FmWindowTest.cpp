@@ -1,6 +1,5 @@
 // The Qt window driven as a user would, offscreen, against fakes of the platform: one slot a behaviour.
 #include "app/FmLayout.h"
-#include "platform/PumpingSockets.h"
 #include "platform/qt/QtFmWindow.h"
 #include "tests/fakes/Fakes.h"
 
@@ -14,10 +13,9 @@ using namespace std::chrono_literals;
 class FmWindowTest : public QObject {
     Q_OBJECT
     struct Rig : fakes::Platform {
-        fakes::RecordingMessageBox box; CheckState state;
+        fakes::RecordingMessageBox box;
         platform::QtFmWindow window{layout::kFm};
-        platform::PumpingSockets pumping{sockets, [this] { window.Serve(); }};
-        Fm fm{window, {pumping, params, shells, box, files, tls}, state};
+        Fm fm{window, {sockets, params, shells, box, files, tls, [this] { window.Serve(); }}};
         Rig() { window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }
@@ -27,7 +25,7 @@ class FmWindowTest : public QObject {
     QString painted, atSend, midWait;  // the report at its latest paint (filter on its viewport), at the send, mid-wait
     // Checks on a silent server waited for `wait`; `during` runs once the wait has begun.
     void ClickAndWait(Rig& rig, std::function<void()> during, std::chrono::milliseconds wait = 300ms) {
-        rig.sockets.silent = true, rig.fm.replyWait = wait, rig.window.Cmb1().SetText("example.com");
+        rig.sockets.silent = true, rig.fm.options.replyWait = wait, rig.window.Cmb1().SetText("example.com");
         rig.sockets.onSend = [this, during] { atSend = painted, QTimer::singleShot(0, during); };
         rig.Click();
     }

@@ -124,37 +124,30 @@ struct FakeSockets : platform::Sockets {
         for (auto& reply : server ? server(Bytes(data, data + length)) : std::vector<Bytes>{}) pending[s].push_back(reply);
         return length;
     }
-    int Receive(platform::SocketHandle s, std::uint8_t* buffer, int capacity, std::chrono::milliseconds wait) override {
+    // With nothing pending the port is refused, as a host without a server refuses it.
+    platform::Received Receive(platform::SocketHandle s, std::uint8_t* buffer, int capacity,
+                               std::chrono::milliseconds wait) override {
+        using Kind = platform::Received::Kind;
         std::unique_lock l(mutex);
-        if (failReceive) return -1;
-        if (silent || pending[s].empty()) {
+        if (failReceive || (!silent && pending[s].empty())) return {Kind::Failed};
+        if (silent) {
             l.unlock();
-            if (silent) std::this_thread::sleep_for(wait);
-            return -1;
+            std::this_thread::sleep_for(wait);
+            return {Kind::Timeout};
         }
         const Bytes d = pending[s].front();
         pending[s].pop_front();
-        if (static_cast<int>(d.size()) > capacity) return platform::kDatagramTooLong;
+        if (static_cast<int>(d.size()) > capacity) return {Kind::TooLong};
         std::copy(d.begin(), d.end(), buffer);
-        return static_cast<int>(d.size());
+        return {Kind::Datagram, static_cast<int>(d.size())};
     }
     void Close(platform::SocketHandle) override { std::lock_guard l(mutex); --open; }
 };
 
+// The configured servers; nothing when the service is missing.
 struct FakeNetworkParams : platform::NetworkParams {
-    bool available = true;
-    std::uint32_t sizeCode = platform::kErrorBufferOverflow;
-    std::vector<platform::IpAddressString> entries;
-    bool Available() override { return available; }
-    std::uint32_t QuerySize(std::uint32_t& size) override {
-        size = 100;
-        return sizeCode;
-    }
-    std::vector<platform::IpAddressString> DnsServerList(std::uint32_t) override { return entries; }
-    void Add(std::string_view f) {
-        auto& entry = entries.emplace_back();
-        std::copy_n(f.begin(), std::min(f.size(), entry.size()), entry.begin());
-    }
+    std::optional<std::vector<Address>> servers = std::vector<Address>{A("10.0.0.53")};
+    std::optional<std::vector<Address>> DnsServers() override { return servers; }
 };
 
 struct FakeShellFactory : platform::ShellFactory, platform::Shell {
@@ -217,7 +210,6 @@ struct Platform {
     ConsolePlatform Console() { return {sockets, params, shells, files, tls}; }
     Platform() {
         sockets.hosts["example.com"] = {A("93.184.216.34")};
-        params.Add("10.0.0.53");
         Answer({A("93.184.216.34")});
     }
     void Answer(std::vector<Address> addresses, std::uint8_t rcode = 0) { Answers({addresses}, rcode); }
@@ -236,8 +228,7 @@ struct Platform {
 struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
-    CheckState state;
-    Fm fm{view, {sockets, params, shells, box, files, tls}, state};
+    Fm fm{view, {sockets, params, shells, box, files, tls}};
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

@@ -1,6 +1,6 @@
 // The DNS message on hand-built bytes: one table of query bytes, one of
 // reply acceptance and reading.
-#include "resolve/DNS_HostByName.h"
+#include "resolve/HostName.h"
 #include "resolve/DnsMessage.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"

@@ -1,7 +1,6 @@
 // The Win32 window in this process, under Wine on a virtual display at the
 // screen's DPI, driven by window messages against fakes of the platform.
 #include "app/FmLayout.h"
-#include "platform/PumpingSockets.h"
 #include "platform/win32/Win32FmWindow.h"
 #include "tests/fakes/Fakes.h"
 
@@ -13,10 +12,9 @@ using namespace tarnwell;
 using namespace std::chrono_literals;
 
 struct Rig : fakes::Platform {
-    fakes::RecordingMessageBox box; CheckState state;
+    fakes::RecordingMessageBox box;
     platform::Win32FmWindow window{layout::kFm, GetModuleHandleW(nullptr), 0};
-    platform::PumpingSockets pumping{sockets, [this] { window.Serve(); }};
-    Fm fm{window, {pumping, params, shells, box, files, tls}, state};
+    Fm fm{window, {sockets, params, shells, box, files, tls, [this] { window.Serve(); }}};
     Rig() {
         window.SetEvents(&fm), window.Load(), window.Show(SW_SHOWNORMAL);
         for (int i = 0; i < 30 && GetFocus() != (*this)["Txt_IP"]; ++i) Pump();
@@ -39,7 +37,7 @@ struct Rig : fakes::Platform {
         return {r.right - r.left, r.bottom - r.top};
     }
     void ClickAndWait(std::function<void()> during, std::chrono::milliseconds wait) {  // on a silent server
-        SetWindowTextW(window.Control("Cmb1"), L"example.com"), sockets.silent = true, fm.replyWait = wait;
+        SetWindowTextW(window.Control("Cmb1"), L"example.com"), sockets.silent = true, fm.options.replyWait = wait;
         sockets.onSend = during, SendMessageW(window.Control("Cmd1"), BM_CLICK, 0, 0);
     }
 };

@@ -1,5 +1,4 @@
 #pragma once
-#include "platform/Sockets.h"
 
 #include <cstdint>
 #include <string>
@@ -7,16 +6,12 @@
 
 namespace tarnwell {
 
-// The domain text as the 8-bit text handed to the platform: every character
-// as its byte in the ANSI code page. Throws Failure for a character that has
-// no one-byte code.
-std::string ToAnsi(const std::string& utf8);
-
 // The name a check asks for, worked out once from the domain text and
 // handed to both lookups, so that they never ask for different names.
 struct HostName {
-    std::string lookup;               // for the computer's resolver: the ACE name, one trailing dot dropped
-    std::string ace;                  // the ACE name without a trailing dot
+    // The ACE name without a trailing dot, for the computer's resolver too:
+    // glibc would skip the hosts file for the absolute name.
+    std::string ace;
     std::vector<std::uint8_t> qname;  // the question name in wire form
 };
 
@@ -29,12 +24,5 @@ struct HostName {
 // search list would turn it into another name than the one asked directly),
 // and an address typed as a name (a resolver takes it as the address).
 HostName MakeHostName(const std::string& domain);
-
-// The address the computer's own resolver (hosts file and local name
-// service included) gives for the 8-bit host name, as the report shows it:
-// its first IPv4 address, or its first IPv6 address when it gives no IPv4
-// one; the empty text when the name does not resolve. `all` gets every
-// address of both families, in the resolver's order.
-std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<Address>& all);
 
 }  // namespace tarnwell

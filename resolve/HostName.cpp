@@ -1,4 +1,4 @@
-#include "resolve/DNS_HostByName.h"
+#include "resolve/HostName.h"
 
 #include "common/Failure.h"
 #include "common/Text.h"
@@ -65,16 +65,6 @@ bool HyphensInside(std::string_view name) {
 
 }  // namespace
 
-std::string ToAnsi(const std::string& utf8) {
-    std::string out;
-    for (char32_t ch : text::Decode(utf8)) {
-        const auto byte = platform::AnsiByte(ch);
-        if (!byte) throw Failure("character without a one-byte code");
-        out.push_back(static_cast<char>(*byte));
-    }
-    return out;
-}
-
 HostName MakeHostName(const std::string& domain) {
     std::string_view typed = domain;
     if (typed.ends_with('.')) typed.remove_suffix(1);
@@ -90,18 +80,7 @@ HostName MakeHostName(const std::string& domain) {
     if (name.ace.find('.') == std::string::npos) throw Failure("a name without a dot");
     if (LooksLikeAddress(name.ace)) throw Failure("an address, not a name");
     if (!HyphensInside(name.ace)) throw Failure("a label begins or ends with a hyphen");
-    // One trailing dot means the same site; glibc would skip the hosts file
-    // for the absolute name, so neither lookup gets it.
-    name.lookup = name.ace;
     return name;
-}
-
-std::string GetHostIP(platform::Sockets& sockets, const std::string& name, std::vector<Address>& all) {
-    // No record, or a record whose address list is empty: no address.
-    all = sockets.GetAddrInfo(name).value_or(std::vector<Address>{});
-    const auto v4 = std::find_if(all.begin(), all.end(), [](const Address& a) { return a.IsV4(); });
-    if (v4 != all.end()) return v4->Text();
-    return all.empty() ? std::string{} : all.front().Text();
 }
 
 }  // namespace tarnwell

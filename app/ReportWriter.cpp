@@ -1,0 +1,149 @@
+#include "app/ReportWriter.h"
+
+#include "common/Failure.h"
+#include "common/Text.h"
+#include "platform/CodePage.h"
+
+#include <type_traits>
+
+namespace tarnwell {
+
+namespace {
+
+// A registry path counts as present with at least this many characters:
+// anything of 4 or fewer is taken for nothing, as the empty text is.
+constexpr std::size_t kPresentLength = 5;
+
+const ProofRecord* FirstWith(const CheckRecord& r, platform::ProofResult result) {
+    for (const auto& p : r.proofs)
+        if (p.proof.result == result) return &p;
+    return nullptr;
+}
+
+std::string Text(const std::optional<Address>& a) { return a ? a->Text() : std::string(); }
+
+}  // namespace
+
+std::string ProofText(const platform::Proof& proof) {
+    using platform::ProofReason;
+    switch (proof.reason) {
+        case ProofReason::None: return "сертификат подтверждает домен";
+        case ProofReason::Name: return "сертификат не подтверждает домен (выдан для другого домена)";
+        case ProofReason::Untrusted: return "сертификат не подтверждает домен (издатель не является доверенным)";
+        case ProofReason::Expired: return "сертификат не подтверждает домен (срок действия истёк или не наступил)";
+        case ProofReason::Error: return "сертификат не подтверждает домен (ошибка сертификата)";
+        case ProofReason::Refused: return "проверить не удалось (нет соединения)";
+        case ProofReason::Timeout: return "проверить не удалось (нет ответа)";
+        case ProofReason::Aborted: return "проверить не удалось (соединение прервано)";
+        case ProofReason::Incomplete: return "проверить не удалось (цепочка сертификатов неполна)";
+        case ProofReason::Internal: return "проверить не удалось (внутренняя ошибка)";
+        case ProofReason::NotTls: break;
+    }
+    return "проверить не удалось (не HTTPS)";
+}
+
+void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
+    const std::string& d = r.domain;
+    std::visit(
+        [&](const auto& e) {
+            using E = std::decay_t<decltype(e)>;
+            if constexpr (std::is_same_v<E, event::Rejected>) {
+                box_("Данные о домене некорректны", "Domen Error");
+            } else if constexpr (std::is_same_v<E, event::Begun>) {
+                write_("Начало проверки. Домен: [" + d + "]\r\n\r\n", true);
+                Write("- Получаем IP адрес для домена [" + d +
+                      "] от DNS службы компьютера (Эмуляция работы браузера)\r\n\r\nРезультат:\r\n");
+            } else if constexpr (std::is_same_v<E, event::Resolved>) {
+                const auto shown = r.SystemAddress();
+                if (!shown) {
+                    Write("Ошибка! IP для Домена  [" + d + "] не определено\r\n\r\nПричины:\r\n"
+                          "1. Отсутствует подключение к Интернет\r\n2. Указанный домен не существует.\r\n");
+                    return;
+                }
+                Write(shown->Text() + kCrLf);
+                // The IPv6 addresses a browser may try besides.
+                for (const auto& a : r.systemAddresses)
+                    if (!a.IsV4() && a != *shown) Write(a.Text() + kCrLf);
+                Write(kCrLf);
+            } else if constexpr (std::is_same_v<E, event::QueryBegun>) {
+                Write("- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n");
+            } else if constexpr (std::is_same_v<E, event::ServiceMissing>) {
+                box_("Iphlpapi.dll load error", "Error 001");
+            } else if constexpr (std::is_same_v<E, event::NoServer>) {
+                box_("DNS сервер не определен", "Error 002");
+            } else if constexpr (std::is_same_v<E, event::ServerChosen>) {
+                Write("DNS сервер определен: " + Text(r.server) + "\r\n\r\nРезультат:\r\n");
+            } else if constexpr (std::is_same_v<E, event::ServerAddress>) {
+                Write(e.address.Text() + kCrLf);
+            } else if constexpr (std::is_same_v<E, event::ProofBegun>) {
+                Write("\r\n- Проверяем подлинность сайта [" + d + "] (Соединение HTTPS)\r\n");
+            } else if constexpr (std::is_same_v<E, event::Proved>) {
+                const auto& p = r.proofs.at(e.index);
+                Write(p.address.Text() + ": " + ProofText(p.proof) + kCrLf);
+            } else if constexpr (std::is_same_v<E, event::Concluded>) {
+                Verdict(r);
+            } else if constexpr (std::is_same_v<E, event::RegistryRead>) {
+                std::string path = e.directory;
+                try {
+                    path = platform::LowerCase(path);
+                } catch (const Failure&) {
+                }
+                if (text::CharCount(path) < kPresentLength) box_("DataBasePath параметр в реестре не найден", "ERROR 001");
+                Write("Путь к фалу HOSTS по данным системного реестра:\r\n" + path + kCrLf);
+            } else if constexpr (std::is_same_v<E, event::HostsRead>) {
+                HostsBlock(r);
+            }
+        },
+        event);
+}
+
+void ReportWriter::Verdict(const CheckRecord& r) {
+    const std::string& d = r.domain;
+    switch (r.end) {
+        case CheckEnd::Match:
+            return Write("\r\nIP адреса совпадают. Проблем связанных с доменом [" + d + "] не обнаружено.");
+        case CheckEnd::Proven: {
+            // The addresses differ (a load balancer, a content network), but
+            // the site proved itself; the address named is one that did.
+            const auto* proven = FirstWith(r, platform::ProofResult::Proven);
+            return Write("\r\nIP адреса различаются, но сайт по адресу " +
+                         (proven ? proven->address.Text() : Text(r.SystemAddress())) + " подтвердил подлинность домена [" +
+                         d + "] сертификатом. Подмены IP адреса не обнаружено.");
+        }
+        case CheckEnd::Impostor: {
+            const auto* failed = FirstWith(r, platform::ProofResult::Failed);
+            return Write("\r\nВнимание! Сайт по адресу " + (failed ? failed->address.Text() : Text(r.SystemAddress())) +
+                         " не подтвердил подлинность домена [" + d +
+                         "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, "
+                         "вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n");
+        }
+        case CheckEnd::Mismatch:
+            return Write("\r\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или "
+                         "локальной сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\n");
+        case CheckEnd::Inconclusive:
+            // The server did answer: only what happened is said, not that it did not.
+            if (r.localEcho)
+                return Write("\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: "
+                             "проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n");
+            // No usable, complete reply is no evidence of substitution.
+            return Write("\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n");
+        default:
+            return;
+    }
+}
+
+// The hosts file and its lines that map the domain, after the verdict.
+void ReportWriter::HostsBlock(const CheckRecord& r) {
+    if (!r.hostsFile) return;
+    Write("\r\nФайл HOSTS: " + *r.hostsFile + kCrLf);
+    if (!r.hostsReadable) return Write("Прочитать файл не удалось.\r\n");
+    const auto& found = r.hostsLines;
+    for (const auto& line : found.lines) {
+        Write("Строка " + std::to_string(line.number) + ": " + line.text + kCrLf);
+        if (line.blocking) Write("Домен заблокирован этой строкой (так делают списки блокировки рекламы).\r\n");
+    }
+    if (found.total > found.lines.size()) Write("... и ещё " + std::to_string(found.total - found.lines.size()) + kCrLf);
+    if (found.total == 0) Write("Строк с доменом [" + r.domain + "] в файле нет.\r\n");
+}
+
+}  // namespace tarnwell

@@ -1,0 +1,56 @@
+#pragma once
+#include "common/Address.h"
+#include "platform/Tls.h"
+#include "resolve/HostsFile.h"
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarnwell {
+
+// How a check ended.
+enum class CheckEnd {
+    None,            // no check has run
+    Rejected,        // the domain text is no web domain's host name
+    ResolverFailed,  // the computer's resolver gave no address
+    NoServer,        // no DNS server configured
+    Match,           // every address of the resolver's is among the server's
+    Mismatch,        // one is missing from the server's whole replies, and not proven
+    Inconclusive,    // nothing to compare, or a local server that echoes the hosts file
+    Impostor,        // an address of the resolver's failed to prove the name over HTTPS
+    Proven,          // the addresses differ, but every missing one proved the name
+    TimedOut         // the console run's deadline passed before the check ended
+};
+
+// One address's proof of the name, as the record keeps it.
+struct ProofRecord {
+    Address address;
+    platform::Proof proof;
+};
+
+// What one check found, as values.
+struct CheckRecord {
+    std::string domain;                       // the domain text D, as given
+    std::optional<std::string> queryName;     // the name asked for, ACE, no trailing dot
+    CheckEnd end = CheckEnd::None;
+    std::vector<Address> systemAddresses;     // the computer's resolver, both families, its order
+    std::optional<Address> server;            // the DNS server asked
+    bool sent = false;                        // a query went to the server
+    std::vector<Address> serverAddresses;     // of every reply read, each once
+    std::optional<int> rcode;                 // of the last usable reply
+    std::vector<ProofRecord> proofs;          // of the proof stage, in the resolver's order
+    bool localEcho = false;  // a match from a server on this computer that serves the hosts file
+    std::optional<std::string> hostsFile;     // the hosts file's path, when its lines were looked up
+    bool hostsReadable = false;
+    hosts::Matches hostsLines;
+    std::chrono::milliseconds elapsed{0};
+
+    // The address the report names for the computer: its first IPv4
+    // address, or its first IPv6 address when it has none.
+    std::optional<Address> SystemAddress() const;
+};
+
+}  // namespace tarnwell

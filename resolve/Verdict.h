@@ -1,0 +1,59 @@
+#pragma once
+#include "common/Address.h"
+#include "platform/Tls.h"
+
+#include <cstddef>
+#include <vector>
+
+// The verdict rules: which addresses are asked to prove the name, and what
+// the evidence of a check says. Pure functions.
+namespace tarnwell {
+
+// The addresses of `computer` that are not among `server`'s.
+std::vector<Address> Missing(const std::vector<Address>& computer, const std::vector<Address>& server);
+
+inline constexpr std::size_t kMaxProbed = 4;
+
+// The addresses of the computer's asked to prove the name over HTTPS: the
+// first kMaxProbed in the resolver's order.
+std::vector<Address> ProbeTargets(const std::vector<Address>& computer);
+
+// One address's proof of the name over HTTPS.
+struct AddressProof {
+    Address address;
+    platform::Proof proof;
+    bool operator==(const AddressProof&) const = default;
+};
+
+// What a check found, as the verdict weighs it.
+struct Evidence {
+    std::vector<Address> computer;  // the computer's resolver, both families
+    std::vector<Address> server;    // the configured server's replies, both families
+    bool wholeV4 = false;           // every A reply was whole, and there was one
+    bool wholeV6 = false;           // likewise for AAAA
+    std::vector<AddressProof> proofs;
+    bool hostsLineMaps = false;     // a hosts line maps the name
+    // The server runs on this computer (loopback, or an address of its own
+    // interfaces), and a hosts line maps the name to an address of the
+    // computer's: such a server may answer from the same hosts file.
+    bool echo = false;
+};
+
+enum class Verdict {
+    Match,         // every address of the computer's is among the server's
+    Mismatch,      // one is missing, not proven, and the replies of its family were whole
+    Inconclusive,  // nothing to compare
+    LocalEcho,     // a match that a server on this computer may echo from the hosts file
+    Impostor,      // an address of the computer's failed to prove the name
+    Proven         // the missing addresses all proved the name, and no hosts line maps it
+};
+
+// The verdict on the evidence: the proofs first, since an address that
+// cannot prove the name is substituted whatever the DNS says; then every
+// address of the computer's accounted for by the server or by its proof.
+// A hosts line that maps the name keeps a missing address a mismatch even
+// when it proves the name: a pinned node, or a root certificate that
+// malware installed.
+Verdict Decide(const Evidence& evidence);
+
+}  // namespace tarnwell
