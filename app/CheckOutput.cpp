@@ -178,8 +178,9 @@ std::string PluginLine(const CheckRecord& r) {
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
         case CheckEnd::Proven: {
             const auto* proven = FirstProof(r, platform::ProofResult::Proven);
-            return domain + (proven ? proven->address.Text() : address) +
-                   " proved the name over HTTPS, though not among the DNS server's " + Joined(r.serverAddresses);
+            const std::string line = domain + (proven ? proven->address.Text() : address) + " proved the name over HTTPS";
+            if (!r.rcode) return line + "; no usable reply from the DNS server " + server;
+            return line + ", though not among the DNS server's " + Joined(r.serverAddresses);
         }
         case CheckEnd::Impostor: {
             const auto* failed = FirstProof(r, platform::ProofResult::Failed);

@@ -106,8 +106,12 @@ void ReportWriter::Verdict(const CheckRecord& r) {
             // The addresses differ (a load balancer, a content network), but
             // the site proved itself; the address named is one that did.
             const auto* proven = FirstWith(r, platform::ProofResult::Proven);
-            return Write("\r\nIP адреса различаются, но сайт по адресу " +
-                         (proven ? proven->address.Text() : Text(r.SystemAddress())) + " подтвердил подлинность домена [" +
+            const std::string address = proven ? proven->address.Text() : Text(r.SystemAddress());
+            // No usable reply: no difference was seen, only the proof.
+            if (!r.rcode)
+                return Write("\r\nDNS сервер не ответил, но сайт по адресу " + address + " подтвердил подлинность домена [" +
+                             d + "] сертификатом. Подмены IP адреса не обнаружено.\r\n");
+            return Write("\r\nIP адреса различаются, но сайт по адресу " + address + " подтвердил подлинность домена [" +
                          d + "] сертификатом. Подмены IP адреса не обнаружено.");
         }
         case CheckEnd::Impostor: {

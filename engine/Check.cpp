@@ -101,7 +101,7 @@ private:
     // every one before it have ended.
     std::vector<AddressProof> Prove() {
         if (!options_.prove) return {};
-        const auto targets = ProbeTargets(record_.systemAddresses);
+        const auto targets = ProbeTargets(record_.systemAddresses, record_.serverAddresses);
         if (targets.empty()) return {};
         Tell(event::ProofBegun{});
         std::vector<std::optional<platform::Proof>> ended(targets.size());

@@ -25,8 +25,20 @@ std::vector<Address> Missing(const std::vector<Address>& computer, const std::ve
     return missing;
 }
 
-std::vector<Address> ProbeTargets(const std::vector<Address>& computer) {
-    return {computer.begin(), computer.begin() + static_cast<std::ptrdiff_t>(std::min(computer.size(), kMaxProbed))};
+std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const std::vector<Address>& server) {
+    std::vector<Address> eligible;
+    for (const auto& a : computer)
+        if (!a.IsLoopback() && !a.IsUnspecified()) eligible.push_back(a);
+    std::vector<Address> chosen;
+    const auto choose = [&](const Address& a) {
+        if (chosen.size() < kMaxProbed && !Contains(chosen, a)) chosen.push_back(a);
+    };
+    for (const auto& a : Missing(eligible, server)) choose(a);
+    for (std::size_t i = 0; i < eligible.size() && i < kFirstProbed; ++i) choose(eligible[i]);
+    std::vector<Address> targets;
+    for (const auto& a : eligible)
+        if (Contains(chosen, a)) targets.push_back(a);
+    return targets;
 }
 
 Verdict Decide(const Evidence& e) {

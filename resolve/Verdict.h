@@ -12,11 +12,17 @@ namespace tarnwell {
 // The addresses of `computer` that are not among `server`'s.
 std::vector<Address> Missing(const std::vector<Address>& computer, const std::vector<Address>& server);
 
-inline constexpr std::size_t kMaxProbed = 4;
+// How many of the computer's first addresses are probed whatever the server
+// says, and how many addresses are probed at most.
+inline constexpr std::size_t kFirstProbed = 4;
+inline constexpr std::size_t kMaxProbed = 16;
 
-// The addresses of the computer's asked to prove the name over HTTPS: the
-// first kMaxProbed in the resolver's order.
-std::vector<Address> ProbeTargets(const std::vector<Address>& computer);
+// The addresses of the computer's asked to prove the name over HTTPS, in the
+// resolver's order: every one missing from the server's, then the first
+// kFirstProbed, at most kMaxProbed in all, the missing ones first. Never an
+// unspecified or loopback address, whatever gave it (a blocking hosts line,
+// a filtering server): that is this computer, not the site.
+std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const std::vector<Address>& server);
 
 // One address's proof of the name over HTTPS.
 struct AddressProof {
@@ -27,11 +33,11 @@ struct AddressProof {
 
 // What a check found, as the verdict weighs it.
 struct Evidence {
-    std::vector<Address> computer;  // the computer's resolver, both families
-    std::vector<Address> server;    // the configured server's replies, both families
+    std::vector<Address> computer = {};  // the computer's resolver, both families
+    std::vector<Address> server = {};    // the configured server's replies, both families
     bool wholeV4 = false;           // every A reply was whole, and there was one
     bool wholeV6 = false;           // likewise for AAAA
-    std::vector<AddressProof> proofs;
+    std::vector<AddressProof> proofs = {};
     bool hostsLineMaps = false;     // a hosts line maps the name
     // The server runs on this computer (loopback, or an address of its own
     // interfaces), and a hosts line maps the name to an address of the

@@ -278,6 +278,17 @@ const Ending kEndings[] = {
          p.tls.proofs["93.184.216.34"] = kProven;
      }, Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
         Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
+    {"proof: no reply, but the site proves itself", kEx, [](auto& p) {
+         p.sockets.server = nullptr;
+         p.tls.proofs["93.184.216.34"] = kProven;
+     }, Server(kEx) + Proofs({kProvenLine}) + "\r\nDNS сервер не ответил, но сайт по адресу 93.184.216.34 подтвердил "
+        "подлинность домена [example.com] сертификатом. Подмены IP адреса не обнаружено.\r\n", {}, CheckEnd::Proven, 0, "", true},
+    {"proof: a blocking line keeps its mark, with an HTTPS server on this computer", kEx, [](auto& p) {
+         p.sockets.hosts[kEx] = {A("127.0.0.1")};
+         p.files.hosts = "127.0.0.1 example.com\n";
+         p.tls.proofs["127.0.0.1"] = kProven;
+     }, Resolved(kEx, "127.0.0.1\r\n") + "93.184.216.34\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" +
+        kFile + "Строка 1: 127.0.0.1 example.com\r\n" + kBlocked, {}, CheckEnd::Mismatch, 1, "", true},
     {"proof: a server on this computer's LAN address echoes the hosts file", kEx, [](auto& p) {
          p.params.servers = std::vector<Address>{A("192.0.2.200")};
          p.files.hosts = "93.184.216.34 example.com\n";
@@ -307,8 +318,8 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         rig.fm.options.prove = e.proof;
         rig.tls.probed.clear();
         rig.Click(e.text);
-        // Without the proof nothing connects to the site.
-        EXPECT_EQ(rig.tls.probed.empty(), !e.proof);
+        // Without the proof nothing connects to the site; with it, a probe for every line of its block.
+        EXPECT_EQ(rig.tls.probed.empty(), e.report.find("(Соединение HTTPS)") == std::string::npos);
         EXPECT_EQ(rig.view.report.text, e.report);
         EXPECT_EQ(rig.box.shown, e.boxes);
         EXPECT_EQ(rig.fm.LastCheckEnd(), e.end);
@@ -523,6 +534,8 @@ TEST(Output, PluginLines) {
     EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 failed to prove the name over HTTPS (expired certificate)");
     v6.proofs[1].proof = {platform::ProofResult::Proven, platform::ProofReason::None};
     v6.end = CheckEnd::Proven;
+    EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 proved the name over HTTPS; no usable reply from the DNS server 10.0.0.53");
+    v6.rcode = 0;
     EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 proved the name over HTTPS, though not among the DNS server's 10.0.0.1, 2001:db8::2");
     const auto json = nlohmann::json::parse(JsonLine(v6));
     EXPECT_EQ(json.at("proof"), nlohmann::json::parse(R"([{"address": "10.0.0.1", "result": "unknown", "reason": "timeout"},

@@ -187,12 +187,19 @@ struct FakeFiles : platform::Files {
 // port 443.
 struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
+    std::map<std::string, std::chrono::milliseconds> pause;  // before the proof comes
     std::vector<std::string> probed;
     std::mutex mutex;
     platform::Proof Probe(const Address& a, const std::string& name, std::chrono::steady_clock::time_point,
                           std::uint16_t) override {
-        std::lock_guard l(mutex);
+        std::unique_lock l(mutex);
         probed.push_back(a.Text() + " " + name);
+        if (const auto p = pause.find(a.Text()); p != pause.end()) {
+            const auto wait = p->second;
+            l.unlock();
+            std::this_thread::sleep_for(wait);
+            l.lock();
+        }
         const auto found = proofs.find(a.Text());
         return found != proofs.end() ? found->second : platform::Proof{platform::ProofResult::Unknown, platform::ProofReason::Refused};
     }
