@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -33,6 +34,12 @@ int main(int argc, char* argv[]) {
             else std::_Exit(tarnwell::kStatusInterrupted);
     }).detach();
 
+    // Up to 256 checks at once, each with up to 16 probes: the soft limit of
+    // descriptors raised to the hard one, so that none runs out.
+    if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
     static tarnwell::platform::NativeServices native;
     const int status = tarnwell::RunConsoleCheck({argv + 1, argv + argc},
                                                  {native.sockets, native.networkParams, native.shells, native.files, native.tls},

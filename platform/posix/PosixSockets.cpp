@@ -57,6 +57,8 @@ unsigned ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage
     return sizeof *sin6;
 }
 
+// The same getaddrinfo walk as WinSockets.cpp: written twice, since the two stand on
+// different system headers (netdb.h, ws2tcpip.h) and no file includes both.
 std::optional<std::vector<Address>> PosixSockets::GetAddrInfo(const std::string& name) {
     // The road a browser takes: getaddrinfo honours the hosts file and the
     // name service switch. One entry per address (stream sockets only, so

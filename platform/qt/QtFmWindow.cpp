@@ -211,23 +211,19 @@ QtFmWindow::~QtFmWindow() = default;
 // after it: a second click checks nothing twice. A close asked meanwhile
 // unwinds the check, then closes the window.
 void QtFmWindow::Check() {
-    if (checking_) return;
-    checking_ = true;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    qApp->installEventFilter(this);
-    Deliver(events_, [](FormEvents& events) {
-        try {
-            events.Cmd1_Click();
-        } catch (const WindowClosed&) {
-        }
-    });
-    // The input that queued while the thread was busy is delivered, into
-    // the filter, before the window takes input again.
-    QCoreApplication::processEvents(QEventLoop::AllEvents, kDropInputMs);
-    qApp->removeEventFilter(this);
-    QApplication::restoreOverrideCursor();
-    checking_ = false;
-    if (closeAsked_) close();
+    policy_.Check(events_, {[this] {
+                                QApplication::setOverrideCursor(Qt::WaitCursor);
+                                qApp->installEventFilter(this);
+                            },
+                            [this] {
+                                // The input that queued while the thread was busy is
+                                // delivered, into the filter, before the window takes
+                                // input again.
+                                QCoreApplication::processEvents(QEventLoop::AllEvents, kDropInputMs);
+                                qApp->removeEventFilter(this);
+                                QApplication::restoreOverrideCursor();
+                            },
+                            [this] { close(); }});
 }
 
 // Every event but the user's input to this window, which the filter drops.
@@ -235,13 +231,13 @@ void QtFmWindow::Check() {
 // close request until the check ends.
 void QtFmWindow::Serve() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
-    if (closeAsked_) throw WindowClosed{};
+    policy_.AfterServing();
 }
 
 // During a check: the user's input to this window goes nowhere. Other
 // windows, a message box of the check among them, take theirs.
 bool QtFmWindow::eventFilter(QObject* receiver, QEvent* event) {
-    if (!checking_ || !IsUserInput(event->type())) return false;
+    if (!policy_.Checking() || !IsUserInput(event->type())) return false;
     if (receiver == static_cast<QObject*>(windowHandle())) return true;
     const auto* widget = qobject_cast<QWidget*>(receiver);
     return widget && widget->window() == this;
@@ -303,18 +299,10 @@ void QtFmWindow::changeEvent(QEvent* event) {
 // during a check, the close waits until the check is unwound: the unload
 // ends the sockets that the check is using.
 void QtFmWindow::closeEvent(QCloseEvent* event) {
-    if (checking_) {
-        closeAsked_ = true;
-        event->ignore();
-        return;
-    }
-    std::int16_t cancel = 0;
-    if (!unloaded_) Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
-    unloaded_ = cancel == 0;
-    if (cancel)
-        event->ignore();
-    else
+    if (policy_.MayClose() && policy_.Unload(events_))
         event->accept();
+    else
+        event->ignore();
 }
 
 }  // namespace tarnwell::platform

@@ -2,6 +2,7 @@
 #include "platform/Deliver.h"
 #include "platform/FormDesign.h"
 #include "platform/Widgets.h"
+#include "platform/WindowPolicy.h"
 
 #include <QWidget>
 
@@ -57,9 +58,7 @@ private:
     std::unique_ptr<Combo> combo_;    // null while the layout has no combo box
     std::unique_ptr<Report> report_;  // null while the layout has no text box
     ResizeDelivery resize_;
-    bool unloaded_ = false;
-    bool checking_ = false;
-    bool closeAsked_ = false;  // during a check: closed once the check is unwound
+    WindowPolicy policy_;
 };
 
 }  // namespace tarnwell::platform

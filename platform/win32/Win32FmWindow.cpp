@@ -303,19 +303,13 @@ int Win32FmWindow::ControlId(const FormDesign& design, const std::string& name) 
 // after it: a second click checks nothing twice. A close asked meanwhile
 // unwinds the check, then closes the window.
 void Win32FmWindow::Check() {
-    if (checking_) return;
-    checking_ = true;
-    const HCURSOR before = SetCursor(WaitCursor());
-    Deliver(events_, [](FormEvents& events) {
-        try {
-            events.Cmd1_Click();
-        } catch (const WindowClosed&) {
-        }
-    });
-    DropInput();
-    checking_ = false;
-    SetCursor(before);
-    if (closeAsked_) PostMessageW(window_, WM_CLOSE, 0, 0);
+    HCURSOR before = nullptr;
+    policy_.Check(events_, {[&] { before = SetCursor(WaitCursor()); },
+                            [&] {
+                                DropInput();
+                                SetCursor(before);
+                            },
+                            [this] { PostMessageW(window_, WM_CLOSE, 0, 0); }});
 }
 
 // Sent messages (another program's WM_NULL among them) are handled by the
@@ -326,14 +320,14 @@ void Win32FmWindow::Serve() {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) {  // for the program's loop, after the check
             PostQuitMessage(static_cast<int>(message.wParam));
-            closeAsked_ = true;
+            policy_.AskClose();
             break;
         }
         if (IsUserInput(message.message) && !(message.message == WM_SYSKEYDOWN && message.wParam == VK_F4)) continue;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    if (closeAsked_) throw WindowClosed{};
+    policy_.AfterServing();
 }
 
 void Win32FmWindow::Load() {
@@ -410,13 +404,7 @@ void Win32FmWindow::SetOuterWidth(int twips) {
 }
 
 // The unload event; false when the logic cancelled it.
-bool Win32FmWindow::Unload() {
-    if (unloaded_) return true;
-    std::int16_t cancel = 0;
-    Deliver(events_, [&](FormEvents& events) { events.Form_Unload(cancel); });
-    unloaded_ = cancel == 0;
-    return unloaded_;
-}
+bool Win32FmWindow::Unload() { return policy_.Unload(events_); }
 
 // WM_NEXTDLGCTL, as a dialog box handles it: from the edit control's Tab and
 // from programs that move the focus.
@@ -477,7 +465,7 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             break;
         case WM_SETCURSOR:
             // A message box of the check lets the window's messages run.
-            if (!checking_) break;
+            if (!policy_.Checking()) break;
             SetCursor(WaitCursor());
             return TRUE;
         case WM_SIZE:
@@ -500,11 +488,7 @@ LRESULT Win32FmWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             NextControl(wParam, lParam);
             return 0;
         case WM_CLOSE:
-            // During a check, the unload would end the sockets it uses.
-            if (checking_)
-                closeAsked_ = true;
-            else if (Unload())
-                DestroyWindow(window_);
+            if (policy_.MayClose() && Unload()) DestroyWindow(window_);
             return 0;
         case WM_DESTROY:
             Unload();  // destroyed without being closed: cannot be cancelled

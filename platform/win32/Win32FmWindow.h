@@ -2,6 +2,7 @@
 #include "platform/Deliver.h"
 #include "platform/FormDesign.h"
 #include "platform/Widgets.h"
+#include "platform/WindowPolicy.h"
 
 #include <windows.h>
 
@@ -83,9 +84,7 @@ private:
     int dpiX_ = 96, dpiY_ = 96;
     FormEvents* events_ = nullptr;
     ResizeDelivery resize_;
-    bool unloaded_ = false;
-    bool checking_ = false;
-    bool closeAsked_ = false;  // during a check: closed once the check is unwound
+    WindowPolicy policy_;
     std::map<std::string, HWND> controls_;
     std::map<const FontDesign*, HFONT> fonts_;
     HFONT defaultFont_ = nullptr;

@@ -70,6 +70,8 @@ int WinSockets::Start() {
 
 void WinSockets::End() { WSACleanup(); }
 
+// The same getaddrinfo walk as PosixSockets.cpp: written twice, since the two stand on
+// different system headers (netdb.h, ws2tcpip.h) and no file includes both.
 std::optional<std::vector<Address>> WinSockets::GetAddrInfo(const std::string& name) {
     // The road a browser takes: the DNS client with the hosts file. One
     // entry per address (stream sockets only).
