@@ -13,6 +13,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -226,6 +227,11 @@ struct Run {
     bool inputEnded = false;
     bool closed = false;  // no more checks start
     bool ended = false;   // the writer has ended: read no more
+    // The -j workers, started as the domains come: one more whenever a
+    // domain is read and none is idle, up to `maxWorkers`.
+    std::vector<std::thread> workers;
+    std::size_t maxWorkers = 1, idle = 0;
+    std::function<void()> work;
 };
 
 std::chrono::milliseconds Ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d); }
@@ -287,6 +293,7 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
         slot->item = std::move(item);
         run.order.push_back(slot);
         run.queued.push_back(std::move(slot));
+        if (run.idle < run.queued.size() && run.workers.size() < run.maxWorkers) run.workers.emplace_back(run.work);
         run.changed.notify_all();
         return true;
     };
@@ -311,7 +318,9 @@ void Work(Run& run, const ConsolePlatform& platform, platform::NetworkParams& se
         std::shared_ptr<Slot> slot;
         {
             std::unique_lock lock(run.mutex);
+            ++run.idle;
             run.changed.wait(lock, [&] { return run.closed || !run.queued.empty() || run.inputEnded; });
+            --run.idle;
             if (run.closed || run.queued.empty()) return;
             slot = std::move(run.queued.front());
             run.queued.pop_front();
@@ -469,10 +478,12 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const Settings settings{o.mode, newline, o.timeout, o.proof, server};
     const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
     const auto run = std::make_shared<Run>();
+    run->maxWorkers = static_cast<std::size_t>(o.jobs);
+    // The workers hold the run only through this: it lives as long as the last of them.
+    run->work = [weak = std::weak_ptr<Run>(run), platform, servers, settings] {
+        if (const auto kept = weak.lock()) Work(*kept, platform, *servers, settings);
+    };
     std::thread reader([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
-    std::vector<std::thread> workers;
-    for (int i = 0; i < o.jobs; ++i)
-        workers.emplace_back([run, platform, servers, settings] { Work(*run, platform, *servers, settings); });
     const std::stop_callback wake(stop, [run] {
         std::lock_guard lock(run->mutex);
         run->changed.notify_all();
@@ -489,6 +500,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const bool busy = std::any_of(run->order.begin(), run->order.end(),
                                   [](const auto& slot) { return slot->state == Slot::State::Running; }) || end == End::Deadline;
     run->inputEnded ? reader.join() : reader.detach();
+    std::vector<std::thread> workers = std::move(run->workers);  // no more start: the run is closed
     lock.unlock();
     for (auto& worker : workers) busy ? worker.detach() : worker.join();
 

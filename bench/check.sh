@@ -38,12 +38,14 @@ echo "=== micro-benchmarks"
 # --- the namespace -----------------------------------------------------
 xvfb_pid=
 dnsmasq_pid=
+server_pid=
 ns=
 tmp=$(mktemp -d)
 cleanup() {
     set +e
     [[ -n $xvfb_pid ]] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }
     [[ -n $dnsmasq_pid ]] && { kill "$dnsmasq_pid" 2>/dev/null; wait "$dnsmasq_pid" 2>/dev/null; }
+    [[ -n $server_pid ]] && { kill "$server_pid" 2>/dev/null; wait "$server_pid" 2>/dev/null; }
     [[ -n $ns ]] && { ip netns del "$ns" 2>/dev/null; rm -rf "/etc/netns/$ns"; rmdir /etc/netns 2>/dev/null; }
     rm -rf "$tmp"
 }
@@ -86,7 +88,9 @@ echo "=== the HTTPS proof of one address ($runs runs each, openssl s_server on $
     openssl x509 -req -in site.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 -copy_extensions copy -out site.pem) >/dev/null 2>&1
 mkdir -p "/etc/netns/$ns/ssl/certs" && cp "$tmp/ca.pem" "/etc/netns/$ns/ssl/certs/ca-certificates.crt"
 ip -n "$ns" addr add "$address/32" dev lo
-in_ns openssl s_server -quiet -accept "$address:443" -cert "$tmp/site.pem" -key "$tmp/site.key" </dev/null >/dev/null 2>&1 &
+# Not through in_ns: $! must be the server itself (ip netns exec execs it), or it outlives the run.
+ip netns exec "$ns" openssl s_server -quiet -accept "$address:443" -cert "$tmp/site.pem" -key "$tmp/site.key" \
+    </dev/null >/dev/null 2>&1 &
 server_pid=$!
 sleep 0.5
 in_ns "$build/tarnwell-check" "$domain" | grep -q 'сертификат подтверждает домен' || { echo "the proof does not succeed" >&2; exit 1; }

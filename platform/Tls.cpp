@@ -31,20 +31,22 @@ std::vector<Proof> ProbeAll(Tls& tls, const std::vector<Address>& addresses, con
                             std::uint16_t port) {
     const auto shared = std::make_shared<Shared>();
     shared->proofs.resize(addresses.size());
-    std::vector<std::thread> threads;
-    threads.reserve(addresses.size());
-    for (std::size_t i = 0; i < addresses.size(); ++i) {
-        threads.emplace_back([shared, &tls, address = addresses[i], name, deadline, port, i] {
-            Proof proof;  // unknown, internal: what a probe that throws gives
-            try {
-                proof = tls.Probe(address, name, deadline, port);
-            } catch (...) {
-            }
-            std::lock_guard lock(shared->mutex);
-            shared->proofs[i] = proof;
-            shared->changed.notify_all();
-        });
-    }
+    const auto probe = [shared, &tls, name, deadline, port](const Address& address, std::size_t i) {
+        Proof proof;  // unknown, internal: what a probe that throws gives
+        try {
+            proof = tls.Probe(address, name, deadline, port);
+        } catch (...) {
+        }
+        std::lock_guard lock(shared->mutex);
+        shared->proofs[i] = proof;
+        shared->changed.notify_all();
+    };
+    // With nobody to serve and probes that keep their bound, the first runs
+    // on the calling thread while the others run on theirs.
+    const std::size_t first = !serve && tls.Bounded() && !addresses.empty() ? 1 : 0;
+    std::vector<std::thread> threads(addresses.size());
+    for (std::size_t i = first; i < addresses.size(); ++i) threads[i] = std::thread(probe, addresses[i], i);
+    if (first) probe(addresses[0], 0);
 
     std::vector<Proof> proofs(addresses.size(), Unknown(ProofReason::Timeout));
     std::vector<bool> heard(addresses.size(), false);
@@ -66,7 +68,7 @@ std::vector<Proof> ProbeAll(Tls& tls, const std::vector<Address>& addresses, con
             heard[i] = true;
             --left;
             proofs[i] = *shared->proofs[i];
-            threads[i].join();  // it has only to return
+            if (threads[i].joinable()) threads[i].join();  // it has only to return
             if (ended) {
                 lock.unlock();
                 ended(i, proofs[i]);

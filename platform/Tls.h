@@ -55,13 +55,19 @@ public:
     // Safe to call on several threads at once.
     virtual Proof Probe(const Address& address, const std::string& name,
                         std::chrono::steady_clock::time_point deadline, std::uint16_t port = kHttpsPort) = 0;
+
+    // Whether every probe ends by its deadline whatever the peer and the
+    // network do. One that may not (a chain engine that fetches on its own)
+    // is never run on the caller's thread.
+    virtual bool Bounded() const { return true; }
 };
 
 // Hears of each probe as it ends: its index among the addresses and its proof.
 using ProbeEnded = std::function<void(std::size_t index, const Proof& proof)>;
 
-// Probes every address at once, each on a thread of its own with the whole
-// bound, and waits on the calling thread until all have ended or the
+// Probes every address at once, each with the whole bound, on a thread of
+// its own (the first on the calling thread when nobody is served and the
+// probes are bounded), and waits on the calling thread until all have ended or the
 // deadline (and a moment's grace) has passed; `serve`, when set, is called
 // between waits of at most kServeSlice. `ended` is called on the calling
 // thread, in the order the probes end. A probe that throws is unknown
