@@ -1,8 +1,8 @@
 """The end-to-end suite's HTTPS stand-ins on port 443, with the certificates of the directory given: 192.0.2.31,
-192.0.2.32 and 2001:db8::31 the genuine site (site.pem: site.test, site6.test, pool.test, from the private CA), 192.0.2.98
-the CA's certificate for other.test, 192.0.2.99 a self-signed one, 192.0.2.97 accepts and never answers; hostile ones:
-192.0.2.96 a name with a NUL in it (nulname.test\\0.other.test), 192.0.2.95 a chain of 20 CAs below the root for
-longchain.test, 192.0.2.94 the genuine site's handshake one byte at a time."""
+192.0.2.32 and 2001:db8::31 the genuine site (site.pem: site.test, site6.test, pool.test, from the private CA),
+192.0.2.98 the CA's certificate for other.test, 192.0.2.99 a self-signed one, 192.0.2.97 accepts and never answers;
+hostile ones: 192.0.2.96 a name with a NUL in it (nulname.test\\0.other.test), 192.0.2.95 a chain of 20 CAs below
+the root for longchain.test, 192.0.2.94 the genuine site's handshake one byte at a time."""
 import select
 import socket
 import ssl

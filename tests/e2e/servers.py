@@ -1,10 +1,10 @@
-"""The end-to-end suite's small DNS servers on 192.0.2.HOST port 53. 2: never answers. 4: relays to
-the dnsmasq on 127.0.0.1 and sends a forgery (another identifier and addresses), then the real reply,
-both padded to 3,000 bytes. 5: two addresses, TC set. 6: a reply cut in its last record. 7: an A record
-of RDLENGTH 5 first. 8: an A record for another name only. 9: one address at a time, 198.51.100.10 and
-.11 in turn. 10: another address to our query (identifier 4575) than to the system resolver's. 11: a pool, 192.0.2.31 to the
-system resolver and 192.0.2.32 to our queries. 13: relays to the computer's dnsmasq but for names whose first label
-starts with "silent", which it never answers."""
+"""The end-to-end suite's small DNS servers on 192.0.2.HOST port 53. 2: never answers. 4: relays to the dnsmasq on
+127.0.0.1 and sends a forgery (another identifier and addresses), then the real reply, both padded to 3,000 bytes.
+5: two addresses, TC set. 6: a reply cut in its last record. 7: an A record of RDLENGTH 5 first. 8: an A record for
+another name only. 9: one address at a time, 198.51.100.10 and .11 in turn. 10: another address to our query
+(identifier 4575) than to the system resolver's. 11: a pool, 192.0.2.31 to the system resolver and 192.0.2.32 to our
+queries. 13: relays to the computer's dnsmasq but for names whose first label starts with "silent", which it never
+answers."""
 import select
 import socket
 import struct

@@ -4,8 +4,8 @@ import ctypes as C, sys, time
 
 x, P, L = C.CDLL("libX11.so.6"), C.c_void_p, C.c_ulong
 x.XOpenDisplay.restype, x.XInternAtom.restype, x.XDefaultRootWindow.restype = P, L, L
-x.XInternAtom.argtypes, x.XDefaultRootWindow.argtypes = [P, C.c_char_p, C.c_int], [P]
-x.XSendEvent.argtypes, x.XSelectInput.argtypes, x.XNextEvent.argtypes = [P, L, C.c_int, C.c_long, P], [P, L, C.c_long], [P, P]
+x.XInternAtom.argtypes, x.XDefaultRootWindow.argtypes, x.XNextEvent.argtypes = [P, C.c_char_p, C.c_int], [P], [P, P]
+x.XSendEvent.argtypes, x.XSelectInput.argtypes = [P, L, C.c_int, C.c_long, P], [P, L, C.c_long]
 
 
 class ClientMessage(C.Structure):  # XClientMessageEvent, padded to the size of an XEvent
