@@ -143,10 +143,11 @@ This package has the window program tarnwell (in Russian).")
 find_program(TARNWELL_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(TARNWELL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "")
+  # libcurl is loaded at run time, where dpkg-shlibdeps cannot see it.
+  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libcurl4")
   set(_tarnwell_qt_depends "")
 else()
-  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libidn2-0, libc6, libstdc++6, libgcc-s1")
+  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libidn2-0, libssl3, libcurl4, libc6, libstdc++6, libgcc-s1")
   set(_tarnwell_qt_depends
       "libqt6widgets6 (>= ${Qt6_VERSION}), libqt6gui6 (>= ${Qt6_VERSION}), libqt6core6 (>= ${Qt6_VERSION}), ${CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS}, ")
 endif()

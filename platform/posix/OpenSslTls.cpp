@@ -3,15 +3,19 @@
 #include "platform/posix/PosixSockets.h"
 
 #include <openssl/err.h>
+#include <openssl/pkcs7.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <memory>
 #include <csignal>
+#include <filesystem>
+#include <memory>
 #include <netinet/in.h>
+#include <optional>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,23 +25,42 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Only subjectAltName DNS names count, never the subject's common name (RFC
+// 9525 has no CN-ID), and a wildcard only as the whole left-most label (RFC
+// 9525 section 6.3).
+constexpr unsigned kHostFlags = X509_CHECK_FLAG_NEVER_CHECK_SUBJECT | X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS;
+
+// The most a caIssuers URL may give: a certificate or a few, with room.
+constexpr std::size_t kMaxIssuerBytes = 64 * 1024;
+
+template <class T, void (*Free)(T*)>
+struct Freed {
+    void operator()(T* p) const { Free(p); }
+};
+using OwnedSsl = std::unique_ptr<SSL, Freed<SSL, SSL_free>>;
+using OwnedStoreContext = std::unique_ptr<X509_STORE_CTX, Freed<X509_STORE_CTX, X509_STORE_CTX_free>>;
+using OwnedPkcs7 = std::unique_ptr<PKCS7, Freed<PKCS7, PKCS7_free>>;
+using OwnedAccess = std::unique_ptr<AUTHORITY_INFO_ACCESS, Freed<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>>;
+// A stack that owns its certificates, and one that only lists them.
+void FreeCertificates(STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); }
+void FreeList(STACK_OF(X509)* s) { sk_X509_free(s); }
+using OwnedCertificates = std::unique_ptr<STACK_OF(X509), Freed<STACK_OF(X509), FreeCertificates>>;
+using CertificateList = std::unique_ptr<STACK_OF(X509), Freed<STACK_OF(X509), FreeList>>;
 
 // Waits for the descriptor to be ready for `events` until the deadline:
-// whether it is. With `serve`, in slices with a serving between them.
-bool WaitFor(int fd, short events, Clock::time_point deadline, const Serve& serve) {
+// whether it is.
+bool WaitFor(int fd, short events, Clock::time_point deadline) {
     for (;;) {
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return false;
-        const auto slice = serve ? std::min(left, kServeSlice) : left;
         pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(slice.count()));
+        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
         if (ready > 0) return true;
         if (ready < 0 && errno != EINTR) return false;
-        if (serve) serve();
     }
 }
 
-// Closes a descriptor on every way out, a serving that throws included.
+// Closes a descriptor on every way out.
 struct Descriptor {
     int fd;
     ~Descriptor() {
@@ -71,7 +94,7 @@ Proof Judged(long verify) {
 
 // A TCP connection to the peer by the deadline, or the reason there is none.
 bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, Clock::time_point deadline,
-               const Serve& serve, Proof& failure) {
+               Proof& failure) {
     sockaddr_storage to;
     const unsigned length = ToSockaddr(address, port, to);
     failure = Unknown(ProofReason::Refused);
@@ -81,7 +104,7 @@ bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, C
     if (::connect(socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return true;
     int error = errno;
     if (error == EINPROGRESS) {
-        if (!WaitFor(socket.fd, POLLOUT, deadline, serve)) {
+        if (!WaitFor(socket.fd, POLLOUT, deadline)) {
             failure = Unknown(ProofReason::Timeout);
             return false;
         }
@@ -91,9 +114,111 @@ bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, C
     return error == 0;
 }
 
+enum class Handshake { Complete, Ended, TimedOut };
+
+Handshake Handshaken(SSL* ssl, int fd, Clock::time_point deadline) {
+    for (;;) {
+        const int done = SSL_connect(ssl);
+        if (done == 1) return Handshake::Complete;
+        const int error = SSL_get_error(ssl, done);
+        const short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+        if (!events) return Handshake::Ended;  // an alert, a reset, a close, or no TLS at all
+        if (!WaitFor(fd, events, deadline)) return Handshake::TimedOut;
+    }
+}
+
+// The first http caIssuers URL of the certificate's Authority Information
+// Access (RFC 5280 section 4.2.2.1), if any; LDAP and the others are not
+// fetched, as browsers do not.
+std::optional<std::string> IssuerUrl(X509* certificate) {
+    const OwnedAccess access(
+        static_cast<AUTHORITY_INFO_ACCESS*>(X509_get_ext_d2i(certificate, NID_info_access, nullptr, nullptr)));
+    for (int i = 0; access && i < sk_ACCESS_DESCRIPTION_num(access.get()); ++i) {
+        const ACCESS_DESCRIPTION* description = sk_ACCESS_DESCRIPTION_value(access.get(), i);
+        if (OBJ_obj2nid(description->method) != NID_ad_ca_issuers || description->location->type != GEN_URI)
+            continue;
+        const ASN1_IA5STRING* uri = description->location->d.uniformResourceIdentifier;
+        const std::string url(reinterpret_cast<const char*>(ASN1_STRING_get0_data(uri)), ASN1_STRING_length(uri));
+        const bool printable = std::all_of(url.begin(), url.end(), [](char c) { return c > ' ' && c < 0x7f; });
+        if (printable && ::strncasecmp(url.c_str(), "http://", 7) == 0) return url;
+    }
+    return std::nullopt;
+}
+
+// The certificates of a caIssuers body, which RFC 5280 section 4.2.2.1 makes
+// one DER certificate or a certs-only PKCS #7; none for anything else.
+OwnedCertificates Issuers(const std::string& body) {
+    OwnedCertificates issuers(sk_X509_new_null());
+    const auto* start = reinterpret_cast<const unsigned char*>(body.data());
+    const auto* end = start + body.size();
+    const auto* next = start;
+    if (X509* one = d2i_X509(nullptr, &next, static_cast<long>(body.size()))) {
+        if (next != end || !issuers || !sk_X509_push(issuers.get(), one)) X509_free(one);
+        return issuers;
+    }
+    next = start;
+    const OwnedPkcs7 bundle(d2i_PKCS7(nullptr, &next, static_cast<long>(body.size())));
+    if (!issuers || !bundle || next != end || !PKCS7_type_is_signed(bundle.get()) || !bundle->d.sign) return issuers;
+    STACK_OF(X509)* certificates = bundle->d.sign->cert;
+    for (int i = 0; i < sk_X509_num(certificates); ++i) {
+        X509* one = sk_X509_value(certificates, i);
+        if (X509_up_ref(one) != 1) continue;
+        if (!sk_X509_push(issuers.get(), one)) X509_free(one);
+    }
+    return issuers;
+}
+
+// The server's certificate verified again as the handshake verified it (the
+// same store, parameters and security level: name and dates included), with
+// `fetched` beside the certificates the server sent. They are untrusted
+// intermediates only: what a caIssuers URL serves is never a trust anchor.
+Proof Reverified(SSL* ssl, STACK_OF(X509)* fetched) {
+    const CertificateList untrusted(sk_X509_dup(SSL_get_peer_cert_chain(ssl)));
+    const OwnedStoreContext context(X509_STORE_CTX_new());
+    if (!untrusted || !context) return Unknown(ProofReason::Internal);
+    for (int i = 0; i < sk_X509_num(fetched); ++i)
+        if (!sk_X509_push(untrusted.get(), sk_X509_value(fetched, i))) return Unknown(ProofReason::Internal);
+    if (X509_STORE_CTX_init(context.get(), SSL_CTX_get_cert_store(SSL_get_SSL_CTX(ssl)),
+                            SSL_get0_peer_certificate(ssl), untrusted.get()) != 1)
+        return Unknown(ProofReason::Internal);
+    X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
+    X509_VERIFY_PARAM_set_auth_level(param, SSL_get_security_level(ssl));
+    X509_STORE_CTX_set_default(context.get(), "ssl_server");
+    X509_VERIFY_PARAM_set1(param, SSL_get0_param(ssl));
+    if (X509_verify_cert(context.get()) == 1) return kProven;
+    const int error = X509_STORE_CTX_get_error(context.get());
+    return error == X509_V_OK ? Unknown(ProofReason::Internal) : Judged(error);
+}
+
+// The certificate the server sent, judged: the first error its chain's
+// verification met when it arrived, kept whatever the handshake did after.
+// An issuer it lacks is fetched once, by the deadline.
+Proof Judgement(SSL* ssl, const std::string& name, Clock::time_point deadline, Http& http) {
+    const long verify = SSL_get_verify_result(ssl);
+    if (verify != X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY && verify != X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE)
+        return Judged(verify);
+    // The issuer missing is that of the last certificate of the chain as far
+    // as it was built.
+    X509* leaf = SSL_get0_peer_certificate(ssl);
+    STACK_OF(X509)* built = SSL_get0_verified_chain(ssl);
+    X509* lacking = sk_X509_num(built) > 0 ? sk_X509_value(built, sk_X509_num(built) - 1) : leaf;
+    const auto url = IssuerUrl(lacking);
+    if (!url) return Judged(verify);
+    const auto body = http.Get(*url, kMaxIssuerBytes, deadline);
+    const OwnedCertificates issuers = body ? Issuers(*body) : nullptr;
+    if (sk_X509_num(issuers.get()) > 0) return Reverified(ssl, issuers.get());
+    // Without its issuer the certificate can still fail on what it says of
+    // itself: a URL that stays silent must not save a certificate for
+    // another name or out of its dates.
+    if (X509_check_host(leaf, name.data(), name.size(), kHostFlags, nullptr) != 1) return Failed(ProofReason::Name);
+    if (X509_cmp_current_time(X509_get0_notBefore(leaf)) > 0 || X509_cmp_current_time(X509_get0_notAfter(leaf)) < 0)
+        return Failed(ProofReason::Expired);
+    return Unknown(ProofReason::Incomplete);
+}
+
 }  // namespace
 
-OpenSslTls::OpenSslTls() {
+OpenSslTls::OpenSslTls(Http& http, std::string anchors) : http_(http), anchors_(std::move(anchors)) {
     // A peer that closes mid-handshake must not end the program: OpenSSL
     // writes to the socket with write(2).
     std::signal(SIGPIPE, SIG_IGN);
@@ -101,16 +226,28 @@ OpenSslTls::OpenSslTls() {
 
 SSL_CTX* OpenSslTls::Context() {
     std::call_once(made_, [this] {
-        context_ = SSL_CTX_new(TLS_client_method());
-        if (!context_) return;
-        SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
-        SSL_CTX_set_default_verify_paths(context_);
+        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+        if (!context) return;
+        std::error_code error;
+        const bool directory = std::filesystem::is_directory(anchors_, error);
+        const char* file = directory ? nullptr : anchors_.c_str();
+        const char* path = directory ? anchors_.c_str() : nullptr;
+        const bool trusted = anchors_.empty() ? SSL_CTX_set_default_verify_paths(context) == 1
+                                              : SSL_CTX_load_verify_locations(context, file, path) == 1;
+        if (!trusted || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+            SSL_CTX_free(context);
+            ERR_clear_error();
+            return;
+        }
         // At most 8 intermediate CAs between the site and the root, as
         // mozilla::pkix allows: a longer chain proves nothing.
-        SSL_CTX_set_verify_depth(context_, 8);
-        // The handshake goes on whatever the chain's verification finds; its
-        // result is read after it.
-        SSL_CTX_set_verify(context_, SSL_VERIFY_NONE, nullptr);
+        SSL_CTX_set_verify_depth(context, 8);
+        // The handshake goes on whatever the chain's verification finds:
+        // OpenSSL verifies the chain as soon as the server's certificate
+        // arrives and keeps the certificate and the first error it met, which
+        // the probe reads whether the handshake then completes or not.
+        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+        context_ = context;
     });
     return context_;
 }
@@ -121,30 +258,26 @@ Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::
                         std::uint16_t port) {
     Proof failure;
     Descriptor socket{-1};
-    if (!Connected(socket, address, port, deadline, serve_, failure)) return failure;
-    Proof proof = Unknown(ProofReason::NotTls);
+    if (!Connected(socket, address, port, deadline, failure)) return failure;
+    Proof proof = Unknown(ProofReason::Internal);
     SSL_CTX* context = Context();
-    const std::unique_ptr<SSL, void (*)(SSL*)> owned(context ? SSL_new(context) : nullptr, SSL_free);
+    const OwnedSsl owned(context ? SSL_new(context) : nullptr);
     SSL* ssl = owned.get();
-    if (ssl && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
-        SSL_set1_host(ssl, name.c_str()) == 1) {
-        // RFC 6125 section 6.4.3: a wildcard only as the whole left-most label.
-        SSL_set_hostflags(ssl, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-        for (;;) {
-            const int done = SSL_connect(ssl);
-            if (done == 1) {
-                X509* certificate = SSL_get1_peer_certificate(ssl);
-                proof = certificate ? Judged(SSL_get_verify_result(ssl)) : Failed(ProofReason::Error);
-                X509_free(certificate);
-                break;
-            }
-            const int error = SSL_get_error(ssl, done);
-            const short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-            if (!events) break;  // not TLS, or the peer gave up
-            if (!WaitFor(socket.fd, events, deadline, serve_)) {
-                proof = Unknown(ProofReason::Timeout);
-                break;
-            }
+    // The name is always checked as a DNS name, even one that reads as an IP
+    // address (SSL_set1_host would take that as one); an empty name would
+    // turn the check off.
+    X509_VERIFY_PARAM* param = ssl ? SSL_get0_param(ssl) : nullptr;
+    if (param && !name.empty() && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
+        X509_VERIFY_PARAM_set1_host(param, name.data(), name.size()) == 1) {
+        X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
+        const Handshake handshake = Handshaken(ssl, socket.fd, deadline);
+        if (SSL_get0_peer_certificate(ssl)) {
+            proof = Judgement(ssl, name, deadline, http_);
+            if (proof == kProven && handshake != Handshake::Complete) proof = Unknown(ProofReason::Aborted);
+        } else {
+            proof = handshake == Handshake::Complete   ? Failed(ProofReason::Error)
+                    : handshake == Handshake::TimedOut ? Unknown(ProofReason::Timeout)
+                                                       : Unknown(ProofReason::NotTls);
         }
     }
     ERR_clear_error();  // this thread's queue: nothing of this probe is left for the next

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/posix/CurlHttp.h"
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
@@ -13,7 +14,8 @@ struct NativeServices {
     ResolvConfNetworkParams networkParams;
     PosixShellFactory shells;
     PosixFiles files;
-    OpenSslTls tls;
+    CurlHttp http;
+    OpenSslTls tls{http};
 };
 
 }  // namespace tarnwell::platform

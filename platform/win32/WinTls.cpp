@@ -13,6 +13,9 @@
 #include <sspi.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 namespace tarnwell::platform {
@@ -100,14 +103,169 @@ bool SendAll(SOCKET s, const char* data, int length, Clock::time_point deadline)
     return true;
 }
 
-// The certificate's fault, as the SSL policy of CryptoAPI reports it (it
-// looks at the chain's trust and dates before the name).
+// SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h: the SSL policy leaves
+// the name to Named.
+constexpr DWORD kIgnoreName = 0x00001000;
+
+// DER tags (X.690): a SEQUENCE, and the [2] IA5String of a dNSName in a
+// GeneralName (RFC 5280 section 4.2.1.6).
+constexpr BYTE kSequence = 0x30;
+constexpr BYTE kDnsNameTag = 0x82;
+
+struct LocalFreer {
+    void operator()(void* p) const { LocalFree(p); }
+};
+template <class T>
+using LocalOwned = std::unique_ptr<T, LocalFreer>;
+
+struct ChainFreer {
+    void operator()(PCCERT_CHAIN_CONTEXT chain) const { CertFreeCertificateChain(chain); }
+};
+using OwnedChain = std::unique_ptr<const CERT_CHAIN_CONTEXT, ChainFreer>;
+
+// An encoded value as CryptoAPI decodes it, or nothing if it cannot.
+template <class T>
+LocalOwned<T> Decoded(LPCSTR type, const CRYPT_OBJID_BLOB& value) {
+    T* decoded = nullptr;
+    DWORD size = 0;
+    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, value.pbData, value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr,
+                             &decoded, &size))
+        return nullptr;
+    return LocalOwned<T>(decoded);
+}
+
+const CERT_EXTENSION* Extension(PCCERT_CONTEXT certificate, LPCSTR oid) {
+    return CertFindExtension(oid, certificate->pCertInfo->cExtension, certificate->pCertInfo->rgExtension);
+}
+
+// The header of the DER element at `p` (X.690 section 8.1.3): its tag, the
+// length of its content and its own, or nothing if it runs past `size`.
+struct Element {
+    BYTE tag;
+    DWORD header;
+    DWORD length;
+};
+std::optional<Element> ElementAt(const BYTE* p, DWORD size) {
+    if (size < 2) return std::nullopt;
+    Element e{p[0], 2, p[1]};
+    if (e.length & 0x80) {
+        const DWORD octets = e.length & 0x7f;
+        if (octets == 0 || octets > 3 || size < 2 + octets) return std::nullopt;
+        e.length = 0;
+        for (DWORD i = 0; i < octets; ++i) e.length = e.length << 8 | p[2 + i];
+        e.header += octets;
+    }
+    if (e.length > size - e.header) return std::nullopt;
+    return e;
+}
+
+// The lengths of the dNSName entries of a subjectAltName value, in order, as
+// they are encoded: CryptoAPI gives each name as text that ends at its first
+// NUL, and a name may hide one ("good.test\0.evil.test").
+std::optional<std::vector<DWORD>> EncodedDnsLengths(const CRYPT_OBJID_BLOB& value) {
+    const auto names = ElementAt(value.pbData, value.cbData);
+    if (!names || names->tag != kSequence) return std::nullopt;
+    std::vector<DWORD> lengths;
+    const BYTE* p = value.pbData + names->header;
+    for (DWORD left = names->length; left > 0;) {
+        const auto entry = ElementAt(p, left);
+        if (!entry) return std::nullopt;
+        if (entry->tag == kDnsNameTag) lengths.push_back(entry->length);
+        p += entry->header + entry->length;
+        left -= entry->header + entry->length;
+    }
+    return lengths;
+}
+
+// Equal text, ASCII letters alike in either case and nothing else folded.
+bool SameText(std::wstring_view presented, std::string_view reference) {
+    const auto lower = [](unsigned c) { return c - 'A' < 26u ? c | 0x20u : c; };
+    return presented.size() == reference.size() &&
+           std::equal(presented.begin(), presented.end(), reference.begin(),
+                      [&](wchar_t p, char r) { return lower(p) == lower(static_cast<unsigned char>(r)); });
+}
+
+// Whether a DNS name of the certificate stands for `name` (RFC 9525 section
+// 6.3): the same name, or a wildcard that is the whole left-most label and
+// stands for exactly one label, with two labels at least after it, as
+// OpenSSL asks (never "*.test", "w*.example.test" or "*.*.example.test").
+bool Matches(std::wstring_view presented, std::string_view name) {
+    if (presented.size() < 2 || presented[0] != L'*' || presented[1] != L'.') return SameText(presented, name);
+    const std::wstring_view parent = presented.substr(1);  // ".example.test"
+    const std::size_t dot = name.find('.');
+    return parent.find(L'.', 1) != std::wstring_view::npos && dot != 0 && dot != std::string_view::npos &&
+           SameText(parent, name.substr(dot));
+}
+
+// Whether the certificate proves `name` (RFC 9525 section 6.3): by a DNS
+// name of its subjectAltName only, never by the subject's common name nor an
+// IP address entry, so a certificate without a DNS name proves none, nor one
+// whose subjectAltName CryptoAPI cannot read (Wine's refuses a NUL in a
+// name).
+bool Named(PCCERT_CONTEXT certificate, const std::string& name) {
+    const CERT_EXTENSION* san = Extension(certificate, szOID_SUBJECT_ALT_NAME2);
+    const auto names = san ? Decoded<CERT_ALT_NAME_INFO>(X509_ALTERNATE_NAME, san->Value) : nullptr;
+    const auto lengths = san ? EncodedDnsLengths(san->Value) : std::nullopt;
+    if (!names || !lengths || name.empty()) return false;
+    std::size_t dns = 0;
+    for (DWORD i = 0; i < names->cAltEntry && dns < lengths->size(); ++i) {
+        const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+        if (entry.dwAltNameChoice != CERT_ALT_NAME_DNS_NAME) continue;
+        const std::wstring_view presented(entry.pwszDNSName ? entry.pwszDNSName : L"");
+        // A name cut short by a NUL names nothing.
+        if (presented.size() == (*lengths)[dns++] && Matches(presented, name)) return true;
+    }
+    return false;
+}
+
+// Whether the certificate gives an http URL for its issuer (caIssuers in its
+// Authority Information Access, RFC 5280 section 4.2.2.1). Browsers fetch
+// from no other kind (LDAP, FTP), so one of those counts as none.
+bool NamesIssuerUrl(PCCERT_CONTEXT certificate) {
+    const CERT_EXTENSION* aia = Extension(certificate, szOID_AUTHORITY_INFO_ACCESS);
+    const auto access = aia ? Decoded<CERT_AUTHORITY_INFO_ACCESS>(X509_AUTHORITY_INFO_ACCESS, aia->Value) : nullptr;
+    for (DWORD i = 0; access && i < access->cAccDescr; ++i) {
+        const CERT_ACCESS_DESCRIPTION& d = access->rgAccDescr[i];
+        if (d.pszAccessMethod && std::string_view(d.pszAccessMethod) == szOID_PKIX_CA_ISSUERS &&
+            d.AccessLocation.dwAltNameChoice == CERT_ALT_NAME_URL && d.AccessLocation.pwszURL &&
+            _wcsnicmp(d.AccessLocation.pwszURL, L"http://", 7) == 0)
+            return true;
+    }
+    return false;
+}
+
+// The chain CryptoAPI builds for server authentication from the peer's
+// certificate, with the certificates the peer sent and, as Edge does, an
+// issuer they lack fetched from the caIssuers URL of the certificate that
+// lacks it, within the time left (the chain engine takes an intermediate
+// from there, never a trust anchor). The system's own retrieval (its roots
+// brought up to date) has the same bound. Nothing is fetched for
+// revocation, which is not asked, and nothing at all once no time is left.
+// Wine fetches the issuer with no bound of its own (it passes no time-out
+// down to its HTTP retrieval), whatever dwUrlRetrievalTimeout says.
+OwnedChain Chain(PCCERT_CONTEXT certificate, Clock::time_point deadline) {
+    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
+                      const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
+    CERT_CHAIN_PARA chainPara{};
+    chainPara.cbSize = sizeof chainPara;
+    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
+    chainPara.RequestedUsage.Usage.cUsageIdentifier = static_cast<DWORD>(std::size(usages));
+    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    const DWORD left = MillisecondsLeft(deadline);
+    chainPara.dwUrlRetrievalTimeout = std::max<DWORD>(left, 1);  // 0 would be the system's default
+    const DWORD flags = CERT_CHAIN_CACHE_END_CERT | (left ? 0 : CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    PCCERT_CHAIN_CONTEXT chain = nullptr;
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, flags, nullptr,
+                                 &chain))
+        return nullptr;
+    return OwnedChain(chain);
+}
+
+// The certificate's fault, as the SSL policy of CryptoAPI reports it.
 Proof Judged(DWORD policyError) {
     switch (policyError) {
         case ERROR_SUCCESS:
             return kProven;
-        case static_cast<DWORD>(CERT_E_CN_NO_MATCH):
-            return Failed(ProofReason::Name);
         case static_cast<DWORD>(CERT_E_EXPIRED):
             return Failed(ProofReason::Expired);
         case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
@@ -119,65 +277,67 @@ Proof Judged(DWORD policyError) {
     }
 }
 
-// The peer's certificate verified as a browser on Windows does: the chain to
-// a root of the system's store, with the certificates the peer sent, for
-// server authentication, then the SSL policy for the name. Nothing is fetched
-// for the peer: no revocation check, and no issuer from its AIA address.
-Proof Verified(PCCERT_CONTEXT certificate, const std::wstring& name, Clock::time_point deadline) {
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
-                      const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
-    CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_OR;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = static_cast<DWORD>(std::size(usages));
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    // The system's own retrieval (its roots brought up to date) within the
-    // time that is left.
-    chainPara.dwUrlRetrievalTimeout = std::max<DWORD>(MillisecondsLeft(deadline), 1);
-    PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara,
-                                 CERT_CHAIN_DISABLE_AIA, nullptr, &chain))
-        return Failed(ProofReason::Error);
-    // The chain's own trust first, as curl reads it: Wine's SSL policy
-    // passes a chain that ends at an issuer it could not find. Nesting of
-    // the dates does not count (Windows ignores it), nor revocation, which
-    // is not asked.
-    const DWORD chainErrors = chain->TrustStatus.dwErrorStatus &
-                              ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
-                                CERT_TRUST_IS_OFFLINE_REVOCATION);
-    if (chainErrors & (CERT_TRUST_IS_UNTRUSTED_ROOT | CERT_TRUST_IS_PARTIAL_CHAIN)) {
-        CertFreeCertificateChain(chain);
-        return Failed(ProofReason::Untrusted);
-    }
-    // At most 8 intermediate CAs between the site and the root, as on Linux
-    // (and as mozilla::pkix allows): a longer chain proves nothing.
-    if (chain->cChain == 0 || chain->rgpChain[0]->cElement > kMaxIntermediates + 2) {
-        CertFreeCertificateChain(chain);
-        return Failed(ProofReason::Error);
-    }
+// The SSL policy of CryptoAPI over the chain, for its trust and dates (it
+// looks at them before the name), with its name check off: that is Named's.
+Proof PolicyCheck(PCCERT_CHAIN_CONTEXT chain) {
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = const_cast<wchar_t*>(name.c_str());
+    ssl.fdwChecks = kIgnoreName;
+    ssl.pwszServerName = nullptr;
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof policy;
     policy.pvExtraPolicyPara = &ssl;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
-    const BOOL checked = CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status);
-    CertFreeCertificateChain(chain);
-    if (!checked) return Failed(ProofReason::Error);
-    if (status.dwError != ERROR_SUCCESS) return Judged(status.dwError);
+    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
+        return Failed(ProofReason::Error);
+    return Judged(status.dwError);
+}
+
+// A chain that stops short of a root, an issuer missing. With no URL to
+// fetch it from, the certificate is not trusted. Otherwise what it says of
+// itself fails it whatever issuer might be found (a URL that stays silent
+// must not save it), and an issuer that could not be fetched in time leaves
+// it unknown.
+Proof Unfinished(const CERT_SIMPLE_CHAIN& chain, PCCERT_CONTEXT leaf, const std::string& name) {
+    if (!NamesIssuerUrl(chain.rgpElement[chain.cElement - 1]->pCertContext)) return Failed(ProofReason::Untrusted);
+    if (!Named(leaf, name)) return Failed(ProofReason::Name);
+    if (CertVerifyTimeValidity(nullptr, leaf->pCertInfo) != 0) return Failed(ProofReason::Expired);
+    return Unknown(ProofReason::Incomplete);
+}
+
+// The peer's certificate verified as a browser on Windows does: the chain to
+// a root of the system's store for server authentication, its trust first,
+// as curl reads it (Wine's SSL policy passes a chain that ends at an issuer
+// it could not find), then the SSL policy for trust and dates, then the name.
+// Nesting of the dates does not count (Windows ignores it), nor revocation,
+// which is not asked.
+Proof Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_point deadline) {
+    const OwnedChain chain = Chain(certificate, deadline);
+    if (!chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) return Failed(ProofReason::Error);
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    const DWORD chainErrors = chain->TrustStatus.dwErrorStatus &
+                              ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
+                                CERT_TRUST_IS_OFFLINE_REVOCATION);
+    if (chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) return Unfinished(simple, certificate, name);
+    if (chainErrors & CERT_TRUST_IS_UNTRUSTED_ROOT) return Failed(ProofReason::Untrusted);
+    // At most 8 intermediate CAs between the site and the root, as on Linux
+    // (and as mozilla::pkix allows): a longer chain proves nothing.
+    if (simple.cElement > kMaxIntermediates + 2) return Failed(ProofReason::Error);
+    if (const Proof policy = PolicyCheck(chain.get()); policy != kProven) return policy;
+    if (!Named(certificate, name)) return Failed(ProofReason::Name);
     if (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID) return Failed(ProofReason::Expired);
     return chainErrors ? Failed(ProofReason::Error) : kProven;
 }
 
-// One handshake on a connected socket: its result once the peer's
-// certificate is verified, or why there is none.
+// One handshake on a connected socket, its certificate judged as soon as
+// it has come: a judgement that fails stands whatever the handshake does
+// after it, one that passes proves the name once the handshake completes.
 class Handshake {
 public:
     Handshake(SOCKET s, const std::string& name, Clock::time_point deadline)
-        : socket_(s), name_(name.begin(), name.end()), deadline_(deadline) {}
+        : socket_(s), name_(name), target_(name.begin(), name.end()), deadline_(deadline) {}
 
     ~Handshake() {
         if (haveContext_) DeleteSecurityContext(&context_);
@@ -185,11 +345,19 @@ public:
     }
 
     Proof Run() {
-        // The certificate is judged here, not by SChannel, and no
-        // certificate of ours is offered. SCH_CREDENTIALS (Windows 10 1809
-        // on) brings the system's protocols, TLS 1.3 included;
-        // SCHANNEL_CRED stops at TLS 1.2 and serves older systems.
-        // TLS 1.2 at least, as the browsers ask.
+        if (!AcquireCredentials()) return Unknown(ProofReason::NotTls);
+        const std::optional<Proof> ended = Exchange();  // nothing once complete
+        Judge();  // a certificate that came with the peer's last bytes
+        if (!verdict_) return ended ? *ended : Failed(ProofReason::Error);
+        return ended && *verdict_ == kProven ? Unknown(ProofReason::Aborted) : *verdict_;
+    }
+
+private:
+    // The certificate is judged here, not by SChannel, and no certificate
+    // of ours is offered. SCH_CREDENTIALS (Windows 10 1809 on) brings the
+    // system's protocols, TLS 1.3 included; SCHANNEL_CRED stops at TLS 1.2
+    // and serves older systems. TLS 1.2 at least, as the browsers ask.
+    bool AcquireCredentials() {
         constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
         TLS_PARAMETERS parameters{};
         parameters.grbitDisabledProtocols =
@@ -209,13 +377,19 @@ public:
                                           cred, nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
             if (haveCredentials_) break;
         }
-        if (!haveCredentials_) return Unknown(ProofReason::NotTls);
+        return haveCredentials_;
+    }
 
+    // The handshake's messages until it is complete: nothing, or why the
+    // address cannot be asked.
+    std::optional<Proof> Exchange() {
         std::vector<char> in;  // the peer's bytes not yet taken by SChannel
         SECURITY_STATUS state = Step(nullptr);
         bool askedForCertificate = false;
         for (;;) {
-            if (state == SEC_E_OK) break;
+            Judge();
+            if (verdict_ && *verdict_ != kProven) return Unknown(ProofReason::Aborted);  // nothing more is sent
+            if (state == SEC_E_OK) return std::nullopt;
             if (!MillisecondsLeft(deadline_)) return Unknown(ProofReason::Timeout);
             if (state == SEC_I_INCOMPLETE_CREDENTIALS && !askedForCertificate) {
                 // The peer asks for a certificate of ours: go on without one.
@@ -243,16 +417,24 @@ public:
             in.insert(in.end(), chunk, chunk + n);
             state = Step(&in);
         }
+    }
+
+    // The peer's certificate judged once SChannel shows it: at each turn of
+    // the handshake and once more after it ended, completed or not. Wine
+    // shows it as soon as the server's Certificate message is taken, and
+    // still on the context of a handshake that failed after it (an alert, a
+    // reset). Where SChannel would show none for a handshake that failed,
+    // the failure stands as it is (NotTls, Timeout).
+    void Judge() {
+        if (verdict_ || !haveContext_) return;
         PCCERT_CONTEXT certificate = nullptr;
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
             !certificate)
-            return Failed(ProofReason::Error);
-        const Proof proof = Verified(certificate, name_, deadline_);
+            return;
+        verdict_ = Verified(certificate, name_, deadline_);
         CertFreeCertificateContext(certificate);
-        return proof;
     }
 
-private:
     // One call of InitializeSecurityContext with the peer's bytes (none at
     // the start); sends what it gives and keeps in `in` what it left.
     SECURITY_STATUS Step(std::vector<char>* in) {
@@ -269,7 +451,7 @@ private:
                                      ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
         unsigned long got = 0;
         const SECURITY_STATUS state = InitializeSecurityContextW(
-            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(name_.c_str()),
+            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()),
             wanted, 0, 0, in ? &inDesc : nullptr, 0, first ? &context_ : nullptr, &outDesc, &got, nullptr);
         if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
             haveContext_ = true;
@@ -292,14 +474,16 @@ private:
     }
 
     SOCKET socket_;
-    std::wstring name_;  // the ACE name: ASCII
+    std::string name_;     // the ACE name: ASCII
+    std::wstring target_;  // the same, for SNI
     Clock::time_point deadline_;
+    std::optional<Proof> verdict_;  // the certificate's, once it has come
     CredHandle credentials_{};
     CtxtHandle context_{};
     bool haveCredentials_ = false;
     bool haveContext_ = false;
-    bool sendFailed_ = false;
-    bool answered_ = false;  // the peer has sent its first bytes  // the peer took not all we had to send by the deadline
+    bool sendFailed_ = false;  // reset, or not all taken by the deadline
+    bool answered_ = false;  // the peer has sent its first bytes
 };
 
 }  // namespace

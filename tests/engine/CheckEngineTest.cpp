@@ -47,12 +47,6 @@ const Scenario kScenarios[] = {
          EXPECT_EQ(r.rcode, 0);
          EXPECT_FALSE(r.hostsFile);  // a match needs no hosts file
      }},
-    {"rejected", "a..b", {}, "Rejected ", CheckEnd::Rejected, [](const CheckRecord& r) { EXPECT_FALSE(r.queryName); }},
-    {"unresolved", "nowhere.test", {}, "Begun Resolved ", CheckEnd::ResolverFailed},
-    {"no network service", "example.com", [](auto& p) { p.params.servers.reset(); },
-     "Begun Resolved QueryBegun ServiceMissing NoServer ", CheckEnd::NoServer},
-    {"a server of the options' instead", "example.com", [](auto& p) { p.params.servers.reset(); },
-     kAsked + "93.184.216.34 ProofBegun proof:93.184.216.34 Concluded ", CheckEnd::Match},
     {"mismatch: the registry, then the hosts file", "example.com", [](auto& p) { p.Answer({A("10.1.1.1")}); },
      kAsked + "10.1.1.1 ProofBegun proof:93.184.216.34 Concluded RegistryRead:C:\\WINDOWS\\System32\\drivers\\etc HostsRead ",
      CheckEnd::Mismatch, [](const CheckRecord& r) {
@@ -68,14 +62,6 @@ const Scenario kScenarios[] = {
      },
      kAsked + "192.0.2.1 192.0.2.2 ProofBegun proof:192.0.2.1 proof:192.0.2.2 Concluded ", CheckEnd::Match,
      [](const CheckRecord& r) { EXPECT_EQ(r.proofs.at(1).proof, platform::kProven); }},
-    {"a blocking hosts line is this computer: not probed", "example.com",
-     [](auto& p) {
-         p.sockets.hosts["example.com"] = {A("0.0.0.0")};
-         p.files.hosts = "0.0.0.0 example.com\n";
-         p.tls.proofs["0.0.0.0"] = platform::kProven;  // a local HTTPS server
-     },
-     kAsked + "93.184.216.34 Concluded RegistryRead:C:\\WINDOWS\\System32\\drivers\\etc HostsRead ", CheckEnd::Mismatch,
-     [](const CheckRecord& r) { EXPECT_TRUE(r.hostsLines.lines.at(0).blocking); }},
     {"four slow handshakes at once, each within the bound", "example.com",
      [](auto& p) {
          p.sockets.hosts["example.com"] = {A("192.0.2.1"), A("192.0.2.2"), A("192.0.2.3"), A("192.0.2.4")};
@@ -85,13 +71,6 @@ const Scenario kScenarios[] = {
      },
      kAsked + "198.51.100.1 ProofBegun proof:192.0.2.1 proof:192.0.2.2 proof:192.0.2.3 proof:192.0.2.4 Concluded ",
      CheckEnd::Proven},
-    {"no reply, the site proves itself", "example.com",
-     [](auto& p) {
-         p.sockets.server = nullptr;
-         p.tls.proofs["93.184.216.34"] = platform::kProven;
-     },
-     kAsked + "ProofBegun proof:93.184.216.34 Concluded ", CheckEnd::Proven,
-     [](const CheckRecord& r) { EXPECT_FALSE(r.rcode); }},
 };
 
 using Engine = testing::TestWithParam<Scenario>;
@@ -100,7 +79,6 @@ TEST_P(Engine, EventsAndRecord) {
     fakes::Platform p;
     if (s.setUp) s.setUp(p);
     CheckOptions options;
-    if (std::string(s.name).starts_with("a server of the options")) options.server = A("10.0.0.53");
     Recorder recorder;
     const CheckRecord r = RunCheck(s.domain, {p.sockets, p.params, p.shells, p.files, p.tls}, options, recorder);
     EXPECT_EQ(recorder.told, s.told);

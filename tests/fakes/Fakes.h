@@ -58,14 +58,8 @@ struct FakeView : platform::FmView {
         void SetText(const std::string& t) override { text = t; }
     } combo;
     FakeTextBox report;
-    int outerWidth = 0, outerHeight = 0;
-    bool minimized = false;
-    void SetOuterHeight(int twips) override { outerHeight = Sizable(twips); }
-    void SetOuterWidth(int twips) override { outerWidth = Sizable(twips); }
-    int Sizable(int twips) const {
-        if (minimized) throw Failure("minimized");
-        return twips;
-    }
+    void SetOuterHeight(int) override {}
+    void SetOuterWidth(int) override {}
     platform::ComboBox& Cmb1() override { return combo; }
     platform::TextBox& Txt_IP() override { return report; }
 };

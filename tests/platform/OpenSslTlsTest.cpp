@@ -1,12 +1,10 @@
 // The OpenSSL probe against TLS servers on 127.0.0.1 with certificates made
-// here under a private root: only subjectAltName DNS names prove a name, the
-// judgement of a certificate stands whatever the handshake does after it,
-// and an issuer the server leaves out is fetched from a loopback caIssuers
-// URL as an untrusted intermediate, by the deadline.
+// here under a private root, and a caIssuers URL on 127.0.0.1 for the issuer
+// a server leaves out.
+#include "platform/posix/CurlHttp.h"
 #include "platform/posix/OpenSslTls.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
@@ -17,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -25,10 +24,9 @@
 namespace tarnwell::platform {
 
 void PrintTo(const Proof& p, std::ostream* os) {
-    static const char* const kResults[] = {"Proven", "Failed", "Unknown"};
     static const char* const kReasons[] = {"None",    "Name",   "Untrusted", "Expired",    "Error",   "Refused",
                                            "Timeout", "NotTls", "Aborted",   "Incomplete", "Internal"};
-    *os << kResults[static_cast<int>(p.result)] << "(" << kReasons[static_cast<int>(p.reason)] << ")";
+    *os << "Proven\0Failed\0Unknown" + 7 * static_cast<int>(p.result) << "(" << kReasons[int(p.reason)] << ")";
 }
 
 namespace {
@@ -44,7 +42,7 @@ struct Issued {
 // signed by `issuer` or by itself, valid from yesterday for `days` days.
 Issued Issue(const char* name, const std::vector<std::pair<int, std::string>>& extensions, const Issued* issuer,
              long days = 30) {
-    static int serial = 0;
+    static std::atomic<int> serial = 0;
     Issued made{{EVP_EC_gen("P-256"), EVP_PKEY_free}, {X509_new(), X509_free}};
     X509* x = made.cert.get();
     const Issued& by = issuer ? *issuer : made;
@@ -75,65 +73,52 @@ const Issued kRoot = Issue("Tarnwell Test Root", kCa, nullptr);
 const Issued kIntermediate = Issue("Tarnwell Test Intermediate", kCa, &kRoot);
 const Issued kRogue = Issue("Tarnwell Test Intermediate", kCa, nullptr);  // self-signed, named as the real one
 
-std::string Der(const Issued& c) {
+template <class T>
+std::string Encoded(const T* object, int (*i2d)(const T*, unsigned char**)) {
     unsigned char* out = nullptr;
-    const int n = i2d_X509(c.cert.get(), &out);
-    std::string der(reinterpret_cast<char*>(out), n);
+    const int n = i2d(object, &out);
+    std::string der(reinterpret_cast<char*>(out), std::max(n, 0));
     OPENSSL_free(out);
     return der;
 }
-
-std::string Pkcs7(const Issued& c, int copies = 1) {  // certs-only
-    PKCS7* p7 = PKCS7_new();
-    PKCS7_set_type(p7, NID_pkcs7_signed);
-    PKCS7_content_new(p7, NID_pkcs7_data);
-    while (copies-- > 0) PKCS7_add_certificate(p7, c.cert.get());
-    unsigned char* out = nullptr;
-    const int n = i2d_PKCS7(p7, &out);
-    std::string der(reinterpret_cast<char*>(out), n);
-    OPENSSL_free(out);
-    PKCS7_free(p7);
-    return der;
+std::string Der(const Issued& c) { return Encoded(c.cert.get(), i2d_X509); }
+std::string Pkcs7(const Issued& c, std::size_t copies = 1) {  // certs-only
+    const std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(PKCS7_new(), PKCS7_free);
+    PKCS7_set_type(p7.get(), NID_pkcs7_signed);
+    PKCS7_content_new(p7.get(), NID_pkcs7_data);
+    while (copies-- > 0) PKCS7_add_certificate(p7.get(), c.cert.get());
+    return Encoded(p7.get(), i2d_PKCS7);
 }
 
-// Reads what comes until the peer closes (or a long while).
+// Reads until the peer closes: a probe that never ends hangs the test.
 void Drain(int fd) {
     char buffer[4096];
     pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, 10000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
+    while (::poll(&p, 1, 60000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
     }
 }
 
 // A listener on 127.0.0.1 whose first connection `serve` handles on a thread.
-class Server {
-public:
-    explicit Server(std::function<void(int)> serve) : listener_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+struct Server {
+    explicit Server(std::function<void(int)> serve) {
+        sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof a;
-        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(listener_, 4) != 0 ||
-            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) != 0)
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(listener, 4) != 0 ||
+            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
             throw std::runtime_error("listen");
         port = ntohs(a.sin_port);
-        thread_ = std::thread([this, serve] {
-            pollfd p{listener_, POLLIN, 0};
-            const int fd = ::poll(&p, 1, 10000) > 0 ? ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-            if (fd < 0) return;
-            serve(fd);
-            ::close(fd);
+        thread = std::thread([this, serve] {
+            if (const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) serve(fd), ::close(fd);
         });
     }
     ~Server() {
-        ::shutdown(listener_, SHUT_RDWR);  // a server never reached gives up
-        thread_.join();
-        ::close(listener_);
+        ::shutdown(listener, SHUT_RDWR);  // a server never reached gives up
+        thread.join();
+        ::close(listener);
     }
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port = 0;
-
-private:
-    int listener_;
-    std::thread thread_;
+    std::thread thread;
 };
 
 // What the caIssuers URL serves: an intermediate (DER or PKCS #7), a PKCS #7
@@ -152,8 +137,9 @@ void ServeHttp(int fd, Aia aia) {
     char buffer[4096];
     for (ssize_t n; request.find("\r\n\r\n") == std::string::npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
         request.append(buffer, n);
-    const std::string reply =
-        "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+    // No Content-Length: the body ends with the connection, and only what
+    // came counts against the limit.
+    const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
     ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
 }
 
@@ -163,38 +149,43 @@ void ServeHttp(int fd, Aia aia) {
 // speaks no TLS; one silent.
 enum class Peer { Tls, ClientCert12, ClientCert13, Reset12, NotTls, Silent };
 
-void ServeTls(int fd, Peer peer, const Issued& leaf, bool chain) {
-    if (peer == Peer::Silent) return Drain(fd);
-    if (peer == Peer::NotTls) {
-        ::send(fd, "SSH-2.0-OpenSSH_9.2\r\n", 21, MSG_NOSIGNAL);
-        return Drain(fd);
-    }
+void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
+    if (peer == Peer::NotTls) ::send(fd, "SSH-2.0-OpenSSH_9.2\r\n", 21, MSG_NOSIGNAL);
+    if (peer == Peer::Silent || peer == Peer::NotTls) return Drain(fd);
     const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     SSL_CTX_use_certificate(context.get(), leaf.cert.get());
     SSL_CTX_use_PrivateKey(context.get(), leaf.key.get());
-    if (chain) SSL_CTX_add1_chain_cert(context.get(), kIntermediate.cert.get());
+    if (chain) SSL_CTX_add1_chain_cert(context.get(), chain->cert.get());
     if (peer != Peer::Tls && peer != Peer::ClientCert13) SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
     if (peer == Peer::ClientCert12 || peer == Peer::ClientCert13)
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
+    // Through memory: what the server writes goes out only once SSL_accept
+    // has returned, so that its first flight is known to be out.
     const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(SSL_new(context.get()), SSL_free);
-    SSL_set_fd(ssl.get(), fd);
-    ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    pollfd p{fd, POLLIN, 0};
-    for (int done; (done = SSL_accept(ssl.get())) != 1 && SSL_get_error(ssl.get(), done) == SSL_ERROR_WANT_READ;) {
-        const bool sent = SSL_get_state(ssl.get()) == TLS_ST_SW_SRVR_DONE;  // the certificate is out
-        if (::poll(&p, 1, 10000) <= 0) return;
-        if (peer == Peer::Reset12 && sent) {  // the client has answered it: reset
+    BIO *in = BIO_new(BIO_s_mem()), *out = BIO_new(BIO_s_mem());
+    SSL_set_bio(ssl.get(), in, out);
+    char buffer[16384];
+    for (bool sent = false;;) {
+        const int done = SSL_accept(ssl.get());
+        for (int n; (n = BIO_read(out, buffer, sizeof buffer)) > 0; sent = true) ::send(fd, buffer, n, MSG_NOSIGNAL);
+        if (done == 1 || SSL_get_error(ssl.get(), done) != SSL_ERROR_WANT_READ) break;
+        pollfd p{fd, POLLIN, 0};
+        const ssize_t got = ::poll(&p, 1, 10000) > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+        if (got <= 0) return;
+        if (peer == Peer::Reset12 && sent) {  // the client has answered the certificate: reset
             const linger now{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
             return;
         }
+        BIO_write(in, buffer, static_cast<int>(got));
     }
     Drain(fd);
 }
 
 // The leaf's issuer: the intermediate, sent with it or left out (then with a
-// caIssuers URL unless `aia` is unset); itself; the self-signed rogue, left out.
-enum class Signer { Chain, Hidden, Self, Rogue };
+// caIssuers URL unless `aia` is unset); itself; the self-signed rogue, left
+// out; a CA under the intermediate, sent, whose own issuer is left out.
+enum class Signer { Chain, Hidden, Self, Rogue, Deep };
 
 struct Row {
     const char* label;
@@ -203,50 +194,40 @@ struct Row {
     long days;               // the leaf's validity from yesterday
     Signer signer;
     Peer peer;
-    std::optional<Aia> aia;  // with Signer::Hidden or Rogue
+    std::optional<Aia> aia;  // with Signer::Hidden, Rogue or Deep
     Proof expected;
 };
 
-class OpenSslTlsTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() {
-        FILE* f = std::fopen(Anchors().c_str(), "w");
-        PEM_write_X509(f, kRoot.cert.get());
-        std::fclose(f);
+// Serves the row's leaf (and its caIssuers URL) and probes it.
+Proof Probe(OpenSslTls& tls, const Row& row) {
+    std::unique_ptr<Server> http;
+    std::vector<std::pair<int, std::string>> extensions = {{NID_authority_key_identifier, "keyid"}}, ca = kCa;
+    if (row.aia) {
+        http = std::make_unique<Server>([aia = *row.aia](int fd) { ServeHttp(fd, aia); });
+        const std::string url = (row.aia == Aia::Ldap ? "ldap://" : "http://") + std::string("127.0.0.1:") +
+                                std::to_string(http->port);
+        (row.signer == Signer::Deep ? ca : extensions).emplace_back(NID_info_access, "caIssuers;URI:" + url + "/ca");
     }
-    static void TearDownTestSuite() { std::filesystem::remove(Anchors()); }
-    static std::string Anchors() {
-        return std::filesystem::temp_directory_path() / ("tarnwell-tls-" + std::to_string(::getpid()) + ".pem");
-    }
+    if (row.san) extensions.emplace_back(NID_subject_alt_name, row.san);
+    const Issued sub = Issue("Tarnwell Test Sub", ca, &kIntermediate);
+    const Issued* issuer = row.signer == Signer::Self    ? nullptr
+                           : row.signer == Signer::Rogue ? &kRogue
+                           : row.signer == Signer::Deep  ? &sub
+                                                         : &kIntermediate;
+    const Issued leaf = Issue("example.test", extensions, issuer, row.days);
+    const Issued* chain = row.signer == Signer::Chain ? &kIntermediate : row.signer == Signer::Deep ? &sub : nullptr;
+    Server server([&](int fd) { ServeTls(fd, row.peer, leaf, chain); });
+    return tls.Probe(*Address::Parse("127.0.0.1"), row.name, std::chrono::steady_clock::now() + 3s, server.port);
+}
 
-    Proof Probe(const Row& row) {
-        std::unique_ptr<Server> http;
-        std::vector<std::pair<int, std::string>> extensions = {{NID_authority_key_identifier, "keyid"}};
-        if (row.san) extensions.emplace_back(NID_subject_alt_name, row.san);
-        if (row.aia) {
-            http = std::make_unique<Server>([aia = *row.aia](int fd) { ServeHttp(fd, aia); });
-            extensions.emplace_back(NID_info_access, (row.aia == Aia::Ldap ? "caIssuers;URI:ldap://127.0.0.1:"
-                                                                            : "caIssuers;URI:http://127.0.0.1:") +
-                                                         std::to_string(http->port) + "/issuer.crt");
-        }
-        const Issued* issuer = row.signer == Signer::Self ? nullptr : row.signer == Signer::Rogue ? &kRogue : &kIntermediate;
-        const Issued leaf = Issue("example.test", extensions, issuer, row.days);
-        Server tls([&](int fd) { ServeTls(fd, row.peer, leaf, row.signer == Signer::Chain); });
-        return tls_.Probe(*Address::Parse("127.0.0.1"), row.name, std::chrono::steady_clock::now() + 2s, tls.port);
-    }
+constexpr auto kName = Failed(ProofReason::Name), kUntrusted = Failed(ProofReason::Untrusted),
+               kExpired = Failed(ProofReason::Expired), kAborted = Unknown(ProofReason::Aborted),
+               kIncomplete = Unknown(ProofReason::Incomplete);
+constexpr const char *kSan = "DNS:example.test", *kName0 = "example.test";
 
-    OpenSslTls tls_{Anchors()};
-};
-
-constexpr auto kName = Failed(ProofReason::Name);
-constexpr auto kUntrusted = Failed(ProofReason::Untrusted);
-constexpr auto kExpired = Failed(ProofReason::Expired);
-constexpr auto kAborted = Unknown(ProofReason::Aborted);
-constexpr auto kIncomplete = Unknown(ProofReason::Incomplete);
-constexpr const char* kSan = "DNS:example.test";
-constexpr const char* kName0 = "example.test";
-
-TEST_F(OpenSslTlsTest, JudgesTheCertificateAsBrowsersDo) {
+// All rows at once on one probe object, as a check probes an address per
+// thread: the first probes load the trust store together.
+TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
     const Row rows[] = {
         {"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven},
         {"another name", "other.test", kSan, 30, Signer::Chain, Peer::Tls, {}, kName},
@@ -254,13 +235,10 @@ TEST_F(OpenSslTlsTest, JudgesTheCertificateAsBrowsersDo) {
         {"IP SAN only", kName0, "IP:127.0.0.1", 30, Signer::Chain, Peer::Tls, {}, kName},
         {"IP SAN against the same text", "127.0.0.1", "IP:127.0.0.1", 30, Signer::Chain, Peer::Tls, {}, kName},
         {"wildcard", "www.example.test", "DNS:*.example.test", 30, Signer::Chain, Peer::Tls, {}, kProven},
-        {"wildcard over two labels", "a.www.example.test", "DNS:*.example.test", 30, Signer::Chain, Peer::Tls, {}, kName},
-        {"wildcard over no label", kName0, "DNS:*.example.test", 30, Signer::Chain, Peer::Tls, {}, kName},
         {"partial wildcard", "www.example.test", "DNS:w*.example.test", 30, Signer::Chain, Peer::Tls, {}, kName},
         {"expired", kName0, kSan, -1, Signer::Chain, Peer::Tls, {}, kExpired},
         {"self-signed", kName0, kSan, 30, Signer::Self, Peer::Tls, {}, kUntrusted},
         {"client certificate asked, TLS 1.2", kName0, kSan, 30, Signer::Chain, Peer::ClientCert12, {}, kAborted},
-        {"client certificate asked, expired", kName0, kSan, -1, Signer::Chain, Peer::ClientCert12, {}, kExpired},
         {"client certificate asked, TLS 1.3", kName0, kSan, 30, Signer::Chain, Peer::ClientCert13, {}, kProven},
         {"reset after the certificate", kName0, kSan, 30, Signer::Chain, Peer::Reset12, {}, kAborted},
         {"reset after a CN-only certificate", kName0, nullptr, 30, Signer::Chain, Peer::Reset12, {}, kName},
@@ -275,31 +253,23 @@ TEST_F(OpenSslTlsTest, JudgesTheCertificateAsBrowsersDo) {
         {"issuer URL silent, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, Aia::Silent, kName},
         {"issuer URL over 64 KiB", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Oversized, kIncomplete},
         {"issuer URL serves text", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Text, kIncomplete},
+        {"issuer of the sent CA fetched", kName0, kSan, 30, Signer::Deep, Peer::Tls, Aia::Der, kProven},
         {"issuer URL is LDAP", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Ldap, kUntrusted},
         {"self-signed issuer fetched", kName0, kSan, 30, Signer::Rogue, Peer::Tls, Aia::Rogue, kUntrusted},
     };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.label);
-        EXPECT_EQ(Probe(row), row.expected);
-    }
-}
-
-// The trust store is loaded by whichever probe comes first.
-TEST_F(OpenSslTlsTest, ProbesAtOnce) {
-    OpenSslTls fresh(Anchors());
-    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}}, &kIntermediate);
-    std::vector<std::unique_ptr<Server>> servers;
-    for (int i = 0; i < 6; ++i)
-        servers.push_back(std::make_unique<Server>([&](int fd) { ServeTls(fd, Peer::Tls, leaf, true); }));
-    std::vector<Proof> proofs(servers.size());
-    std::vector<std::thread> probes;
-    for (std::size_t i = 0; i < servers.size(); ++i)
-        probes.emplace_back([&, i] {
-            proofs[i] = fresh.Probe(*Address::Parse("127.0.0.1"), kName0, std::chrono::steady_clock::now() + 5s,
-                                    servers[i]->port);
+    const auto anchors = std::filesystem::temp_directory_path() / ("tarnwell-tls-" + std::to_string(::getpid()));
+    const std::unique_ptr<BIO, decltype(&BIO_free)> file(BIO_new_file(anchors.c_str(), "w"), BIO_free);
+    ASSERT_TRUE(file && PEM_write_bio_X509(file.get(), kRoot.cert.get()) && BIO_flush(file.get()) == 1);
+    CurlHttp http;
+    OpenSslTls tls(http, anchors);
+    std::vector<std::jthread> probes;
+    for (const Row& row : rows)
+        probes.emplace_back([&] {
+            SCOPED_TRACE(row.label);
+            EXPECT_EQ(Probe(tls, row), row.expected);
         });
-    for (auto& t : probes) t.join();
-    EXPECT_EQ(proofs, std::vector<Proof>(servers.size(), kProven));
+    probes.clear();
+    std::filesystem::remove(anchors);
 }
 
 }  // namespace

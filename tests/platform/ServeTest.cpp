@@ -1,5 +1,4 @@
-// Waiting while the window is served: the resolver runs on a worker, the
-// probes run at once, each on a thread of its own.
+// The probes run at once, each on a thread of its own, while the caller is served.
 #include "platform/Serve.h"
 #include "platform/Tls.h"
 #include "tests/fakes/Fakes.h"
@@ -49,17 +48,6 @@ TEST(ProbeAll, EveryProofInItsPlaceWhateverOrderTheyEnd) {
     EXPECT_GT(serves, 0);             // served while the probes ran
     EXPECT_TRUE(std::is_permutation(heard.begin(), heard.end(), std::vector<std::size_t>{0, 1, 2, 3}.begin()));
     EXPECT_EQ(platform::Proof{}, platform::Unknown(ProofReason::Internal));  // a proof never made means nothing
-}
-
-TEST(RunServed, ServesWhileTheCallRunsAndLeavesItWhenServingThrows) {
-    int serves = 0;
-    EXPECT_EQ(platform::RunServed([&] { ++serves; }, [] { return std::this_thread::sleep_for(200ms), 7; }), 7);
-    EXPECT_GT(serves, 0);
-    EXPECT_THROW(platform::RunServed([] {}, []() -> int { throw Failure("no"); }), Failure);
-    const auto before = std::chrono::steady_clock::now();
-    EXPECT_THROW(platform::RunServed([] { throw platform::WindowClosed{}; }, [] { std::this_thread::sleep_for(300ms); }),
-                 platform::WindowClosed);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, 300ms);
 }
 
 }  // namespace
