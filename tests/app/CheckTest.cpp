@@ -189,6 +189,12 @@ const Ending kEndings[] = {
              return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::AddressRecord(A("10.1.1.1")), fakes::AddressRecord(A("10.1.1.2"))}))};
          };
      }, Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"a whole reply, then a truncated one: not whole", kEx, [](auto& p) {
+         p.sockets.server = [n = 0](const Bytes& q) mutable {
+             const auto r = fakes::ReplyTo(q, {fakes::AddressRecord(A("10.1.1.1"))});
+             return std::vector<Bytes>{n++ ? Truncated(r) : r};
+         };
+     }, Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"RDLENGTH 5", kEx, Records({fakes::Record(1, 1, {10, 1, 1, 1, 7})}), Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
     {"cut, but the computer's address came first", kEx, Records({fakes::AddressRecord(A("93.184.216.34")), {0x80}}),
@@ -261,6 +267,12 @@ const Ending kEndings[] = {
          p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
      }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
+    {"proof: the second address proves the name", kEx, [](auto& p) {
+         p.sockets.hosts[kEx] = {A("10.1.1.1"), A("93.184.216.34")};
+         p.Answer({A("10.1.1.1")});
+         p.tls.proofs["93.184.216.34"] = kProven;
+     }, Resolved(kEx, "10.1.1.1\r\n") + "10.1.1.1\r\n" + Proofs({"10.1.1.1" + kNoHttps.substr(13), kProvenLine}) +
+        kProvenText, {}, CheckEnd::Proven, 0, "", true},
     {"proof: a hosts line keeps the mismatch", kEx, [](auto& p) {
          p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
