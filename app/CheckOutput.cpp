@@ -61,12 +61,6 @@ std::optional<std::string> TextOf(const std::optional<Address>& a) {
     return a->Text();
 }
 
-const ProofRecord* FirstProof(const CheckRecord& r, platform::ProofResult result) {
-    for (const auto& p : r.proofs)
-        if (p.proof.result == result) return &p;
-    return nullptr;
-}
-
 std::string Seconds(std::chrono::milliseconds elapsed) {
     const auto ms = std::max<long long>(0, elapsed.count());
     std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
@@ -177,13 +171,13 @@ std::string PluginLine(const CheckRecord& r) {
         case CheckEnd::Match:
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
         case CheckEnd::Proven: {
-            const auto* proven = FirstProof(r, platform::ProofResult::Proven);
+            const auto* proven = r.FirstProof(platform::ProofResult::Proven);
             const std::string line = domain + (proven ? proven->address.Text() : address) + " proved the name over HTTPS";
             if (!r.rcode) return line + "; no usable reply from the DNS server " + server;
             return line + ", though not among the DNS server's " + Joined(r.serverAddresses);
         }
         case CheckEnd::Impostor: {
-            const auto* failed = FirstProof(r, platform::ProofResult::Failed);
+            const auto* failed = r.FirstProof(platform::ProofResult::Failed);
             if (!failed) return domain + address + " failed to prove the name over HTTPS";
             return domain + failed->address.Text() + " failed to prove the name over HTTPS (" +
                    std::string(ProofReasonName(failed->proof.reason).value_or("")) + " certificate)";

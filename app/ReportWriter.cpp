@@ -1,6 +1,6 @@
 #include "app/ReportWriter.h"
 
-#include "common/Failure.h"
+#include "common/Step.h"
 #include "common/Text.h"
 #include "platform/CodePage.h"
 
@@ -13,12 +13,6 @@ namespace {
 // A registry path counts as present with at least this many characters:
 // anything of 4 or fewer is taken for nothing, as the empty text is.
 constexpr std::size_t kPresentLength = 5;
-
-const ProofRecord* FirstWith(const CheckRecord& r, platform::ProofResult result) {
-    for (const auto& p : r.proofs)
-        if (p.proof.result == result) return &p;
-    return nullptr;
-}
 
 std::string Text(const std::optional<Address>& a) { return a ? a->Text() : std::string(); }
 
@@ -84,10 +78,7 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
                 Verdict(r);
             } else if constexpr (std::is_same_v<E, event::RegistryRead>) {
                 std::string path = e.directory;
-                try {
-                    path = platform::LowerCase(path);
-                } catch (const Failure&) {
-                }
+                Step([&] { path = platform::LowerCase(path); });
                 if (text::CharCount(path) < kPresentLength) box_("DataBasePath параметр в реестре не найден", "ERROR 001");
                 Write("Путь к фалу HOSTS по данным системного реестра:\r\n" + path + kCrLf);
             } else if constexpr (std::is_same_v<E, event::HostsRead>) {
@@ -105,7 +96,7 @@ void ReportWriter::Verdict(const CheckRecord& r) {
         case CheckEnd::Proven: {
             // The addresses differ (a load balancer, a content network), but
             // the site proved itself; the address named is one that did.
-            const auto* proven = FirstWith(r, platform::ProofResult::Proven);
+            const auto* proven = r.FirstProof(platform::ProofResult::Proven);
             const std::string address = proven ? proven->address.Text() : Text(r.SystemAddress());
             // No usable reply: no difference was seen, only the proof.
             if (!r.rcode)
@@ -115,7 +106,7 @@ void ReportWriter::Verdict(const CheckRecord& r) {
                          d + "] сертификатом. Подмены IP адреса не обнаружено.");
         }
         case CheckEnd::Impostor: {
-            const auto* failed = FirstWith(r, platform::ProofResult::Failed);
+            const auto* failed = r.FirstProof(platform::ProofResult::Failed);
             return Write("\r\nВнимание! Сайт по адресу " + (failed ? failed->address.Text() : Text(r.SystemAddress())) +
                          " не подтвердил подлинность домена [" + d +
                          "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, "

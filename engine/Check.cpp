@@ -17,6 +17,11 @@ std::optional<Address> CheckRecord::SystemAddress() const {
     return systemAddresses.front();
 }
 
+const AddressProof* CheckRecord::FirstProof(platform::ProofResult result) const {
+    const auto found = std::find_if(proofs.begin(), proofs.end(), [&](const AddressProof& p) { return p.proof.result == result; });
+    return found == proofs.end() ? nullptr : &*found;
+}
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -62,8 +67,8 @@ private:
         record_.server = server;
         Tell(event::ServerChosen{});
         const DirectAnswer answer = Query(*server);
-        const auto proofs = Prove();
-        Conclude(answer, proofs);
+        Prove();
+        Conclude(answer);
     }
 
     // The computer's own resolver; a window is served while it runs.
@@ -99,10 +104,10 @@ private:
     // The computer's addresses asked to prove the name over HTTPS, all at
     // once; each proof is told in the resolver's order, as soon as it and
     // every one before it have ended.
-    std::vector<AddressProof> Prove() {
-        if (!options_.prove) return {};
+    void Prove() {
+        if (!options_.prove) return;
         const auto targets = ProbeTargets(record_.systemAddresses, record_.serverAddresses);
-        if (targets.empty()) return {};
+        if (targets.empty()) return;
         Tell(event::ProofBegun{});
         std::vector<std::optional<platform::Proof>> ended(targets.size());
         std::size_t told = 0;
@@ -116,11 +121,7 @@ private:
                            [&](std::size_t i, const platform::Proof& proof) {
                                ended[i] = proof;
                                tellReady();
-                           });
-        tellReady();
-        std::vector<AddressProof> proofs;
-        for (const auto& p : record_.proofs) proofs.push_back({p.address, p.proof});
-        return proofs;
+                           });  // every address is heard of, a timed-out one included
     }
 
     // Loopback, or an address of one of the computer's own interfaces (a
@@ -134,8 +135,9 @@ private:
         });
     }
 
-    void Conclude(const DirectAnswer& answer, const std::vector<AddressProof>& proofs) {
-        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(), proofs};
+    void Conclude(const DirectAnswer& answer) {
+        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
+                          record_.proofs};
         // The hosts file is looked up silently where the verdict needs it:
         // whether a line maps the name, for an address missing from the
         // server's; whether a server on this computer may echo a line.

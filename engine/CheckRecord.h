@@ -2,6 +2,7 @@
 #include "common/Address.h"
 #include "platform/Tls.h"
 #include "resolve/HostsFile.h"
+#include "resolve/Verdict.h"
 
 #include <chrono>
 #include <cstdint>
@@ -25,12 +26,6 @@ enum class CheckEnd {
     TimedOut         // the console run's deadline passed before the check ended
 };
 
-// One address's proof of the name, as the record keeps it.
-struct ProofRecord {
-    Address address;
-    platform::Proof proof;
-};
-
 // What one check found, as values.
 struct CheckRecord {
     std::string domain;                       // the domain text D, as given
@@ -41,7 +36,7 @@ struct CheckRecord {
     bool sent = false;                        // a query went to the server
     std::vector<Address> serverAddresses;     // of every reply read, each once
     std::optional<int> rcode;                 // of the last usable reply
-    std::vector<ProofRecord> proofs;          // of the proof stage, in the resolver's order
+    std::vector<AddressProof> proofs;         // of the proof stage, in the resolver's order
     bool localEcho = false;  // a match from a server on this computer that serves the hosts file
     std::optional<std::string> hostsFile;     // the hosts file's path, when its lines were looked up
     bool hostsReadable = false;
@@ -51,6 +46,8 @@ struct CheckRecord {
     // The address the report names for the computer: its first IPv4
     // address, or its first IPv6 address when it has none.
     std::optional<Address> SystemAddress() const;
+    // The first proof with that result, in the resolver's order, or nullptr.
+    const AddressProof* FirstProof(platform::ProofResult result) const;
 };
 
 }  // namespace tarnwell
