@@ -19,6 +19,7 @@ namespace tarnwell {
 namespace {
 
 using fakes::A;
+using fakes::As;
 using fakes::Bytes;
 
 std::string Head(const std::string& d) {
@@ -80,16 +81,15 @@ const std::string kDomenError = "Domen Error: Данные о домене не�
 const std::string kEx = "example.com";
 
 const std::string kNotSent = "tarnwell-check: no query was sent to the DNS server";
-Bytes Truncated(Bytes d) {
-    d[2] |= 0x02;
-    return d;
+Bytes Truncated(Bytes d) { return d[2] |= 0x02, d; }
+Bytes ARecord(const char* a) { return fakes::AddressRecord(A(a)); }
+// The platform's server answers every query with the one datagram `reply` makes of it.
+template <class Reply>
+auto Replying(Reply reply) {
+    return [=](fakes::Platform& p) { p.sockets.server = [=](const Bytes& q) mutable { return std::vector<Bytes>{reply(q)}; }; };
 }
 // The platform's server answers every query with these records.
-auto Records(std::vector<Bytes> records) {
-    return [=](fakes::Platform& p) {
-        p.sockets.server = [=](const Bytes& q) { return std::vector<Bytes>{fakes::ReplyTo(q, records)}; };
-    };
-}
+auto Records(std::vector<Bytes> records) { return Replying([=](const Bytes& q) { return fakes::ReplyTo(q, records); }); }
 
 struct Ending {
     const char* name;
@@ -113,95 +113,73 @@ Ending ProofRow(const char* name, platform::ProofResult result, platform::ProofR
 }
 const std::string k34And6 = "93.184.216.34\r\n2001:db8::34\r\n";
 void DualStack(fakes::Platform& p, std::vector<Address> server) {
-    p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")};
-    p.Answer(server);
+    p.sockets.hosts["example.com"] = {A("93.184.216.34"), A("2001:db8::34")}, p.Answer(server);
 }
 // Dual stack; the server's A answer is `a`, its AAAA answer 15 octets long (incomplete).
 auto Aaaa15(const char* a) {
     return [a](fakes::Platform& p) {
-        DualStack(p, {});
-        p.sockets.server = [a](const Bytes& q) {
-            return std::vector<Bytes>{
-                fakes::ReplyTo(q, {fakes::AsksAaaa(q) ? fakes::Record(28, 1, Bytes(15, 1)) : fakes::AddressRecord(A(a))})};
-        };
+        DualStack(p, {}), Replying([a](const Bytes& q) {
+            return fakes::ReplyTo(q, {fakes::AsksAaaa(q) ? fakes::Record(28, 1, Bytes(15, 1)) : fakes::AddressRecord(A(a))});
+        })(p);
     };
 }
 const std::vector<Address> kFive = {A("93.184.216.34"), A("2001:db8::1"), A("2001:db8::2"), A("2001:db8::3"), A("2001:db8::4")};
 const std::string kFiveLines = "93.184.216.34\r\n2001:db8::1\r\n2001:db8::2\r\n2001:db8::3\r\n2001:db8::4\r\n";
 
+// What a server on this computer that may serve the hosts file makes the report say.
+const std::string kEcho = "\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте "
+                          "домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile;
+const std::string kEchoed = "Строка 1: 93.184.216.34 example.com\r\n";
+const std::string kLower = "c:\\windows\\system32\\drivers\\etc\r\n";
+using platform::ProofResult, platform::ProofReason;
+
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"mismatch", kEx, [](auto& p) { p.Answer({A("10.1.1.1")}); },
-     Server(kEx) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); },
-     Server(kEx) + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"mismatch", kEx, [](auto& p) { p.Answer({A("10.1.1.1")}); }, Server(kEx) + "10.1.1.1\r\n" + kHosts, {},
+     CheckEnd::Mismatch, 1},
+    {"NXDOMAIN for a name only the hosts file knows", kEx, [](auto& p) { p.Answer({}, 3); }, Server(kEx) + kHosts, {},
+     CheckEnd::Mismatch, 1},
     {"round robin: the second reply has it", kEx, [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"three replies disagree, each address once, no fourth query", kEx,
      [](auto& p) { p.Answers({{A("10.1.1.1")}, {A("10.1.1.2"), A("10.1.1.1")}, {A("10.1.1.1")}, {A("93.184.216.34")}}); },
      Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"a genuine second address behind a substituted first", kEx, [](auto& p) {
-         p.sockets.hosts["example.com"] = {A("10.9.9.9"), A("93.184.216.34")};
-         p.Answer({A("93.184.216.34")});
-     }, Server(kEx).replace(Server(kEx).find("93.184"), 13, "10.9.9.9") + "93.184.216.34\r\n" + kHosts, {},
-     CheckEnd::Mismatch, 1},
-    {"registry value missing", kEx, [](auto& p) {
-         p.Answer({A("10.1.1.1")});
-         p.shells.value.reset();
-     },
+    {"a genuine second address behind a substituted first", kEx,
+     [](auto& p) { p.sockets.hosts[kEx] = {A("10.9.9.9"), A("93.184.216.34")}, p.Answer({A("93.184.216.34")}); },
+     Resolved(kEx, "10.9.9.9\r\n") + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"registry value missing", kEx, [](auto& p) { p.Answer({A("10.1.1.1")}), p.shells.value.reset(); },
      Server(kEx) + "10.1.1.1\r\n" + kWarning + "\r\n\r\nФайл HOSTS: \\hosts\r\nСтрок с доменом [example.com] в файле нет.\r\n",
-     {"ERROR 001: DataBasePath параметр в реестре не найден"},
-     CheckEnd::Mismatch, 1},
+     {"ERROR 001: DataBasePath параметр в реестре не найден"}, CheckEnd::Mismatch, 1},
     {"the hosts file's lines", kEx, [](auto& p) {
-         p.Answer({A("10.1.1.1")});
-         p.files.hosts = "# x\n93.184.216.34 example.com\r\n0.0.0.0\tEXAMPLE.com ads.test # ads\n";
-     }, Server(kEx) + "10.1.1.1\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" + kFile +
-        "Строка 2: 93.184.216.34 example.com\r\nСтрока 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked,
-     {}, CheckEnd::Mismatch, 1},
-    {"more than twenty hosts lines", kEx, [](auto& p) {
-         p.sockets.server = nullptr;
-         p.files.hosts = Blocking(22);
-     }, Server(kEx) + kNoReplyBlock + kFile + Blocking(22, 20), {}, CheckEnd::Inconclusive, 3},
-    {"the hosts file cannot be read", kEx, [](auto& p) {
-         p.sockets.server = nullptr;
-         p.files.hosts.reset();
-     }, Server(kEx) + kNoReplyBlock + kFile + "Прочитать файл не удалось.\r\n", {}, CheckEnd::Inconclusive, 3},
-    {"a local server echoes the hosts file", kEx, [](auto& p) {
-         p.params.servers = std::vector<Address>{A("127.0.0.1")};
-         p.files.hosts = "93.184.216.34 example.com\n";
-     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n\r\n" +
-        "DNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
-        "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
-     {}, CheckEnd::Inconclusive, 3},
-    {"a local server, no hosts line", kEx, [](auto& p) {
-         p.params.servers = std::vector<Address>{A("127.0.0.1")};
-     }, Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
+         p.Answer({A("10.1.1.1")}), p.files.hosts = "# x\n93.184.216.34 example.com\r\n0.0.0.0\tEXAMPLE.com ads.test # ads\n";
+     }, Server(kEx) + "10.1.1.1\r\n" + kWarning + kLower + kFile + "Строка 2: 93.184.216.34 example.com\r\n"
+        "Строка 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked, {}, CheckEnd::Mismatch, 1},
+    {"more than twenty hosts lines", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts = Blocking(22); },
+     Server(kEx) + kNoReplyBlock + kFile + Blocking(22, 20), {}, CheckEnd::Inconclusive, 3},
+    {"the hosts file cannot be read", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts.reset(); },
+     Server(kEx) + kNoReplyBlock + kFile + "Прочитать файл не удалось.\r\n", {}, CheckEnd::Inconclusive, 3},
+    {"a local server echoes the hosts file", kEx,
+     [](auto& p) { p.params.servers = As({"127.0.0.1"}), p.files.hosts = "93.184.216.34 example.com\n"; },
+     Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3},
+    {"a local server, no hosts line", kEx, [](auto& p) { p.params.servers = As({"127.0.0.1"}); },
+     Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
      CheckEnd::Inconclusive, 3},
-    {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({A("93.184.216.34")}, 2); },
-     Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"header-only REFUSED", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) { return std::vector<Bytes>{Bytes{q[0], q[1], 0x81, 0x85, 0, 0, 0, 0, 0, 0, 0, 0}}; };
-     }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"TC with addresses, none the computer's", kEx, [](auto& p) {
-         p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{Truncated(fakes::ReplyTo(q, {fakes::AddressRecord(A("10.1.1.1")), fakes::AddressRecord(A("10.1.1.2"))}))};
-         };
-     }, Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"a whole reply, then a truncated one: not whole", kEx, [](auto& p) {
-         p.sockets.server = [n = 0](const Bytes& q) mutable {
-             const auto r = fakes::ReplyTo(q, {fakes::AddressRecord(A("10.1.1.1"))});
-             return std::vector<Bytes>{n++ ? Truncated(r) : r};
-         };
-     }, Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
-    {"RDLENGTH 5", kEx, Records({fakes::Record(1, 1, {10, 1, 1, 1, 7})}), Server(kEx) + kNoReply, {},
-     CheckEnd::Inconclusive, 3},
-    {"cut, but the computer's address came first", kEx, Records({fakes::AddressRecord(A("93.184.216.34")), {0x80}}),
+    {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({A("93.184.216.34")}, 2); }, Server(kEx) + kNoReply,
+     {}, CheckEnd::Inconclusive, 3},
+    {"TC with addresses, none the computer's", kEx,
+     Replying([](const Bytes& q) { return Truncated(fakes::ReplyTo(q, {ARecord("10.1.1.1"), ARecord("10.1.1.2")})); }),
+     Server(kEx) + "10.1.1.1\r\n10.1.1.2\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"a whole reply, then a truncated one: not whole", kEx, Replying([n = 0](const Bytes& q) mutable {
+         const auto r = fakes::ReplyTo(q, {ARecord("10.1.1.1")});
+         return n++ ? Truncated(r) : r;
+     }), Server(kEx) + "10.1.1.1\r\n" + kNoReply, {}, CheckEnd::Inconclusive, 3},
+    {"cut, but the computer's address came first", kEx, Records({ARecord("93.184.216.34"), {0x80}}),
      Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"oversized stray before the reply", kEx, [](auto& p) {
          p.sockets.server = [](const Bytes& q) {
-             return std::vector<Bytes>{Bytes(kReceiveCapacity + 1, 0), fakes::ReplyTo(q, {fakes::AddressRecord(A("93.184.216.34"))})};
+             return std::vector<Bytes>{Bytes(kReceiveCapacity + 1, 0), fakes::ReplyTo(q, {ARecord("93.184.216.34")})};
          };
      }, Server(kEx) + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"no socket", kEx, [](auto& p) { p.sockets.failSocket = -1; }, Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3,
@@ -214,25 +192,20 @@ const Ending kEndings[] = {
     {"trailing dot: the hosts file's name asked", kEx + ".", {},
      Server(kEx + ".") + "93.184.216.34\r\n" + Match(kEx + "."), {}, CheckEnd::Match, 0},
     {"resolver fails", "  nowhere.test ", {}, Reasons("nowhere.test"), {}, CheckEnd::ResolverFailed, 2},
-    {"resolver record without an address", "empty.test", [](auto& p) { p.sockets.hosts["empty.test"] = {}; },
-     Reasons("empty.test"), {}, CheckEnd::ResolverFailed, 2},
     {"no server", kEx, [](auto& p) { p.params.servers = std::vector<Address>{}; }, Direct(kEx),
      {"Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
     {"no network service", kEx, [](auto& p) { p.params.servers.reset(); }, Direct(kEx),
      {"Error 001: Iphlpapi.dll load error", "Error 002: DNS сервер не определен"}, CheckEnd::NoServer, 2},
-    {"four characters, no host name", "a-bc", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"a label begins with a hyphen", "x.-ab.c", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
+    // The name rules themselves are MessageTest's; here, how a refusal ends.
     {"a label ends with a hyphen", "good-.test", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"empty label", "a..example.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"backslash", "exa\\mple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
-    {"an address typed", "10.70.0.4", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"a control character", "exam\x1bple.com", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"five blanks", "     ", {}, "", {kDomenError}, CheckEnd::Rejected, 2},
     {"a short host name", "t.me", [](auto& p) { p.sockets.hosts["t.me"] = {A("93.184.216.34")}; },
      Server("t.me") + "93.184.216.34\r\n" + Match("t.me"), {}, CheckEnd::Match, 0},
     {"dual stack: both families match", kEx, [](auto& p) { DualStack(p, {A("2001:db8::34"), A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
-    {"dual stack: A asked once, then AAAA", kEx, [](auto& p) { DualStack(p, {}), p.Answers({{A("93.184.216.34")}, {A("2001:db8::34")}, {}}); },
+    {"dual stack: A asked once, then AAAA", kEx,
+     [](auto& p) { DualStack(p, {}), p.Answers({{A("93.184.216.34")}, {A("2001:db8::34")}, {}}); },
      Resolved(kEx, k34And6) + k34And6 + Match(kEx), {}, CheckEnd::Match, 0},
     {"dual stack: NODATA for AAAA", kEx, [](auto& p) { DualStack(p, {A("93.184.216.34")}); },
      Resolved(kEx, k34And6) + "93.184.216.34\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
@@ -242,72 +215,57 @@ const Ending kEndings[] = {
      {}, CheckEnd::Inconclusive, 3},
     {"dual stack: AAAA of 15 octets, the whole A replies disagree", kEx, Aaaa15("10.1.1.1"),
      Resolved(kEx, k34And6) + "10.1.1.1\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"IPv6 only: a hosts line for a name DNS gives A and AAAA", kEx, [](auto& p) {
-         p.sockets.hosts["example.com"] = {A("2001:db8::66")};
-         p.Answer({A("93.184.216.34"), A("2001:db8::91")});
-     }, Resolved(kEx, "2001:db8::66\r\n") + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
-    {"an IPv6 server", kEx, [](auto& p) { p.params.servers = std::vector<Address>{A("::1")}; },
+    {"IPv6 only: a hosts line for a name DNS gives A and AAAA", kEx,
+     [](auto& p) { p.sockets.hosts[kEx] = {A("2001:db8::66")}, p.Answer({A("93.184.216.34"), A("2001:db8::91")}); },
+     Resolved(kEx, "2001:db8::66\r\n") + "93.184.216.34\r\n2001:db8::91\r\n" + kHosts, {}, CheckEnd::Mismatch, 1},
+    {"an IPv6 server", kEx, [](auto& p) { p.params.servers = As({"::1"}); },
      Server(kEx, "::1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    ProofRow("proof: nothing on port 443", platform::ProofResult::Unknown, platform::ProofReason::Refused, "проверить не удалось (нет соединения)"),
-    ProofRow("proof: silence", platform::ProofResult::Unknown, platform::ProofReason::Timeout, "проверить не удалось (нет ответа)"),
-    ProofRow("proof: no TLS", platform::ProofResult::Unknown, platform::ProofReason::NotTls, "проверить не удалось (не HTTPS)"),
-    ProofRow("proof: self-signed", platform::ProofResult::Failed, platform::ProofReason::Untrusted,
+    ProofRow("proof: nothing on port 443", ProofResult::Unknown, ProofReason::Refused, "проверить не удалось (нет соединения)"),
+    ProofRow("proof: silence", ProofResult::Unknown, ProofReason::Timeout, "проверить не удалось (нет ответа)"),
+    ProofRow("proof: no TLS", ProofResult::Unknown, ProofReason::NotTls, "проверить не удалось (не HTTPS)"),
+    ProofRow("proof: self-signed", ProofResult::Failed, ProofReason::Untrusted,
              "сертификат не подтверждает домен (издатель не является доверенным)"),
-    ProofRow("proof: another name", platform::ProofResult::Failed, platform::ProofReason::Name,
+    ProofRow("proof: another name", ProofResult::Failed, ProofReason::Name,
              "сертификат не подтверждает домен (выдан для другого домена)"),
-    ProofRow("proof: expired", platform::ProofResult::Failed, platform::ProofReason::Expired,
+    ProofRow("proof: expired", ProofResult::Failed, ProofReason::Expired,
              "сертификат не подтверждает домен (срок действия истёк или не наступил)"),
-    ProofRow("proof: another error", platform::ProofResult::Failed, platform::ProofReason::Error,
-             "сертификат не подтверждает домен (ошибка сертификата)"),
+    ProofRow("proof: another error", ProofResult::Failed, ProofReason::Error, "сертификат не подтверждает домен (ошибка сертификата)"),
     {"proof: the first four of five addresses, one fails", kEx, [](auto& p) {
-         p.sockets.hosts[kEx] = kFive, p.Answer(kFive), p.tls.proofs["2001:db8::2"] = {platform::ProofResult::Failed, platform::ProofReason::Name};
+         p.sockets.hosts[kEx] = kFive, p.Answer(kFive), p.tls.proofs["2001:db8::2"] = {ProofResult::Failed, ProofReason::Name};
      }, Resolved(kEx, kFiveLines) + kFiveLines + Proofs({kNoHttps, "2001:db8::1" + kNoHttps.substr(13), "2001:db8::2: сертификат не подтверждает "
         "домен (выдан для другого домена)", "2001:db8::3" + kNoHttps.substr(13)}) + Impostor("2001:db8::2") + kNoLine, {}, CheckEnd::Impostor, 1, "", true},
-    {"proof: the other address proves the name", kEx, [](auto& p) {
-         p.Answer({A("10.1.1.1")});
-         p.tls.proofs["93.184.216.34"] = kProven;
-     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
+    {"proof: the other address proves the name", kEx,
+     [](auto& p) { p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven; },
+     Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
     {"proof: the second address proves the name", kEx, [](auto& p) {
-         p.sockets.hosts[kEx] = {A("10.1.1.1"), A("93.184.216.34")};
-         p.Answer({A("10.1.1.1")});
+         p.sockets.hosts[kEx] = {A("10.1.1.1"), A("93.184.216.34")}, p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
      }, Resolved(kEx, "10.1.1.1\r\n") + "10.1.1.1\r\n" + Proofs({"10.1.1.1" + kNoHttps.substr(13), kProvenLine}) +
         kProvenText, {}, CheckEnd::Proven, 0, "", true},
     {"proof: a hosts line keeps the mismatch", kEx, [](auto& p) {
-         p.Answer({A("10.1.1.1")});
-         p.tls.proofs["93.184.216.34"] = kProven;
-         p.files.hosts = "93.184.216.34 example.com\n";
-     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" +
-        kFile + "Строка 1: 93.184.216.34 example.com\r\n", {}, CheckEnd::Mismatch, 1, "", true},
-    {"proof: a genuine second address behind a substituted first", kEx, [](auto& p) {
-         p.sockets.hosts["example.com"] = {A("203.0.113.66"), A("93.184.216.34")};
-         p.tls.proofs["93.184.216.34"] = kProven;
-     }, Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
+         p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven, p.files.hosts = "93.184.216.34 example.com\n";
+     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + kLower + kFile + kEchoed, {},
+     CheckEnd::Mismatch, 1, "", true},
+    {"proof: a genuine second address behind a substituted first", kEx,
+     [](auto& p) { p.sockets.hosts[kEx] = {A("203.0.113.66"), A("93.184.216.34")}, p.tls.proofs["93.184.216.34"] = kProven; },
+     Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
         Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
-    {"proof: no reply, but the site proves itself", kEx, [](auto& p) {
-         p.sockets.server = nullptr;
-         p.tls.proofs["93.184.216.34"] = kProven;
-     }, Server(kEx) + Proofs({kProvenLine}) + "\r\nDNS сервер не ответил, но сайт по адресу 93.184.216.34 подтвердил "
+    {"proof: no reply, but the site proves itself", kEx,
+     [](auto& p) { p.sockets.server = nullptr, p.tls.proofs["93.184.216.34"] = kProven; },
+     Server(kEx) + Proofs({kProvenLine}) + "\r\nDNS сервер не ответил, но сайт по адресу 93.184.216.34 подтвердил "
         "подлинность домена [example.com] сертификатом. Подмены IP адреса не обнаружено.\r\n", {}, CheckEnd::Proven, 0, "", true},
     {"proof: a blocking line keeps its mark, with an HTTPS server on this computer", kEx, [](auto& p) {
-         p.sockets.hosts[kEx] = {A("127.0.0.1")};
-         p.files.hosts = "127.0.0.1 example.com\n";
-         p.tls.proofs["127.0.0.1"] = kProven;
-     }, Resolved(kEx, "127.0.0.1\r\n") + "93.184.216.34\r\n" + kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" +
-        kFile + "Строка 1: 127.0.0.1 example.com\r\n" + kBlocked, {}, CheckEnd::Mismatch, 1, "", true},
-    {"proof: a server on this computer's LAN address echoes the hosts file", kEx, [](auto& p) {
-         p.params.servers = std::vector<Address>{A("192.0.2.200")};
-         p.files.hosts = "93.184.216.34 example.com\n";
-     }, Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) +
-        "\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: проверьте домен другим "
-        "сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile + "Строка 1: 93.184.216.34 example.com\r\n",
-     {}, CheckEnd::Inconclusive, 3, "", true},
+         p.sockets.hosts[kEx] = {A("127.0.0.1")}, p.files.hosts = "127.0.0.1 example.com\n", p.tls.proofs["127.0.0.1"] = kProven;
+     }, Resolved(kEx, "127.0.0.1\r\n") + "93.184.216.34\r\n" + kWarning + kLower + kFile + "Строка 1: 127.0.0.1 example.com\r\n" +
+        kBlocked, {}, CheckEnd::Mismatch, 1, "", true},
+    {"proof: a server on this computer's LAN address echoes the hosts file", kEx,
+     [](auto& p) { p.params.servers = As({"192.0.2.200"}), p.files.hosts = "93.184.216.34 example.com\n"; },
+     Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3, "", true},
 };
 
+// The report as the console writes it: LF lines, the last one ended.
 std::string Lf(const std::string& s) {
-    std::string lf;
-    for (std::size_t i = 0; i < s.size(); ++i)
-        if (s.compare(i, 2, "\r\n") != 0) lf += s[i];
+    const std::string lf = std::regex_replace(s, std::regex("\r\n"), "\n");
     return lf.empty() || lf.back() == '\n' ? lf : lf + "\n";
 }
 
@@ -447,11 +405,6 @@ TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
 
 // The formatting of check records: severity, JSON (parsed back) and plugin lines.
 using namespace output;
-std::vector<Address> As(const std::vector<std::string>& texts) {
-    std::vector<Address> addresses;
-    for (const auto& t : texts) addresses.push_back(A(t));
-    return addresses;
-}
 CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
     CheckRecord r;
     r.domain = domain;
@@ -478,7 +431,9 @@ TEST(Output, EveryOutcome) {
         {CheckEnd::TimedOut, "timeout", kPluginUnknown, 3}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.outcome);
-        EXPECT_EQ(nlohmann::json::parse(JsonLine(Record("a.test", r.end))).at("outcome"), r.outcome);
+        const auto json = nlohmann::json::parse(JsonLine(Record("a.test", r.end)));
+        EXPECT_EQ(json.at("outcome"), r.outcome);
+        EXPECT_TRUE(json.at("hosts_file").is_null() && json.at("rcode").is_null());  // not 0, not ""
         EXPECT_EQ(PluginStateOf(r.end), r.state);
         EXPECT_EQ(StatusOf(r.end), r.status);
     }
@@ -512,6 +467,9 @@ TEST(Output, PluginLines) {
         "[CRITICAL] b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file /etc/hosts line 3: "
         "10.0.0.1 b.test"}));
     EXPECT_EQ(PluginOutput({match}, std::chrono::milliseconds(5)).front(), "TARNWELL OK - a.test: 10.0.0.1 among the DNS server's 10.0.0.1|time=0.005s;;;0");
+    const auto mismatch = nlohmann::json::parse(JsonLine(kMismatch));
+    EXPECT_TRUE(mismatch.at("hosts_file") == "/etc/hosts" && mismatch.at("rcode") == 0 &&
+                mismatch.at("hosts_lines").at(0).at("line") == 3);
     CheckRecord echo = kMismatch;
     echo.end = CheckEnd::Inconclusive;
     echo.localEcho = true;
@@ -569,42 +527,9 @@ std::string LinesAndOutcomes(const std::string& out) {
     return s;
 }
 
-TEST(ManyDomains, OutputsInTheOrderGivenWhenALaterOneEndsFirst) {
-    const std::vector<std::string> domains = {"first.example.com", kEx, "example.org", "a-.bc", "nowhere.test", kEx};
-    const struct { const char* mode; int status, lines; } rows[] = {{"--json", 1, 6}, {"--plugin", 2, 7}, {"-t5", 1, 88}};
-    for (const auto& row : rows) {
-        Outcome outcomes[2];
-        bool heldBack = false;
-        for (const std::string jobs : {"-j1", "-j6"}) {
-            fakes::Platform p;
-            p.sockets.hosts["first.example.com"] = p.sockets.hosts[kEx];
-            p.sockets.hosts["example.org"] = {A("10.9.9.9")};
-            // With six at once the first check ends after the other five.
-            if (jobs == "-j6")
-                p.sockets.onLookup = [&](const std::string& name) {
-                    // Until the four others that resolve have looked up, and a moment more to end.
-                    for (int i = 0; name == domains[0] && i < 500 && !heldBack; ++i) {
-                        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-                        std::lock_guard l(p.sockets.mutex);
-                        heldBack = p.sockets.lookedUp.size() == 4;
-                    }
-                    if (name == domains[0]) std::this_thread::sleep_for(std::chrono::milliseconds(200));
-                };
-            std::vector<std::string> args = {row.mode, jobs};
-            args.insert(args.end(), domains.begin(), domains.end());
-            outcomes[jobs == "-j6"] = RunMany(p, args);
-        }
-        EXPECT_TRUE(heldBack);
-        EXPECT_EQ(outcomes[1].out, outcomes[0].out);
-        EXPECT_EQ(outcomes[1].err, outcomes[0].err);
-        EXPECT_EQ(outcomes[0].status, row.status);
-        EXPECT_EQ(outcomes[1].status, row.status);
-        EXPECT_EQ(std::count(outcomes[0].out.begin(), outcomes[0].out.end(), '\n'), row.lines) << outcomes[0].out;
-    }
-}
-
 TEST(ManyDomains, FromAListFileOrStandardInput) {
-    const std::string list = "# a comment\n\n \t\nexample.com\r\nexam\xffple.com\n  # another\nnowhere.test\n";
+    // A byte order mark before the first line, as Notepad saves a list, is no part of it.
+    const std::string list = "\xEF\xBB\xBF# a comment\n\n \t\nexample.com\r\nexam\xffple.com\n  # another\nnowhere.test\n";
     const std::string path = testing::TempDir() + "tarnwell-list.txt";
     std::ofstream(path, std::ios::binary) << list;
     std::istringstream in(list);

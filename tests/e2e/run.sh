@@ -1,11 +1,9 @@
 #!/usr/bin/env bash
-# tests/e2e/run.sh [--wine] BUILD_DIR - the end-to-end suite: one table of scenarios against BUILD_DIR/tarnwell-check
-# (LF lines, hosts in /etc/) or, with --wine, tarnwell-check.exe under Wine (CRLF lines, Wine's hosts directory;
-# WINEPREFIX and LOCPATH as tests/win32/run.sh sets them). Per scenario: stdout byte for byte against a report built
-# from its pieces, stderr, exit status and time. Then the real window on Xvfb, driven with xdotool, Nagios, and
-# several domains at once. Needs root (else SKIPPED) for network namespaces: this computer's (hosts, resolv.conf and
-# nsswitch.conf in /etc/netns/NS/) and the network's. Every table has named fields: a row is a call with KEY=VALUE
-# arguments, and a key that the table does not know stops the suite.
+# tests/e2e/run.sh [--wine] BUILD_DIR - one table of scenarios against BUILD_DIR/tarnwell-check, or with --wine
+# tarnwell-check.exe under Wine (WINEPREFIX and LOCPATH as tests/win32/run.sh sets them): stdout byte for byte, stderr,
+# exit status and time; then the real window on Xvfb, Nagios, several domains at once. Needs root (else SKIPPED) for
+# network namespaces: this computer's (/etc/netns/NS/) and the network's. A row is a call with KEY=VALUE fields; a
+# key that its table does not know stops the suite.
 set -uo pipefail
 wine= && [[ ${1-} == --wine ]] && wine=1 && shift
 [[ $# -eq 1 && -d $1 ]] || { echo "usage: $0 [--wine] BUILD_DIR" >&2; exit 64; }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace tarnwell::fakes {
@@ -31,8 +32,13 @@ inline Bytes Record(std::uint8_t type, std::uint8_t klass, Bytes data) {
     data.insert(data.begin(), {0xC0, 0x0C, 0, type, 0, klass, 0, 0, 0x0E, 0x10, 0, static_cast<std::uint8_t>(data.size())});
     return data;
 }
-// An address from its text.
+// An address from its text, and addresses from theirs.
 inline Address A(std::string_view text) { return *Address::Parse(text, true); }
+inline std::vector<Address> As(const std::vector<std::string>& texts) {
+    std::vector<Address> addresses;
+    for (const auto& t : texts) addresses.push_back(A(t));
+    return addresses;
+}
 // An A or AAAA record of class IN for the address.
 inline Bytes AddressRecord(const Address& a) {
     return Record(a.IsV4() ? 1 : 28, 1, Bytes(a.Bytes().begin(), a.Bytes().end()));
@@ -42,11 +48,10 @@ inline bool AsksAaaa(const Bytes& query) { return query[query.size() - 3] == 28;
 
 struct FakeTextBox : platform::TextBox {
     std::string text;
-    platform::Rgb back{255, 255, 255};
     std::string Text() override { return text; }
     void SetText(const std::string& t) override { text = t; }
     void Append(const std::string& piece) override { text += piece; }
-    void SetBackColor(platform::Rgb c) override { back = c; }
+    void SetBackColor(platform::Rgb) override {}
 };
 
 struct FakeView : platform::FmView {
@@ -83,7 +88,6 @@ struct FakeSockets : platform::Sockets {
     std::function<void()> onSend;
     std::function<void(const std::string&)> onLookup;  // called on the checking thread, unlocked
     std::vector<std::string> lookedUp;
-    std::vector<Address> connected;
     std::map<platform::SocketHandle, std::deque<Bytes>> pending;
     int ended = 0, open = 0, made = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
     std::chrono::milliseconds resolverTime{0};
@@ -106,11 +110,7 @@ struct FakeSockets : platform::Sockets {
         ++open;
         return ++made + 6;
     }
-    int Connect(platform::SocketHandle, const Address& a, std::uint16_t) override {
-        std::lock_guard l(mutex);
-        connected.push_back(a);
-        return failConnect;
-    }
+    int Connect(platform::SocketHandle, const Address&, std::uint16_t) override { return failConnect; }
     int Send(platform::SocketHandle s, const std::uint8_t* data, int length) override {
         if (onSend) onSend();
         std::lock_guard l(mutex);
@@ -182,6 +182,7 @@ struct FakeFiles : platform::Files {
 struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
     std::map<std::string, std::chrono::milliseconds> pause;  // before the proof comes
+    std::set<std::string> throws;                            // after the pause
     std::vector<std::string> probed;
     std::mutex mutex;
     platform::Proof Probe(const Address& a, const std::string& name, std::chrono::steady_clock::time_point,
@@ -194,6 +195,7 @@ struct FakeTls : platform::Tls {
             std::this_thread::sleep_for(wait);
             l.lock();
         }
+        if (throws.contains(a.Text())) throw std::runtime_error("probe");
         const auto found = proofs.find(a.Text());
         return found != proofs.end() ? found->second : platform::Proof{platform::ProofResult::Unknown, platform::ProofReason::Refused};
     }

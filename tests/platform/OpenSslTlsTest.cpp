@@ -22,21 +22,11 @@
 #include <thread>
 
 namespace tarnwell::platform {
-
-void PrintTo(const Proof& p, std::ostream* os) {
-    static const char* const kReasons[] = {"None",    "Name",   "Untrusted", "Expired",    "Error",   "Refused",
-                                           "Timeout", "NotTls", "Aborted",   "Incomplete", "Internal"};
-    *os << "Proven\0Failed\0Unknown" + 7 * static_cast<int>(p.result) << "(" << kReasons[int(p.reason)] << ")";
-}
-
 namespace {
 
 using namespace std::chrono_literals;
 
-struct Issued {
-    std::shared_ptr<EVP_PKEY> key;
-    std::shared_ptr<X509> cert;
-};
+struct Issued { std::shared_ptr<EVP_PKEY> key; std::shared_ptr<X509> cert; };
 
 // A certificate for CN `name` with extensions as openssl.cnf writes them,
 // signed by `issuer` or by itself, valid from yesterday for `days` days.
@@ -94,8 +84,7 @@ std::string Pkcs7(const Issued& c, std::size_t copies = 1) {  // certs-only
 void Drain(int fd) {
     char buffer[4096];
     pollfd p{fd, POLLIN, 0};
-    while (::poll(&p, 1, 60000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) {
-    }
+    while (::poll(&p, 1, 60000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) continue;
 }
 
 // A listener on 127.0.0.1 whose first connection `serve` handles on a thread.
@@ -230,7 +219,6 @@ constexpr const char *kSan = "DNS:example.test", *kName0 = "example.test";
 TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
     const Row rows[] = {
         {"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven},
-        {"another name", "other.test", kSan, 30, Signer::Chain, Peer::Tls, {}, kName},
         {"name only in the CN", kName0, nullptr, 30, Signer::Chain, Peer::Tls, {}, kName},
         {"IP SAN only", kName0, "IP:127.0.0.1", 30, Signer::Chain, Peer::Tls, {}, kName},
         {"IP SAN against the same text", "127.0.0.1", "IP:127.0.0.1", 30, Signer::Chain, Peer::Tls, {}, kName},
@@ -243,7 +231,6 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"reset after the certificate", kName0, kSan, 30, Signer::Chain, Peer::Reset12, {}, kAborted},
         {"reset after a CN-only certificate", kName0, nullptr, 30, Signer::Chain, Peer::Reset12, {}, kName},
         {"not TLS", kName0, kSan, 30, Signer::Chain, Peer::NotTls, {}, Unknown(ProofReason::NotTls)},
-        {"silent", kName0, kSan, 30, Signer::Chain, Peer::Silent, {}, Unknown(ProofReason::Timeout)},
         {"issuer left out, no URL", kName0, kSan, 30, Signer::Hidden, Peer::Tls, {}, kUntrusted},
         {"issuer fetched as DER", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Der, kProven},
         {"issuer fetched as PKCS #7", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Pkcs7, kProven},

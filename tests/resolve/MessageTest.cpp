@@ -51,11 +51,7 @@ TEST_P(QueryBytes, OfTheHostName) {
 }
 
 const std::string l63(63, 'x');
-std::string Cyrillic(int letters) {
-    std::string s;
-    while (letters-- > 0) s += "а";
-    return s;
-}
+std::string Cyrillic(int letters) { std::string s; while (letters-- > 0) s += "а"; return s; }
 const NameRow kNames[] = {
     {"two labels", "aa.bbb", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
     {"trailing dot", "aa.bbb.", Bytes{2, 'a', 'a', 3, 'b', 'b', 'b', 0}},
@@ -68,6 +64,7 @@ const NameRow kNames[] = {
     {"leading dot", ".aa", {}},
     {"two trailing dots", "aa.bbb..", {}},
     {"backslash", "a\\.b.com", {}},
+    {"a label begins with a hyphen", "x.-ab.c", {}},
     {"empty", "", {}},
     {"root", ".", {}},
     {"no dot", "intra", {}},

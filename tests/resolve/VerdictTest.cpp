@@ -1,18 +1,15 @@
 // The verdict rules as one table of evidence, and which addresses are probed.
 #include "resolve/Verdict.h"
 #include "tests/Rows.h"
+#include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
 
 namespace tarnwell {
 namespace {
 
-Address A(std::string_view text) { return *Address::Parse(text); }
-std::vector<Address> As(std::initializer_list<const char*> texts) {
-    std::vector<Address> out;
-    for (const char* t : texts) out.push_back(A(t));
-    return out;
-}
+using fakes::A;
+using fakes::As;
 constexpr platform::Proof kProven = platform::kProven;
 const platform::Proof kRefused = platform::Unknown(platform::ProofReason::Refused);
 const platform::Proof kForged = platform::Failed(platform::ProofReason::Name);
