@@ -89,7 +89,7 @@ enum class Mode { Report, Json, Plugin };
 struct Options {
     Mode mode = Mode::Report;
     std::optional<int> timeout;  // seconds
-    std::optional<std::string> server;
+    std::optional<Address> server;
     std::optional<std::string> from;  // a list of domains, "-" for standard input
     int jobs = kDefaultJobs;
     bool proof = true;
@@ -164,8 +164,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
             if (o.from) return "only one list of domains (-f) may be given";
             o.from = value;
         } else if (arg == "--server") {
-            if (!Address::Parse(*value, true)) return "not an IP address: '" + *value + "'";
-            o.server = value;
+            o.server = Address::Parse(*value, true);
+            if (!o.server) return "not an IP address: '" + *value + "'";
         } else if (arg == "--no-proof") {
             o.proof = false;
         } else {
@@ -473,9 +473,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
     std::optional<Clock::time_point> deadline;
     if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
-    std::optional<Address> server;
-    if (o.server) server = Address::Parse(*o.server, true);
-    const Settings settings{o.mode, newline, o.timeout, o.proof, server};
+    const Settings settings{o.mode, newline, o.timeout, o.proof, o.server};
     const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
     const auto run = std::make_shared<Run>();
     run->maxWorkers = static_cast<std::size_t>(o.jobs);
