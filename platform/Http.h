@@ -6,8 +6,22 @@
 
 namespace tarnwell::platform {
 
+// How an HTTPS request ended.
+enum class HttpsEnd {
+    Reply,      // a 200 reply whose body fits
+    Timeout,    // nothing whole by the deadline
+    Untrusted,  // the server's certificate does not verify for the URL's host
+    Failed      // refused, unreachable, no TLS, another status, a body too long
+};
+
+struct HttpsReply {
+    HttpsEnd end = HttpsEnd::Failed;
+    std::string body;  // of a Reply
+};
+
 // HTTP as the check uses it: small bodies fetched by plain http, such as the
-// issuer certificate a site left out of its chain (RFC 5280 section 4.2.2.1).
+// issuer certificate a site left out of its chain (RFC 5280 section 4.2.2.1),
+// and small requests posted over HTTPS, such as a DNS query (RFC 8484).
 class Http {
 public:
     virtual ~Http() = default;
@@ -18,6 +32,15 @@ public:
     // threads at once.
     virtual std::optional<std::string> Get(const std::string& url, std::size_t maxBytes,
                                            std::chrono::steady_clock::time_point deadline) = 0;
+
+    // POSTs `body` as `contentType` to an https URL by the deadline, with
+    // TLS 1.2 or later, the server's chain verified against the system's
+    // trust store for the URL's host (an IP address by an iPAddress
+    // subjectAltName), straight to that host (no proxy, no redirect, no
+    // other scheme), asking for `contentType` back, at most `maxBytes`.
+    // Safe to call on several threads at once.
+    virtual HttpsReply Post(const std::string& url, const std::string& contentType, const std::string& body,
+                            std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) = 0;
 };
 
 }  // namespace tarnwell::platform

@@ -20,6 +20,8 @@ struct Curl {
     decltype(&curl_easy_perform) perform = nullptr;
     decltype(&curl_easy_getinfo) getinfo = nullptr;
     decltype(&curl_easy_cleanup) cleanup = nullptr;
+    decltype(&curl_slist_append) append = nullptr;
+    decltype(&curl_slist_free_all) freeAll = nullptr;
     bool loaded = false;
 };
 
@@ -38,6 +40,7 @@ const Curl& Library() {
         c.loaded = Find(library, "curl_global_init", c.globalInit) && Find(library, "curl_easy_init", c.init) &&
                    Find(library, "curl_easy_setopt", c.setopt) && Find(library, "curl_easy_perform", c.perform) &&
                    Find(library, "curl_easy_getinfo", c.getinfo) && Find(library, "curl_easy_cleanup", c.cleanup) &&
+                   Find(library, "curl_slist_append", c.append) && Find(library, "curl_slist_free_all", c.freeAll) &&
                    c.globalInit(CURL_GLOBAL_DEFAULT) == CURLE_OK;
         return c;
     }();
@@ -57,21 +60,34 @@ std::size_t Take(char* data, std::size_t size, std::size_t count, void* to) {
     return bytes;
 }
 
-}  // namespace
+// One transfer: what `setMore` sets on top of the common options on top of the common ones (no proxy, no
+// redirect, the bound, the body's limit); the status and the body, or the
+// libcurl error.
+struct Transfer {
+    CURLcode code = CURLE_FAILED_INIT;
+    long status = 0;
+    std::string body;
+};
 
-std::optional<std::string> CurlHttp::Get(const std::string& url, std::size_t maxBytes,
-                                         std::chrono::steady_clock::time_point deadline) {
+template <class SetMore>
+Transfer Perform(const std::string& url, const char* scheme, std::size_t maxBytes,
+                 std::chrono::steady_clock::time_point deadline, SetMore setMore) {
     const Curl& curl = Library();
     const auto left = std::chrono::floor<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!curl.loaded || left.count() < 1) return std::nullopt;  // a time-out of 0 would mean no bound at all
+    Transfer transfer;
+    if (!curl.loaded) return transfer;
+    if (left.count() < 1) {  // a time-out of 0 would mean no bound at all
+        transfer.code = CURLE_OPERATION_TIMEDOUT;
+        return transfer;
+    }
     const std::unique_ptr<CURL, decltype(curl.cleanup)> owned(curl.init(), curl.cleanup);
-    if (!owned) return std::nullopt;
+    if (!owned) return transfer;
     CURL* c = owned.get();
     Body body{{}, maxBytes};
     curl_write_callback take = Take;
     const CURLcode set[] = {
         curl.setopt(c, CURLOPT_URL, url.c_str()),
-        curl.setopt(c, CURLOPT_PROTOCOLS_STR, "http"),
+        curl.setopt(c, CURLOPT_PROTOCOLS_STR, scheme),
         curl.setopt(c, CURLOPT_FOLLOWLOCATION, 0L),
         curl.setopt(c, CURLOPT_NOPROXY, "*"),
         curl.setopt(c, CURLOPT_NOSIGNAL, 1L),
@@ -79,13 +95,68 @@ std::optional<std::string> CurlHttp::Get(const std::string& url, std::size_t max
         curl.setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(maxBytes)),
         curl.setopt(c, CURLOPT_WRITEFUNCTION, take),
         curl.setopt(c, CURLOPT_WRITEDATA, &body),
+        setMore(curl, c),
     };
-    if (std::any_of(std::begin(set), std::end(set), [](CURLcode code) { return code != CURLE_OK; }))
-        return std::nullopt;
-    long status = 0;
-    if (curl.perform(c) != CURLE_OK || curl.getinfo(c, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status != 200)
-        return std::nullopt;
-    return std::move(body.bytes);
+    const auto failed = std::find_if(std::begin(set), std::end(set), [](CURLcode code) { return code != CURLE_OK; });
+    if (failed != std::end(set)) {
+        transfer.code = *failed;
+        return transfer;
+    }
+    transfer.code = curl.perform(c);
+    if (transfer.code == CURLE_OK && curl.getinfo(c, CURLINFO_RESPONSE_CODE, &transfer.status) != CURLE_OK)
+        transfer.code = CURLE_FAILED_INIT;
+    transfer.body = std::move(body.bytes);
+    return transfer;
+}
+
+}  // namespace
+
+std::optional<std::string> CurlHttp::Get(const std::string& url, std::size_t maxBytes,
+                                         std::chrono::steady_clock::time_point deadline) {
+    auto transfer = Perform(url, "http", maxBytes, deadline, [](const Curl&, CURL*) { return CURLE_OK; });
+    if (transfer.code != CURLE_OK || transfer.status != 200) return std::nullopt;
+    return std::move(transfer.body);
+}
+
+HttpsReply CurlHttp::Post(const std::string& url, const std::string& contentType, const std::string& body,
+                          std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
+    const Curl& curl = Library();
+    if (!curl.loaded) return {};
+    struct List {
+        const Curl& curl;
+        curl_slist* list = nullptr;
+        ~List() { curl.freeAll(list); }
+    } headers{curl};
+    for (const auto& header : {"Content-Type: " + contentType, "Accept: " + contentType}) {
+        curl_slist* longer = curl.append(headers.list, header.c_str());
+        if (!longer) return {};
+        headers.list = longer;
+    }
+    // libcurl verifies the chain and the host, an IP address against the
+    // iPAddress entries (RFC 6125 section 1.7.2), by default; both are
+    // asked for all the same.
+    auto transfer = Perform(url, "https", maxBytes, deadline, [&](const Curl& lib, CURL* c) {
+        const CURLcode set[] = {
+            lib.setopt(c, CURLOPT_SSLVERSION, static_cast<long>(CURL_SSLVERSION_TLSv1_2)),
+            lib.setopt(c, CURLOPT_SSL_VERIFYPEER, 1L),
+            lib.setopt(c, CURLOPT_SSL_VERIFYHOST, 2L),
+            lib.setopt(c, CURLOPT_HTTPHEADER, headers.list),
+            lib.setopt(c, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size())),
+            lib.setopt(c, CURLOPT_POSTFIELDS, body.data()),
+        };
+        const auto failed = std::find_if(std::begin(set), std::end(set), [](CURLcode code) { return code != CURLE_OK; });
+        return failed == std::end(set) ? CURLE_OK : *failed;
+    });
+    switch (transfer.code) {
+        case CURLE_OK:
+            if (transfer.status != 200) return {};
+            return {HttpsEnd::Reply, std::move(transfer.body)};
+        case CURLE_OPERATION_TIMEDOUT: return {HttpsEnd::Timeout, {}};
+        case CURLE_PEER_FAILED_VERIFICATION:
+        case CURLE_SSL_CACERT_BADFILE:
+        case CURLE_SSL_ISSUER_ERROR: return {HttpsEnd::Untrusted, {}};
+        default: return {};
+    }
 }
 
 }  // namespace tarnwell::platform
