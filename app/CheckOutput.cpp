@@ -75,6 +75,8 @@ std::string_view OutcomeName(CheckEnd end) {
         case CheckEnd::Mismatch: return "mismatch";
         case CheckEnd::Inconclusive: return "inconclusive";
         case CheckEnd::Impostor: return "impostor";
+        case CheckEnd::Disputed: return "disputed";
+        case CheckEnd::Unverified: return "inconclusive";
         case CheckEnd::Proven: return "proven";
         case CheckEnd::ResolverFailed: return "unresolved";
         case CheckEnd::NoServer: return "no_server";
@@ -90,7 +92,9 @@ ConsoleStatus StatusOf(CheckEnd end) {
         case CheckEnd::Match:
         case CheckEnd::Proven: return kStatusMatch;
         case CheckEnd::Mismatch:
+        case CheckEnd::Disputed:
         case CheckEnd::Impostor: return kStatusMismatch;
+        case CheckEnd::Unverified:
         case CheckEnd::Inconclusive:
         case CheckEnd::TimedOut: return kStatusInconclusive;
         default: return kStatusNoVerdict;
@@ -141,7 +145,15 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
         {"elapsed_ms", r.elapsed.count()},
         {"system_addresses", Texts(r.systemAddresses)},
         {"proof", proofs},
+        {"witness", nullptr},
     };
+    if (r.witness) {
+        constexpr std::string_view kResults[] = {"answered", "nxdomain", "untrusted", "error", "silent"};
+        object["witness"] = {{"asked", r.witness->asked},
+                             {"answered", r.witness->answered},
+                             {"result", kResults[static_cast<int>(r.witness->result)]},
+                             {"addresses", Texts(r.witness->addresses)}};
+    }
     if (line) object["line"] = *line;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -151,6 +163,7 @@ PluginState PluginStateOf(CheckEnd end) {
         case CheckEnd::Match:
         case CheckEnd::Proven: return kPluginOk;
         case CheckEnd::Mismatch:
+        case CheckEnd::Disputed:
         case CheckEnd::Impostor: return kPluginCritical;
         case CheckEnd::ResolverFailed:
         case CheckEnd::NoServer: return kPluginWarning;
@@ -169,7 +182,16 @@ std::string PluginLine(const CheckRecord& r) {
     const std::string server = Printable(TextOf(r.server).value_or("?"));
     switch (r.end) {
         case CheckEnd::Match:
+            if (r.witness && !r.rcode)
+                return domain + address + " among the independent DNS server's " + Joined(r.witness->addresses) +
+                       "; no usable reply from the DNS server " + server;
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
+        case CheckEnd::Disputed:
+            return domain + TextOf(r.disputed).value_or(address) + " not confirmed by the independent DNS server " +
+                   Printable(r.witness ? r.witness->named : "") + " and not proven over HTTPS";
+        case CheckEnd::Unverified:
+            return domain + "not proven over HTTPS, and no independent DNS server answered (" +
+                   Printable(r.witness ? r.witness->named : "") + ")";
         case CheckEnd::Proven: {
             const auto* proven = r.FirstProof(platform::ProofResult::Proven);
             const std::string line = domain + (proven ? proven->address.Text() : address) + " proved the name over HTTPS";

@@ -43,6 +43,11 @@ constexpr char kUsageHead[] =
     "of the computer's must be among the server's, or prove the domain over HTTPS with no\n"
     "hosts line mapping it; an address that fails the proof is an impostor; a mismatch needs\n"
     "complete replies (RFC 2181 section 9).\n"
+    "When no address proved the domain and none failed, the domain's name is sent to\n"
+    "independent DNS servers over HTTPS (RFC 8484), the witnesses: by default\n"
+    "https://1.1.1.1/dns-query (Cloudflare) and https://8.8.8.8/dns-query (Google), or\n"
+    "those of 'witness = URL...' in /etc/tarnwell/tarnwell.conf and then\n"
+    "~/.config/tarnwell/tarnwell.conf. 'witness = off' there or --no-witness sends it nowhere.\n"
     "\n"
     "      --json              one line of JSON per domain instead of the report\n"
     "      --plugin            a monitoring plugin's output and exit status (Nagios, Icinga)\n"
@@ -55,7 +60,11 @@ constexpr char kUsageHead[] =
     "      --deadline SECONDS  end the run after SECONDS, 1 to 3600: each domain not ended\n"
     "                          by then is written as timeout (exit status 3, plugin UNKNOWN)\n"
     "      --server ADDRESS    ask the DNS server at this IPv4 or IPv6 address instead\n"
-    "      --no-proof          no HTTPS proof: no connection to the site's addresses\n"
+    "      --no-proof          no HTTPS proof: no connection to the site's addresses, and no\n"
+    "                          witness\n"
+    "      --witness URL       ask this witness (an https URL; repeat for several) instead of\n"
+    "                          those of the settings files\n"
+    "      --no-witness        ask no witness: the domain's name goes to no DNS server over HTTPS\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
     "\n"
@@ -93,6 +102,8 @@ struct Options {
     std::optional<std::string> from;  // a list of domains, "-" for standard input
     int jobs = kDefaultJobs;
     bool proof = true;
+    std::vector<Witness> witnesses;  // of --witness
+    bool noWitness = false;
     std::optional<int> deadline;  // seconds
     std::vector<std::string> domains;
     bool help = false, version = false;
@@ -108,7 +119,7 @@ std::optional<int> Number(const std::string& text, int min, int max) {
 }
 
 bool TakesValue(const std::string& option) {
-    for (const char* name : {"-t", "--timeout", "-j", "--jobs", "-f", "--from", "--deadline", "--server"})
+    for (const char* name : {"-t", "--timeout", "-j", "--jobs", "-f", "--from", "--deadline", "--server", "--witness"})
         if (option == name) return true;
     return false;
 }
@@ -168,6 +179,12 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
             if (!o.server) return "not an IP address: '" + *value + "'";
         } else if (arg == "--no-proof") {
             o.proof = false;
+        } else if (arg == "--witness") {
+            auto witness = ParseWitness(*value);
+            if (const auto* why = std::get_if<std::string>(&witness)) return *why;
+            o.witnesses.push_back(std::get<Witness>(std::move(witness)));
+        } else if (arg == "--no-witness") {
+            o.noWitness = true;
         } else {
             return "unknown option '" + arg + "'";
         }
@@ -242,6 +259,7 @@ struct Settings {
     std::optional<int> timeout;
     bool proof;
     std::optional<Address> server;
+    std::vector<Witness> witnesses;
 };
 
 // The report with `newline` for its CRLF line breaks, ending with one.
@@ -265,8 +283,9 @@ void CheckOne(const ConsolePlatform& platform, platform::NetworkParams& servers,
                         [&](const std::string& prompt, const std::string& title) {
                             if (!plugin) notes += title + ": " + prompt + "\n";
                         });
-    const CheckPlatform engine{platform.sockets, servers, platform.shells, platform.files, platform.tls};
+    const CheckPlatform engine{platform.sockets, servers, platform.shells, platform.files, platform.tls, platform.http};
     CheckOptions options;
+    options.witnesses = s.witnesses;
     if (s.timeout) options.replyWait = std::chrono::seconds(*s.timeout);
     options.prove = s.proof;
     options.server = s.server;
@@ -473,7 +492,17 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
     std::optional<Clock::time_point> deadline;
     if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
-    const Settings settings{o.mode, newline, o.timeout, o.proof, o.server};
+    // The witnesses: none with --no-witness, else those of --witness, else
+    // the settings files'; a wrong file is a usage error, the check does not
+    // run on guesses.
+    std::vector<Witness> witnesses;
+    if (!o.noWitness && !o.witnesses.empty()) witnesses = o.witnesses;
+    if (!o.noWitness && o.witnesses.empty()) {
+        auto loaded = LoadWitnesses(platform.files);
+        if (const auto* fault = std::get_if<std::string>(&loaded)) return usageError(*fault, false);
+        witnesses = std::get<std::vector<Witness>>(std::move(loaded));
+    }
+    const Settings settings{o.mode, newline, o.timeout, o.proof, o.server, std::move(witnesses)};
     const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
     const auto run = std::make_shared<Run>();
     run->maxWorkers = static_cast<std::size_t>(o.jobs);

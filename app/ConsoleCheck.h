@@ -20,6 +20,7 @@ struct ConsolePlatform {
     platform::ShellFactory& shells;
     platform::Files& files;
     platform::Tls& tls;
+    platform::Http& http;
 };
 
 // Runs the console checker's command line with the given platform: one

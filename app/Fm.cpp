@@ -9,6 +9,18 @@ namespace tarnwell {
 
 Fm::Fm(platform::FmView& view, FmPlatform platform) : view_(view), platform_(std::move(platform)) {}
 
+std::unique_ptr<Fm> Fm::Start(platform::FmView& view, FmPlatform platform) {
+    std::variant<std::vector<Witness>, std::string> witnesses;
+    if (!Step([&] { witnesses = LoadWitnesses(platform.files); })) witnesses = std::string("settings: cannot be read");
+    if (const auto* fault = std::get_if<std::string>(&witnesses)) {
+        Step([&] { platform.messageBox.Show(*fault, platform::kMbCritical, "Tarnwell"); });
+        return nullptr;
+    }
+    auto fm = std::make_unique<Fm>(view, std::move(platform));
+    fm->options.witnesses = std::get<std::vector<Witness>>(std::move(witnesses));
+    return fm;
+}
+
 void Fm::Form_Load() {
     int started = -1;
     Step([&] { started = platform_.sockets.Start(); });
@@ -45,7 +57,7 @@ void Fm::Cmd1_Click() {
         });
     record_ = {};
     const CheckPlatform engine{platform_.sockets, platform_.networkParams, platform_.shells, platform_.files,
-                               platform_.tls,     platform_.serve,         &WshShell_};
+                               platform_.tls,     platform_.http,          platform_.serve, &WshShell_};
     record_ = RunCheck(domain, engine, options, writer);
 }
 

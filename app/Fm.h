@@ -17,6 +17,7 @@ struct FmPlatform {
     platform::MsgBox& messageBox;
     platform::Files& files;
     platform::Tls& tls;
+    platform::Http& http;
     platform::Serve serve = {};  // serves the window while its check waits
 };
 
@@ -26,6 +27,10 @@ struct FmPlatform {
 class Fm : public platform::FormEvents {
 public:
     Fm(platform::FmView& view, FmPlatform platform);
+    // The window's logic with the witnesses of the settings files; nothing
+    // when a settings file is wrong, after a message box that names it: the
+    // check does not run on guesses.
+    static std::unique_ptr<Fm> Start(platform::FmView& view, FmPlatform platform);
 
     void Form_Load() override;
     void Form_Resize() override;

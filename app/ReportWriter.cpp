@@ -74,7 +74,13 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
             } else if constexpr (std::is_same_v<E, event::Proved>) {
                 const auto& p = r.proofs.at(e.index);
                 Write(p.address.Text() + ": " + ProofText(p.proof) + kCrLf);
+            } else if constexpr (std::is_same_v<E, event::Witnessed>) {
+                WitnessBlock(r);
             } else if constexpr (std::is_same_v<E, event::Concluded>) {
+                // The witnesses stood in for a server that gave no usable reply.
+                if (r.witness && !r.witness->answered.empty() && !r.rcode)
+                    Write("\r\nDNS сервер не ответил, адреса сверены с независимым DNS сервером [" + r.witness->named +
+                          "]\r\n");
                 Verdict(r);
             } else if constexpr (std::is_same_v<E, event::RegistryRead>) {
                 std::string path = e.directory;
@@ -112,6 +118,16 @@ void ReportWriter::Verdict(const CheckRecord& r) {
                          "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, "
                          "вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n");
         }
+        case CheckEnd::Disputed:
+            return Write("\r\nВнимание! Независимый DNS сервер [" + (r.witness ? r.witness->named : "") +
+                         "] не подтверждает адрес " + Text(r.disputed) + " для домена [" + d +
+                         "], а сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS "
+                         "сервером или в локальной сети (роутер, провайдер, вредоносная программа). Проверьте "
+                         "настройки DNS на компьютере и на роутере.\r\n");
+        case CheckEnd::Unverified:
+            return Write("\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [" + d +
+                         "] по HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте "
+                         "настройки DNS на компьютере и на роутере.\r\n");
         case CheckEnd::Mismatch:
             return Write("\r\nВнимание! Нет совпадения IP адреса. Подмена IP адреса в DNS службе компьютера или "
                          "локальной сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\n");
@@ -124,6 +140,23 @@ void ReportWriter::Verdict(const CheckRecord& r) {
             return Write("\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n");
         default:
             return;
+    }
+}
+
+// What the witnesses said, after the proofs.
+void ReportWriter::WitnessBlock(const CheckRecord& r) {
+    const auto& w = *r.witness;
+    Write("\r\n- Сверяем с независимым DNS сервером [" + w.named + "] (DNS через HTTPS)\r\n");
+    if (!w.addresses.empty() || w.result == WitnessResult::Answered) {
+        Write("Результат:\r\n");
+        for (const auto& a : w.addresses) Write(a.Text() + kCrLf);
+        return;
+    }
+    switch (w.result) {
+        case WitnessResult::NxDomain: return Write("Независимый DNS сервер не знает домена\r\n");
+        case WitnessResult::Untrusted: return Write("Независимый DNS сервер недоступен (ошибка сертификата)\r\n");
+        case WitnessResult::Error: return Write("Независимый DNS сервер недоступен (ошибка)\r\n");
+        default: return Write("Независимый DNS сервер не ответил\r\n");
     }
 }
 

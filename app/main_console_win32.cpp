@@ -14,7 +14,8 @@ int main() {
     static std::stop_source stop;
     tarnwell::platform::OnCtrlC([] { stop.request_stop(); });
     const int status = tarnwell::RunConsoleCheck(tarnwell::platform::CommandLineArguments(),
-                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls},
+                                                 {native.sockets, native.networkParams, native.shells, native.files, native.tls,
+                                                  native.http},
                                                  out, err, "\r\n", &std::cin, stop.get_token());
     // Checks left running (see RunConsoleCheck) end with the process.
     out.flush();

@@ -7,7 +7,7 @@ namespace tarnwell {
 
 enum ConsoleStatus {
     kStatusMatch = 0,
-    kStatusMismatch = 1,      // an address missing from complete replies, or an impostor
+    kStatusMismatch = 1,      // an address missing from complete replies, an impostor, or disputed
     kStatusNoVerdict = 2,     // the check ended before a verdict
     kStatusInconclusive = 3,  // no usable, complete reply from the DNS server
     kStatusUsage = 64,        // EX_USAGE
@@ -23,9 +23,11 @@ struct StatusMeaning {
 inline constexpr StatusMeaning kStatusMeanings[] = {
     {kStatusMatch, "the addresses match, or the ones that differ proved the domain over HTTPS"},
     {kStatusMismatch, "mismatch: an address of the computer's is missing from the DNS server's complete replies,\n"
-                      "      or failed to prove the domain over HTTPS (impostor)"},
+                      "      or failed to prove the domain over HTTPS (impostor), or is not confirmed by the\n"
+                      "      witnesses and did not prove the domain (disputed)"},
     {kStatusNoVerdict, "the check ended before a verdict (domain refused, no address, no DNS server)"},
-    {kStatusInconclusive, "inconclusive: no usable, complete reply, a local server that serves the hosts file, or --deadline passed"},
+    {kStatusInconclusive, "inconclusive: no usable, complete reply, a local server that serves the hosts file,\n"
+                          "      no witness answered when the site did not prove itself, or --deadline passed"},
     {kStatusUsage, "usage error"},
     {kStatusIoError, "the output could not be written"},
     {kStatusInterrupted, "interrupted (Ctrl-C): the outputs written so far are whole"},

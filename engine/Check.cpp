@@ -68,6 +68,7 @@ private:
         Tell(event::ServerChosen{});
         const DirectAnswer answer = Query(*server);
         Prove();
+        AskWitnesses();
         Conclude(answer);
     }
 
@@ -124,6 +125,38 @@ private:
                            });  // every address is heard of, a timed-out one included
     }
 
+    // The witnesses, asked only when the site could not prove itself: a
+    // proof came from no address and none failed, and no hosts line maps
+    // the name (the line decides, and the name goes nowhere new).
+    void AskWitnesses() {
+        if (options_.witnesses.empty() || record_.proofs.empty()) return;
+        const auto spoke = [](const AddressProof& p) { return p.proof.result != platform::ProofResult::Unknown; };
+        if (std::any_of(record_.proofs.begin(), record_.proofs.end(), spoke)) return;
+        FindHostsLines(RegistryDirectory(false));
+        if (record_.hostsLines.total > 0) return;
+        WitnessRecord witness;
+        for (const auto& w : options_.witnesses) witness.asked.push_back(w.url);
+        const bool aaaa = std::any_of(record_.systemAddresses.begin(), record_.systemAddresses.end(),
+                                      [](const Address& a) { return !a.IsV4(); });
+        WitnessAnswer answer;  // silent, should the asking itself fail
+        Step([&] {
+            answer = tarnwell::AskWitnesses(platform_.http, witness.asked, name_.qname, aaaa, options_.witnessWait,
+                                            platform_.serve);
+        });
+        for (const auto i : answer.answered) witness.answered.push_back(options_.witnesses[i].url);
+        const auto named = [&](std::size_t i) {
+            return answer.answered.empty() ||
+                   std::find(answer.answered.begin(), answer.answered.end(), i) != answer.answered.end();
+        };
+        for (std::size_t i = 0; i < options_.witnesses.size(); ++i)
+            if (named(i)) witness.named += (witness.named.empty() ? "" : ", ") + options_.witnesses[i].host;
+        witness.result = answer.result;
+        witness.addresses = answer.addresses;
+        record_.witness = std::move(witness);
+        answer_ = std::move(answer);
+        Tell(event::Witnessed{});
+    }
+
     // Loopback, or an address of one of the computer's own interfaces (a
     // caching server on its LAN address).
     bool OnThisComputer(const Address& server) {
@@ -138,6 +171,7 @@ private:
     void Conclude(const DirectAnswer& answer) {
         Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
                           record_.proofs};
+        evidence.witness = answer_;
         // The hosts file is looked up silently where the verdict needs it:
         // whether a line maps the name, for an address missing from the
         // server's; whether a server on this computer may echo a line.
@@ -148,11 +182,14 @@ private:
             evidence.echo = local && EchoesHostsFile();
         }
         const Verdict verdict = Decide(evidence);
-        record_.end = verdict == Verdict::Match       ? CheckEnd::Match
-                      : verdict == Verdict::Proven    ? CheckEnd::Proven
-                      : verdict == Verdict::Impostor  ? CheckEnd::Impostor
-                      : verdict == Verdict::Mismatch  ? CheckEnd::Mismatch
-                                                      : CheckEnd::Inconclusive;
+        record_.end = verdict == Verdict::Match        ? CheckEnd::Match
+                      : verdict == Verdict::Proven     ? CheckEnd::Proven
+                      : verdict == Verdict::Impostor   ? CheckEnd::Impostor
+                      : verdict == Verdict::Mismatch   ? CheckEnd::Mismatch
+                      : verdict == Verdict::Disputed   ? CheckEnd::Disputed
+                      : verdict == Verdict::Unverified ? CheckEnd::Unverified
+                                                       : CheckEnd::Inconclusive;
+        if (verdict == Verdict::Disputed) record_.disputed = DisputedAddress(evidence);
         record_.localEcho = verdict == Verdict::LocalEcho;
         Tell(event::Concluded{});
         if (verdict == Verdict::Match || verdict == Verdict::Proven) return;
@@ -210,6 +247,7 @@ private:
     CheckListener& listener_;
     CheckRecord record_;
     HostName name_;
+    std::optional<WitnessAnswer> answer_;  // of the witnesses, when they were asked
 };
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
 #include "engine/CheckRecord.h"
+#include "engine/Settings.h"
+#include "platform/Http.h"
 #include "platform/Files.h"
 #include "platform/NetworkParams.h"
 #include "platform/Serve.h"
@@ -28,6 +30,7 @@ struct CheckPlatform {
     platform::ShellFactory& shells;
     platform::Files& files;
     platform::Tls& tls;
+    platform::Http& http;
     // Called between slices of every wait, when set: a window served while
     // its check waits. It may throw (the window closed) to end the check.
     platform::Serve serve = {};
@@ -42,6 +45,9 @@ struct CheckOptions {
     bool prove = true;                                 // ask the addresses to prove the name over HTTPS
     std::chrono::milliseconds proofWait = kProofWait;  // for the proofs, in all
     std::optional<Address> server;                     // this DNS server instead of the configured ones
+    // Asked when the site cannot prove itself; none: never.
+    std::vector<Witness> witnesses = DefaultWitnesses();
+    std::chrono::milliseconds witnessWait = kWitnessWait;  // for the witnesses, in all
 };
 
 // The events of a check, in the order they come. What each one tells is in
@@ -61,6 +67,7 @@ struct ProofBegun {};      // the proof stage begins
 struct Proved {            // one address's proof, in the resolver's order
     std::size_t index;     // into proofs
 };
+struct Witnessed {};        // witness is set: the witnesses were asked
 struct Concluded {};       // end (and localEcho) is set
 struct RegistryRead {      // on a mismatch: the hosts directory the registry names, as read
     std::string directory;
@@ -70,7 +77,7 @@ struct HostsRead {};       // hostsFile, hostsReadable and hostsLines are set
 
 using CheckEvent = std::variant<event::Rejected, event::Begun, event::Resolved, event::QueryBegun,
                                 event::ServiceMissing, event::NoServer, event::ServerChosen, event::ServerAddress,
-                                event::ProofBegun, event::Proved, event::Concluded, event::RegistryRead,
+                                event::ProofBegun, event::Proved, event::Witnessed, event::Concluded, event::RegistryRead,
                                 event::HostsRead>;
 
 // Hears the events of a check as they come, on the checking thread.

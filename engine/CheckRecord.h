@@ -3,6 +3,7 @@
 #include "platform/Tls.h"
 #include "resolve/HostsFile.h"
 #include "resolve/Verdict.h"
+#include "resolve/Witness.h"
 
 #include <chrono>
 #include <cstdint>
@@ -23,7 +24,18 @@ enum class CheckEnd {
     Inconclusive,    // nothing to compare, or a local server that echoes the hosts file
     Impostor,        // an address of the resolver's failed to prove the name over HTTPS
     Proven,          // the addresses differ, but every missing one proved the name
+    Disputed,        // a witness does not vouch for an address the server gave, and the site did not prove itself
+    Unverified,      // the site did not prove itself and no witness answered
     TimedOut         // the console run's deadline passed before the check ended
+};
+
+// What the witnesses were asked and said.
+struct WitnessRecord {
+    std::vector<std::string> asked;     // their URLs, in the settings' order
+    std::vector<std::string> answered;  // those with a whole reply
+    WitnessResult result = WitnessResult::Silent;
+    std::vector<Address> addresses;     // of their whole replies: A first, then AAAA
+    std::string named;  // the hosts of those that answered, else of those asked, ", " apart
 };
 
 // What one check found, as values.
@@ -37,6 +49,8 @@ struct CheckRecord {
     std::vector<Address> serverAddresses;     // of every reply read, each once
     std::optional<int> rcode;                 // of the last usable reply
     std::vector<AddressProof> proofs;         // of the proof stage, in the resolver's order
+    std::optional<WitnessRecord> witness;     // when the witnesses were asked
+    std::optional<Address> disputed;          // the address a witness disputes
     bool localEcho = false;  // a match from a server on this computer that serves the hosts file
     std::optional<std::string> hostsFile;     // the hosts file's path, when its lines were looked up
     bool hostsReadable = false;

@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tarnwell::platform {
 
@@ -17,7 +18,7 @@ inline constexpr HostsSyntax kGlibcHosts{" \t\v\f\r", true};
 // The Windows DNS client: fields apart by blanks and tabs.
 inline constexpr HostsSyntax kWindowsHosts{" \t", false};
 
-// Files the check reads: the hosts file only.
+// Files the programs read: the hosts file and the settings files.
 class Files {
 public:
     virtual ~Files() = default;
@@ -29,6 +30,9 @@ public:
     virtual std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) = 0;
     // How the system resolver reads the hosts file's lines.
     virtual HostsSyntax Syntax() const = 0;
+    // The settings files, in the order they are read: a later one
+    // overrides an earlier. Any of them may be missing.
+    virtual std::vector<std::string> SettingsPaths() const = 0;
 };
 
 }  // namespace tarnwell::platform

@@ -4,6 +4,7 @@
 namespace tarnwell::platform {
 
 inline constexpr int kMbInformation = 64;  // OK button and the information icon
+inline constexpr int kMbCritical = 16;     // OK button and the stop icon
 
 // The modal message box: returns when the user has closed it.
 class MsgBox {

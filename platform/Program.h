@@ -15,7 +15,9 @@ using MakeFormEvents = std::function<std::unique_ptr<FormEvents>(FmView& view, M
 
 // The window program on this platform's toolkit: builds the window from
 // `form`, lets `make` wire the logic to it, runs the load event, shows the
-// window centred and runs until it is closed. Returns the exit status.
+// window centred and runs until it is closed. Returns the exit status. When
+// `make` gives nothing (the program cannot start, and has told the user
+// why), no window is shown and the status is the usage error's.
 int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeFormEvents& make);
 
 }  // namespace tarnwell::platform

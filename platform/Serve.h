@@ -1,10 +1,15 @@
 #pragma once
 #include <chrono>
+#include <condition_variable>
+#include <cstddef>
 #include <functional>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace tarnwell::platform {
 
@@ -43,6 +48,83 @@ auto RunServed(const Serve& serve, Call call) -> decltype(call()) {
     }
     worker.join();
     return result.get();
+}
+
+// Runs every call at once, each on a thread of its own (the first on the
+// calling thread when `firstHere`), and waits on the calling thread until
+// all have returned or `giveUp` has passed; `serve`, when set, is called
+// between waits of at most kServeSlice. `ended` hears of each call as it
+// returns, on the calling thread, in the order they end. A call that throws,
+// or still runs at `giveUp`, gives nothing; one left running holds only
+// what its function holds and the shared results, so each call must own
+// its arguments and reach only objects that outlive it.
+template <class Result>
+std::vector<std::optional<Result>> RunAll(std::vector<std::function<Result()>> calls,
+                                          std::chrono::steady_clock::time_point giveUp, const Serve& serve,
+                                          bool firstHere,
+                                          const std::function<void(std::size_t, const Result&)>& ended = {}) {
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::vector<std::optional<Result>> results;
+        std::vector<bool> returned;
+    };
+    const std::size_t count = calls.size();
+    const auto shared = std::make_shared<Shared>();
+    shared->results.resize(count);
+    shared->returned.resize(count);
+    const auto run = [shared](std::function<Result()> call, std::size_t i) {
+        std::optional<Result> result;
+        try {
+            result = call();
+        } catch (...) {
+        }
+        std::lock_guard lock(shared->mutex);
+        shared->results[i] = std::move(result);
+        shared->returned[i] = true;
+        shared->changed.notify_all();
+    };
+    const std::size_t first = firstHere && count > 0 ? 1 : 0;
+    std::vector<std::thread> threads(count);
+    // Threads not joined when serving throws (the window closed), or still
+    // running at the end, are left to themselves with the shared state.
+    struct Leave {
+        std::vector<std::thread>& threads;
+        ~Leave() {
+            for (auto& t : threads)
+                if (t.joinable()) t.detach();
+        }
+    } leave{threads};
+    for (std::size_t i = first; i < count; ++i) threads[i] = std::thread(run, std::move(calls[i]), i);
+    if (first) run(std::move(calls[0]), 0);
+
+    std::vector<std::optional<Result>> results(count);
+    std::vector<bool> heard(count, false);
+    std::size_t left = count;
+    std::unique_lock lock(shared->mutex);
+    while (left > 0) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (heard[i] || !shared->returned[i]) continue;
+            heard[i] = true;
+            --left;
+            results[i] = shared->results[i];
+            if (threads[i].joinable()) threads[i].join();  // it has only to return
+            if (ended && results[i]) {
+                lock.unlock();
+                ended(i, *results[i]);
+                lock.lock();
+            }
+        }
+        if (left == 0 || std::chrono::steady_clock::now() >= giveUp) break;
+        const auto until = serve ? std::min(giveUp, std::chrono::steady_clock::now() + kServeSlice) : giveUp;
+        shared->changed.wait_until(lock, until);
+        if (serve && std::chrono::steady_clock::now() < giveUp) {
+            lock.unlock();
+            serve();
+            lock.lock();
+        }
+    }
+    return results;
 }
 
 }  // namespace tarnwell::platform

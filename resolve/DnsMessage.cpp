@@ -80,10 +80,11 @@ std::array<std::uint8_t, kHeaderSize> WriteHeader(const Header& h) {
 }
 
 // RFC 1035 section 4.1.2: the question, QNAME, QTYPE, QCLASS, after the header.
-std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype) {
+std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype,
+                                     std::optional<std::uint16_t> id) {
     ByteWriter out(kHeaderSize + qname.size() + 4);
     Header header;
-    header.id = qtype == kTypeAaaa ? kQueryIdAaaa : kQueryId;
+    header.id = id.value_or(qtype == kTypeAaaa ? kQueryIdAaaa : kQueryId);
     header.rd = true;
     header.qdcount = 1;
     out.Bytes(WriteHeader(header));

@@ -71,8 +71,10 @@ std::vector<std::uint8_t> EncodeQName(std::string_view name);
 
 // RFC 1035 sections 4.1.1 and 4.1.2: the query message, recursion desired,
 // one question: `qname` (wire form), `qtype`, QCLASS IN; the identifier is
-// 4575 for type A and 4576 for type AAAA.
-std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype = kTypeA);
+// 4575 for type A and 4576 for type AAAA, or `id` when given (0 over
+// HTTPS, RFC 8484 section 4.1, for the replies to be cached).
+std::vector<std::uint8_t> BuildQuery(std::span<const std::uint8_t> qname, std::uint16_t qtype = kTypeA,
+                                     std::optional<std::uint16_t> id = std::nullopt);
 
 // Whether a datagram is the reply to `query` (RFC 5452 section 9.1): our
 // identifier, QR set, and our question (the name compared without regard to

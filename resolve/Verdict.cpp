@@ -41,9 +41,36 @@ std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const st
     return targets;
 }
 
-Verdict Decide(const Evidence& e) {
+bool Vouches(const std::vector<Address>& witnessed, const Address& address) {
+    if (Contains(witnessed, address)) return true;
+    constexpr std::uint8_t kDns64[12] = {0, 0x64, 0xff, 0x9b};  // 64:ff9b::/96
+    const auto bytes = address.Bytes();
+    if (address.IsV4() || !std::equal(std::begin(kDns64), std::end(kDns64), bytes.begin())) return false;
+    return Contains(witnessed, Address::V4(bytes.subspan<12, 4>()));
+}
+
+std::optional<Address> DisputedAddress(const Evidence& e) {
+    if (!e.witness) return std::nullopt;
+    for (const auto& a : e.computer)
+        if ((a.IsV4() ? e.witness->wholeV4 : e.witness->wholeV6) && Contains(e.server, a) &&
+            !Vouches(e.witness->addresses, a))
+            return a;
+    return std::nullopt;
+}
+
+Verdict Decide(const Evidence& evidence) {
     const auto failed = [](const AddressProof& p) { return p.proof.result == platform::ProofResult::Failed; };
-    if (std::any_of(e.proofs.begin(), e.proofs.end(), failed)) return Verdict::Impostor;
+    if (std::any_of(evidence.proofs.begin(), evidence.proofs.end(), failed)) return Verdict::Impostor;
+    Evidence e = evidence;
+    if (e.witness) {
+        if (DisputedAddress(e)) return Verdict::Disputed;
+        if (e.witness->answered.empty()) return Verdict::Unverified;
+        // What the witnesses vouch for counts as the server's.
+        for (const auto& a : e.computer)
+            if (Vouches(e.witness->addresses, a) && !Contains(e.server, a)) e.server.push_back(a);
+        e.wholeV4 = e.wholeV4 || e.witness->wholeV4;
+        e.wholeV6 = e.wholeV6 || e.witness->wholeV6;
+    }
     const auto missing = Missing(e.computer, e.server);
     if (missing.empty()) return e.echo ? Verdict::LocalEcho : Verdict::Match;
     // What is left to explain: the missing addresses that did not prove the

@@ -1,8 +1,10 @@
 #pragma once
 #include "common/Address.h"
 #include "platform/Tls.h"
+#include "resolve/Witness.h"
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 // The verdict rules: which addresses are asked to prove the name, and what
@@ -43,6 +45,9 @@ struct Evidence {
     // interfaces), and a hosts line maps the name to an address of the
     // computer's: such a server may answer from the same hosts file.
     bool echo = false;
+    // The witnesses' answer, when they were asked: the site could not prove
+    // itself (no proof came, none failed) and no hosts line maps the name.
+    std::optional<WitnessAnswer> witness = std::nullopt;
 };
 
 enum class Verdict {
@@ -51,12 +56,26 @@ enum class Verdict {
     Inconclusive,  // nothing to compare
     LocalEcho,     // a match that a server on this computer may echo from the hosts file
     Impostor,      // an address of the computer's failed to prove the name
-    Proven         // the missing addresses all proved the name, and no hosts line maps it
+    Proven,        // the missing addresses all proved the name, and no hosts line maps it
+    Disputed,      // a witness's whole reply lacks an address that the computer and the server agree on
+    Unverified     // a witness was needed and none answered
 };
 
-// The verdict on the evidence: the proofs first, since an address that
-// cannot prove the name is substituted whatever the DNS says; then every
-// address of the computer's accounted for by the server or by its proof.
+// Whether the witnesses' addresses vouch for `address`: it is one of
+// them, or the DNS64 form (64:ff9b::/96, RFC 6052) of one of their IPv4
+// addresses.
+bool Vouches(const std::vector<Address>& witnessed, const Address& address);
+
+// The first address of the computer's that the server gives and that a
+// witness whose reply for its family was whole does not vouch for.
+std::optional<Address> DisputedAddress(const Evidence& evidence);
+
+// The verdict on the evidence, the first that holds: an address that
+// cannot prove the name is substituted whatever the DNS says (impostor); a
+// witness disputes what the computer and the server agree on (disputed); a
+// witness was needed and none answered (unverified); then every address of
+// the computer's accounted for by the server, a witness or its proof, the
+// witnesses' addresses and whole replies counting as the server's.
 // A hosts line that maps the name keeps a missing address a mismatch even
 // when it proves the name: a pinned node, or a root certificate that
 // malware installed.

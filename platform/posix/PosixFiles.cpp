@@ -1,6 +1,7 @@
 #include "platform/posix/PosixFiles.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 #include <fcntl.h>
 #include <netdb.h>
@@ -10,6 +11,17 @@
 namespace tarnwell::platform {
 
 std::string PosixFiles::HostsPath(const std::string&) { return _PATH_HOSTS; }
+
+std::vector<std::string> PosixFiles::SettingsPaths() const {
+    std::vector<std::string> paths{"/etc/tarnwell/tarnwell.conf"};
+    const char* config = std::getenv("XDG_CONFIG_HOME");
+    const char* home = std::getenv("HOME");
+    if (config && config[0] == '/')
+        paths.push_back(std::string(config) + "/tarnwell/tarnwell.conf");
+    else if (home && home[0] == '/')
+        paths.push_back(std::string(home) + "/.config/tarnwell/tarnwell.conf");
+    return paths;
+}
 
 std::optional<std::string> PosixFiles::Read(const std::string& path, std::size_t maxBytes) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);

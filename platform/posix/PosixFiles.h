@@ -11,6 +11,9 @@ public:
     std::string HostsPath(const std::string& directory) override;
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
     HostsSyntax Syntax() const override { return kGlibcHosts; }
+    // /etc/tarnwell/tarnwell.conf, then the user's in $XDG_CONFIG_HOME
+    // (~/.config when it is unset or not absolute: XDG Base Directory).
+    std::vector<std::string> SettingsPaths() const override;
 };
 
 }  // namespace tarnwell::platform

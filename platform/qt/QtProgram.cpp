@@ -147,6 +147,7 @@ int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeF
         QtFmWindow window(form);
         messageBox.SetOwner(&window);
         const std::unique_ptr<FormEvents> events = make(window, messageBox, [&window] { window.Serve(); });
+        if (!events) return kStatusUsage;
         window.SetEvents(events.get());
         window.Load();
         window.CenterOnScreen();

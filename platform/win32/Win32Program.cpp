@@ -1,5 +1,6 @@
 // The window program on Windows: answers --help and --version, creates the
 // main window and runs until it is closed.
+#include "common/ExitStatus.h"
 #include "platform/Program.h"
 #include "platform/win32/Win32FmWindow.h"
 #include "platform/win32/WinMessageBox.h"
@@ -54,6 +55,7 @@ int RunWindowProgram(int argc, char* argv[], const FormDesign& form, const MakeF
         Win32FmWindow window(form, GetModuleHandleW(nullptr), IDI_TARNWELL);
         messageBox.SetOwner(window.Handle());
         const std::unique_ptr<FormEvents> events = make(window, messageBox, [&window] { window.Serve(); });
+        if (!events) return kStatusUsage;
         window.SetEvents(events.get());
         window.Load();
         window.CenterOnScreen();

@@ -26,6 +26,10 @@ std::string WinFiles::HostsPath(const std::string& directory) {
     return Narrow(dir + L"hosts");
 }
 
+std::vector<std::string> WinFiles::SettingsPaths() const {
+    return {Narrow(Expanded(L"%APPDATA%\\Tarnwell\\tarnwell.conf"))};
+}
+
 std::optional<std::string> WinFiles::Read(const std::string& path, std::size_t maxBytes) {
     const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

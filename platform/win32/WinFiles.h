@@ -10,6 +10,8 @@ public:
     std::string HostsPath(const std::string& directory) override;
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
     HostsSyntax Syntax() const override { return kWindowsHosts; }
+    // %APPDATA%\Tarnwell\tarnwell.conf
+    std::vector<std::string> SettingsPaths() const override;
 };
 
 }  // namespace tarnwell::platform

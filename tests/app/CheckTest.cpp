@@ -280,6 +280,7 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         if (e.setUp) e.setUp(rig);
         rig.view.report.text = "typed by the user";
         rig.fm.options.prove = e.proof;
+        rig.fm.options.witnesses = std::get<std::vector<Witness>>(LoadWitnesses(rig.files));
         rig.tls.probed.clear();
         rig.Click(e.text);
         // Without the proof nothing connects to the site; with it, a probe for every line of its block.

@@ -19,7 +19,7 @@ struct Recorder : CheckListener {
     void On(const CheckEvent& e, const CheckRecord& r) override {
         static constexpr const char* kNames[] = {"Rejected",   "Begun",      "Resolved",  "QueryBegun",   "ServiceMissing",
                                                  "NoServer",   "ServerChosen", "",        "ProofBegun",   "",
-                                                 "Concluded",  "RegistryRead", "HostsRead"};
+                                                 "Witnessed", "Concluded",  "RegistryRead", "HostsRead"};
         static_assert(std::size(kNames) == std::variant_size_v<CheckEvent>);
         if (const auto* a = std::get_if<event::ServerAddress>(&e)) told += a->address.Text() + " ";
         else if (const auto* p = std::get_if<event::Proved>(&e)) told += "proof:" + r.proofs.at(p->index).address.Text() + " ";
@@ -66,8 +66,9 @@ TEST_P(Engine, EventsAndRecord) {
     fakes::Platform p;
     if (s.setUp) s.setUp(p);
     CheckOptions options;
+    options.witnesses = {};
     Recorder recorder;
-    const CheckRecord r = RunCheck(s.domain, {p.sockets, p.params, p.shells, p.files, p.tls}, options, recorder);
+    const CheckRecord r = RunCheck(s.domain, {p.sockets, p.params, p.shells, p.files, p.tls, p.http}, options, recorder);
     EXPECT_EQ(recorder.told, s.told);
     EXPECT_EQ(r.end, s.end);
     EXPECT_EQ(p.sockets.open, 0);
@@ -84,11 +85,11 @@ TEST(Engine, ServesItsCallerWhileItWaits) {
     options.replyWait = 300ms;
     options.prove = false;
     Recorder recorder;
-    const CheckRecord r = RunCheck("example.com", {p.sockets, p.params, p.shells, p.files, p.tls, [&] { ++serves; }},
+    const CheckRecord r = RunCheck("example.com", {p.sockets, p.params, p.shells, p.files, p.tls, p.http, [&] { ++serves; }},
                                    options, recorder);
     EXPECT_EQ(r.end, CheckEnd::Inconclusive);
     EXPECT_GE(serves, 3);
-    EXPECT_THROW(RunCheck("example.com", {p.sockets, p.params, p.shells, p.files, p.tls, [] { throw platform::WindowClosed{}; }},
+    EXPECT_THROW(RunCheck("example.com", {p.sockets, p.params, p.shells, p.files, p.tls, p.http, [] { throw platform::WindowClosed{}; }},
                           options, recorder),
                  platform::WindowClosed);
     EXPECT_EQ(p.sockets.open, 0);

@@ -4,6 +4,7 @@
 #include "app/Fm.h"
 #include "common/Failure.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -170,8 +171,11 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
 struct FakeFiles : platform::Files {
     std::optional<std::string> hosts = "127.0.0.1 localhost\n";
     std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
+    std::map<std::string, std::string> settings{{"/etc/t.conf", "witness = off\n"}};  // by path
     platform::HostsSyntax Syntax() const override { return platform::kGlibcHosts; }
+    std::vector<std::string> SettingsPaths() const override { return {"/etc/t.conf", "/home/t.conf"}; }
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
+        if (settings.count(path)) return settings[path];
         if (!hosts || !path.ends_with("\\hosts") || hosts->size() > maxBytes) return std::nullopt;
         return hosts;
     }
@@ -201,6 +205,30 @@ struct FakeTls : platform::Tls {
     }
 };
 
+// Witnesses by URL: one in `zone` answers every query with its addresses of
+// the query's type (NXDOMAIN when it has none of either family), one in
+// `ends` ends its posts so, any other is refused.
+struct FakeHttp : platform::Http {
+    std::map<std::string, std::vector<Address>> zone;
+    std::map<std::string, platform::HttpsEnd> ends;
+    std::atomic<int> posts{0};
+    std::optional<std::string> Get(const std::string&, std::size_t, std::chrono::steady_clock::time_point) override {
+        return std::nullopt;
+    }
+    platform::HttpsReply Post(const std::string& url, const std::string&, const std::string& body, std::size_t,
+                              std::chrono::steady_clock::time_point) override {
+        ++posts;
+        if (ends.contains(url)) return {ends.at(url), {}};
+        if (!zone.contains(url)) return {};
+        const Bytes q(body.begin(), body.end());
+        std::vector<Bytes> records;
+        for (const auto& a : zone.at(url))
+            if (a.IsV4() != AsksAaaa(q)) records.push_back(AddressRecord(a));
+        const Bytes reply = ReplyTo(q, records, zone.at(url).empty() ? 3 : 0);
+        return {platform::HttpsEnd::Reply, std::string(reply.begin(), reply.end())};
+    }
+};
+
 // The platform of a check: the resolver knows example.com as 93.184.216.34,
 // the one configured DNS server 10.0.0.53 answers every query with the
 // records of the query's type among the addresses that Answer() sets.
@@ -210,7 +238,8 @@ struct Platform {
     FakeShellFactory shells;
     FakeFiles files;
     FakeTls tls;
-    ConsolePlatform Console() { return {sockets, params, shells, files, tls}; }
+    FakeHttp http;
+    ConsolePlatform Console() { return {sockets, params, shells, files, tls, http}; }
     Platform() {
         sockets.hosts["example.com"] = {A("93.184.216.34")};
         Answer({A("93.184.216.34")});
@@ -231,7 +260,8 @@ struct Platform {
 struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
-    Fm fm{view, {sockets, params, shells, box, files, tls}};
+    Fm fm{view, {sockets, params, shells, box, files, tls, http}};
+    CheckRig() { fm.options.witnesses = {}; }  // as the fake's settings file says
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

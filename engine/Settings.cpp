@@ -1,0 +1,124 @@
+#include "engine/Settings.h"
+
+#include "common/Address.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tarnwell {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+constexpr std::size_t kMaxSettingsBytes = 64 * 1024;
+
+std::string_view Trimmed(std::string_view s) {
+    const auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) return {};
+    return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == b;
+           });
+}
+
+// A host name of letters, digits, hyphens and dots (RFC 1123 section 2.1).
+bool IsHostName(std::string_view host) {
+    if (host.empty() || host.front() == '.' || host.front() == '-' || host.find("..") != std::string_view::npos)
+        return false;
+    return std::all_of(host.begin(), host.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+    });
+}
+
+bool IsPort(std::string_view port) {
+    if (port.empty() || port.size() > 5 || port.front() == '0') return false;
+    if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
+    return std::stoi(std::string(port)) <= 65535;
+}
+
+}  // namespace
+
+std::variant<Witness, std::string> ParseWitness(std::string_view url) {
+    std::string quoted(1, '\'');  // piece by piece: GCC 12 takes "'" + std::string for an overlap (-Wrestrict)
+    quoted.append(url).push_back('\'');
+    if (StartsWithNoCase(url, "http://"))
+        return "a witness must be asked over https, not http: " + quoted;
+    if (!StartsWithNoCase(url, "https://")) return "not an https URL: " + quoted;
+    const std::string_view rest = url.substr(8);
+    const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
+    std::string_view host = authority, port;
+    if (authority.starts_with('[')) {
+        const auto close = authority.find(']');
+        if (close == std::string_view::npos) return "no host in " + quoted;
+        host = authority.substr(1, close - 1);
+        if (close + 1 < authority.size()) {
+            if (authority[close + 1] != ':') return "no host in " + quoted;
+            port = authority.substr(close + 2);
+        }
+        if (!Address::Parse(host) || Address::Parse(host)->IsV4()) return "no host in " + quoted;
+    } else if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
+        host = authority.substr(0, colon);
+        port = authority.substr(colon + 1);
+    }
+    if (!authority.starts_with('[') && !IsHostName(host)) return "no host in " + quoted;
+    if (authority.find(':') != std::string_view::npos && !IsPort(port)) return "no port in " + quoted;
+    return Witness{std::string(url), std::string(host)};
+}
+
+std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, std::string_view path) {
+    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    WitnessSetting setting;
+    std::size_t number = 0;
+    while (!bytes.empty()) {
+        const auto end = bytes.find('\n');
+        std::string_view line = bytes.substr(0, end);
+        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        ++number;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        line = Trimmed(line);
+        if (line.empty() || line.starts_with('#')) continue;
+        const auto fault = [&](const std::string& what) {
+            return std::string(path) + ":" + std::to_string(number) + ": " + what;
+        };
+        const auto equals = line.find('=');
+        if (equals == std::string_view::npos) return fault("not a \"key = value\" line");
+        const std::string_view key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
+        if (key != "witness") return fault("unknown key '" + std::string(key) + "' (the one key is witness)");
+        if (value.empty()) return fault("witness needs off or one URL or more");
+        std::vector<Witness> witnesses;
+        if (value != "off") {
+            for (std::size_t at = 0; at < value.size();) {
+                const auto next = std::min(value.find_first_of(kBlanks, at), value.size());
+                auto parsed = ParseWitness(value.substr(at, next - at));
+                if (auto* why = std::get_if<std::string>(&parsed)) return fault(*why);
+                witnesses.push_back(std::get<Witness>(std::move(parsed)));
+                at = std::min(value.find_first_not_of(kBlanks, next), value.size());
+            }
+        }
+        setting = std::move(witnesses);
+    }
+    return setting;
+}
+
+std::vector<Witness> DefaultWitnesses() {
+    std::vector<Witness> witnesses;
+    for (const auto url : kDefaultWitnesses) witnesses.push_back(std::get<Witness>(ParseWitness(url)));
+    return witnesses;
+}
+
+std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& files) {
+    WitnessSetting setting;
+    for (const auto& path : files.SettingsPaths()) {
+        const auto bytes = files.Read(path, kMaxSettingsBytes);
+        if (!bytes) continue;  // missing: nothing set there
+        auto read = ReadSettings(*bytes, path);
+        if (auto* fault = std::get_if<std::string>(&read)) return *fault;
+        if (auto& set = std::get<WitnessSetting>(read)) setting = std::move(set);
+    }
+    return setting ? std::move(*setting) : DefaultWitnesses();
+}
+
+}  // namespace tarnwell
