@@ -19,8 +19,8 @@ std::string_view Trimmed(std::string_view s) {
 }
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char a, char b) {
-               return std::tolower(static_cast<unsigned char>(a)) == b;
+    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char lower, char c) {
+               return std::tolower(static_cast<unsigned char>(c)) == lower;
            });
 }
 

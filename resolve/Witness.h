@@ -37,9 +37,9 @@ struct WitnessExchange {
 
 // What the witnesses said together.
 struct WitnessAnswer {
-    std::vector<std::size_t> answered;  // the witnesses, by index, with a whole reply (NXDOMAIN too)
+    std::vector<std::size_t> answered = {};  // the witnesses, by index, with a whole reply (NXDOMAIN too)
     WitnessResult result = WitnessResult::Silent;  // the first to answer's, else the first asked's
-    std::vector<Address> addresses;     // of every whole reply, each once: A first, then AAAA
+    std::vector<Address> addresses = {};  // of every whole reply, each once: A first, then AAAA
     bool wholeV4 = false;               // a whole reply to an A query with no name error
     bool wholeV6 = false;               // likewise AAAA
 };

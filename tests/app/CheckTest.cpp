@@ -132,6 +132,21 @@ const std::string kEcho = "\r\nDNS сервер работает на этом �
 const std::string kEchoed = "Строка 1: 93.184.216.34 example.com\r\n";
 const std::string kLower = "c:\\windows\\system32\\drivers\\etc\r\n";
 using platform::ProofResult, platform::ProofReason;
+// The settings file names the witness 192.0.2.53, which gives `zone` (NXDOMAIN when empty) or ends its posts so.
+const std::string kWitness = "https://192.0.2.53/dns-query";
+auto Witnessing(std::vector<Address> zone, std::optional<platform::HttpsEnd> end = {}) {
+    return [=](fakes::Platform& p) {
+        p.files.settings["/home/t.conf"] = "witness = " + kWitness + "\n", p.http.zone[kWitness] = zone;
+        if (end) p.http.ends[kWitness] = *end;
+    };
+}
+std::string Asked(const std::string& lines) {
+    return Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) +
+           "\r\n- Сверяем с независимым DNS сервером [192.0.2.53] (DNS через HTTPS)\r\n" + lines;
+}
+const std::string kUnverified = "\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [example.com] по "
+    "HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте настройки DNS на компьютере и на "
+    "роутере.\r\n" + kNoLine;
 
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
@@ -258,6 +273,26 @@ const Ending kEndings[] = {
          p.sockets.hosts[kEx] = {A("127.0.0.1")}, p.files.hosts = "127.0.0.1 example.com\n", p.tls.proofs["127.0.0.1"] = kProven;
      }, Resolved(kEx, "127.0.0.1\r\n") + "93.184.216.34\r\n" + kWarning + kLower + kFile + "Строка 1: 127.0.0.1 example.com\r\n" +
         kBlocked, {}, CheckEnd::Mismatch, 1, "", true},
+    {"witness: it disputes the address both roads agree on", kEx, Witnessing({A("10.1.1.1")}), Asked("Результат:\r\n10.1.1.1\r\n"
+        "\r\nВнимание! Независимый DNS сервер [192.0.2.53] не подтверждает адрес 93.184.216.34 для домена [example.com], а "
+        "сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS сервером или в локальной сети "
+        "(роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n") + kNoLine, {},
+     CheckEnd::Disputed, 1, "", true},
+    {"witness: untrusted", kEx, Witnessing({}, platform::HttpsEnd::Untrusted),
+     Asked("Независимый DNS сервер недоступен (ошибка сертификата)\r\n") + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
+    {"witness: silent", kEx, Witnessing({}, platform::HttpsEnd::Timeout), Asked("Независимый DNS сервер не ответил\r\n") +
+     kUnverified, {}, CheckEnd::Unverified, 3, "", true},
+    {"witness: NXDOMAIN, an intranet name", kEx, Witnessing({}), Asked("Независимый DNS сервер не знает домена\r\n") + Match(kEx),
+     {}, CheckEnd::Match, 0, "", true},
+    {"witness: a silent server, the witness agrees", kEx, [](auto& p) { Witnessing({A("93.184.216.34")})(p), p.sockets.server = nullptr; },
+     Asked("Результат:\r\n93.184.216.34\r\n").replace(Server(kEx).size(), 15, "") + "\r\nDNS сервер не ответил, адреса "
+        "сверены с независимым DNS сервером [192.0.2.53]\r\n" + Match(kEx), {}, CheckEnd::Match, 0, "", true},
+    {"witness: not asked when a hosts line maps the name", kEx, [](auto& p) {
+         Witnessing({A("10.1.1.1")})(p), p.files.hosts = "93.184.216.34 example.com\n";
+     }, Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx), {}, CheckEnd::Match, 0, "", true},
+    {"witness: not asked when the site proves itself", kEx,
+     [](auto& p) { Witnessing({A("10.1.1.1")})(p), p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven; },
+     Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
     {"proof: a server on this computer's LAN address echoes the hosts file", kEx,
      [](auto& p) { p.params.servers = As({"192.0.2.200"}), p.files.hosts = "93.184.216.34 example.com\n"; },
      Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3, "", true},
@@ -293,7 +328,10 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         // match, and to tell whether a server on this computer echoes the file.
         const bool local = e.report.find("определен: 127.") != std::string::npos ||
                            e.report.find("определен: ::1") != std::string::npos;
-        EXPECT_EQ(!rig.shells.readPaths.empty(), e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven);
+        // The witness is asked only where the report shows it, a hosts line looked for first.
+        EXPECT_EQ(rig.http.posts > 0, e.report.find("(DNS через HTTPS)") != std::string::npos);
+        EXPECT_EQ(!rig.shells.readPaths.empty(),
+                  e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven || !rig.http.zone.empty());
     }
     fakes::Platform p;
     if (e.setUp) e.setUp(p);
@@ -372,6 +410,8 @@ TEST(Console, CommandLine) {
         {{"-t=3", kEx}, 64, "", "tarnwell-check: the timeout must"}, {{"-t", "3x", kEx}, 64, "", "tarnwell-check: the timeout must"},
         {{"--no-proof=1", kEx}, 64, "", "tarnwell-check: option '--no-proof' takes no value\nTry"}, {{"--deadline=3601", kEx}, 64, "", "tarnwell-check: the deadline"},
         {{"--server", "\xff", kEx}, 64, "", "tarnwell-check: an argument is not valid UTF-8 text\nTry"},
+        {{"--witness", "http://192.0.2.53/q", kEx}, 64, "", "tarnwell-check: a witness must be asked over https, not http: "
+                                                            "'http://192.0.2.53/q'\nTry"},
         {{"--json", "--plugin", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other (see tarnwell-check --help)\n", ""},
     };
     for (const auto& row : rows) {
@@ -384,6 +424,29 @@ TEST(Console, CommandLine) {
                                                                         : err.str().starts_with(row.errStart)) << err.str();
         EXPECT_EQ(err.str().find('\xff'), std::string::npos);
     }
+}
+
+// A wrong settings file stops the console and the window, naming its line;
+// --no-witness reads no file and asks nobody, --witness asks its own.
+TEST(Console, SettingsFileAndWitnessOptions) {
+    fakes::Platform p;
+    Witnessing({A("10.1.1.1")})(p);
+    p.files.settings["/home/t.conf"] += "wittness = off\n";
+    const std::string fault = "/home/t.conf:2: unknown key 'wittness' (the one key is witness)";
+    std::ostringstream out, err;
+    EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\n"), 64);
+    EXPECT_EQ(err.str(), "tarnwell-check: " + fault + "\n");
+    EXPECT_EQ(RunConsoleCheck({"--no-witness", kEx}, p.Console(), out, err, "\n"), 0);
+    EXPECT_EQ(p.http.posts, 0);
+    out.str("");
+    EXPECT_EQ(RunConsoleCheck({"--witness", kWitness, "--json", kEx}, p.Console(), out, err, "\n"), 1);
+    EXPECT_EQ(nlohmann::json::parse(out.str())["witness"],
+              nlohmann::json::parse(R"({"asked": [")" + kWitness + R"("], "answered": [")" + kWitness +
+                                    R"("], "result": "answered", "addresses": ["10.1.1.1"]})"));
+    fakes::FakeView view;
+    fakes::RecordingMessageBox box;
+    EXPECT_EQ(Fm::Start(view, {p.sockets, p.params, p.shells, box, p.files, p.tls, p.http}), nullptr);
+    EXPECT_EQ(box.shown, std::vector<std::string>{"Tarnwell: " + fault + "?"});
 }
 
 TEST(Console, WritesEachReportWholeAndReportsLostOutput) {

@@ -1,4 +1,6 @@
 // The verdict rules as one table of evidence, and which addresses are probed.
+#include "resolve/DnsMessage.h"
+#include "resolve/HostName.h"
 #include "resolve/Verdict.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
@@ -13,6 +15,12 @@ using fakes::As;
 constexpr platform::Proof kProven = platform::kProven;
 const platform::Proof kRefused = platform::Unknown(platform::ProofReason::Refused);
 const platform::Proof kForged = platform::Failed(platform::ProofReason::Name);
+// The witnesses answered with these addresses, whole for IPv4 (and IPv6); or none answered.
+std::optional<WitnessAnswer> Said(std::vector<std::string> w, bool v6 = false) {
+    return WitnessAnswer{{0}, WitnessResult::Answered, As(w), true, v6};
+}
+const std::optional<WitnessAnswer> kNobody = WitnessAnswer{};
+const std::vector<AddressProof> kCannot = {{A("192.0.2.1"), kRefused}};
 
 struct Row {
     const char* name;
@@ -46,6 +54,24 @@ const Row kRows[] = {
     {"a failed proof behind a proven one",
      {As({"192.0.2.1", "192.0.2.2"}), {}, false, false, {{A("192.0.2.1"), kProven}, {A("192.0.2.2"), kForged}}},
      Verdict::Impostor},
+    {"a witness disputes what both roads agree on",
+     {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, kCannot, false, false, Said({"192.0.2.9"})}, Verdict::Disputed},
+    {"a witness agrees", {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, kCannot, false, false, Said({"192.0.2.1"})},
+     Verdict::Match},
+    {"a witness not whole for the family disputes nothing",
+     {As({"2001:db8::1"}), As({"2001:db8::1"}), false, true, kCannot, false, false, Said({"192.0.2.9"})}, Verdict::Match},
+    {"an A record vouches for its DNS64 form", {As({"64:ff9b::c000:201"}), As({"64:ff9b::c000:201"}), false, true,
+     kCannot, false, false, Said({"192.0.2.1"}, true)}, Verdict::Match},
+    {"no witness answered", {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, kCannot, false, false, kNobody},
+     Verdict::Unverified},
+    {"NXDOMAIN from a witness vouches for nothing", {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, kCannot, false,
+     false, WitnessAnswer{{0}, WitnessResult::NxDomain}}, Verdict::Match},
+    {"no reply: the witness stands in", {As({"192.0.2.1"}), {}, false, false, kCannot, false, false, Said({"192.0.2.1"})},
+     Verdict::Match},
+    {"no reply: the witness disagrees", {As({"192.0.2.1"}), {}, false, false, kCannot, false, false, Said({"192.0.2.9"})},
+     Verdict::Mismatch},
+    {"a failed proof outweighs a witness", {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false,
+     {{A("192.0.2.1"), kForged}}, false, false, Said({"192.0.2.9"})}, Verdict::Impostor},
 };
 
 using Verdicts = testing::TestWithParam<Row>;
@@ -75,6 +101,50 @@ TEST(ProbeTargets, MissingOnesFirstThenTheFirstFourAtMostSixteen) {
         {"a blocking line before the site's address", As({"0.0.0.0", "192.0.2.7"}), As({"192.0.2.7"}), As({"192.0.2.7"})},
     };
     for (const auto& row : rows) EXPECT_EQ(ProbeTargets(row.computer, row.server), row.probed) << row.name;
+}
+
+// The witnesses' replies through the reader: each witness's result and the
+// union of its whole replies.
+TEST(Witnesses, ReadTogether) {
+    using platform::HttpsEnd;
+    const auto post = [](bool v6, fakes::Bytes (*answer)(const fakes::Bytes&), HttpsEnd end = HttpsEnd::Reply) {
+        auto q = dns::BuildQuery(MakeHostName("a.test").qname, v6 ? dns::kTypeAaaa : dns::kTypeA, 0);
+        const auto body = answer ? answer(q) : fakes::Bytes{};
+        return WitnessExchange{v6, q, {end, std::string(body.begin(), body.end())}};
+    };
+    const auto has = [](const fakes::Bytes& q) {
+        return fakes::ReplyTo(q, {fakes::AddressRecord(A(fakes::AsksAaaa(q) ? "2001:db8::1" : "192.0.2.1"))});
+    };
+    const auto nodata = [](const fakes::Bytes& q) { return fakes::ReplyTo(q, {}); };
+    const auto nx = [](const fakes::Bytes& q) { return fakes::ReplyTo(q, {}, 3); };
+    const auto cut = [](const fakes::Bytes& q) { auto r = fakes::ReplyTo(q, {}); return r[2] |= 2, r; };
+    const auto other = [](const fakes::Bytes& q) { auto r = fakes::ReplyTo(q, {}); return r[1] = 1, r; };
+    const struct {
+        const char* name;
+        std::vector<std::vector<WitnessExchange>> exchanges;
+        std::vector<std::size_t> answered;
+        WitnessResult result;
+        std::vector<std::string> addresses;
+        bool v4, v6;
+    } rows[] = {
+        {"how the posts ended", {{post(false, nullptr, HttpsEnd::Timeout)}, {post(false, nullptr, HttpsEnd::Untrusted)},
+         {post(false, nullptr, HttpsEnd::Failed)}}, {}, WitnessResult::Silent, {}, false, false},
+        {"not the reply to the query, or truncated", {{post(false, other)}, {post(false, cut)}}, {}, WitnessResult::Error,
+         {}, false, false},
+        {"NXDOMAIN answers, whole for nothing", {{post(false, nx), post(true, nx)}}, {0}, WitnessResult::NxDomain, {},
+         false, false},
+        {"one untrusted, one answering: A first", {{post(false, nullptr, HttpsEnd::Untrusted)},
+         {post(true, has), post(false, has)}}, {1}, WitnessResult::Answered, {"192.0.2.1", "2001:db8::1"}, true, true},
+        {"NODATA is whole for its family", {{post(false, nodata), post(true, nullptr, HttpsEnd::Timeout)}}, {0},
+         WitnessResult::Answered, {}, true, false},
+    };
+    for (const auto& row : rows) {
+        const auto answer = ReadWitnesses(row.exchanges);
+        EXPECT_EQ(answer.answered, row.answered) << row.name;
+        EXPECT_EQ(answer.result, row.result) << row.name;
+        EXPECT_EQ(answer.addresses, As(row.addresses)) << row.name;
+        EXPECT_EQ(std::pair(answer.wholeV4, answer.wholeV6), std::pair(row.v4, row.v6)) << row.name;
+    }
 }
 
 }  // namespace
