@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/win32/WinFiles.h"
+#include "platform/win32/WinHttp.h"
 #include "platform/win32/WinNetworkParams.h"
 #include "platform/win32/WinShell.h"
 #include "platform/win32/WinSockets.h"
@@ -13,6 +14,7 @@ struct NativeServices {
     WinNetworkParams networkParams;
     WinShellFactory shells;  // COM on the thread that makes these, the window's
     WinFiles files;
+    WinHttp http;
     WinTls tls;
 };
 

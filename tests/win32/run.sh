@@ -63,6 +63,6 @@ rm -rf "$pkg" && mkdir -p "$pkg" && (cd "$pkg" && cmake -E tar xf "$build"/tarnw
 check "the zip holds the two programs, the readme and the license" \
     test "$(cd "$pkg"/* && LC_ALL=C ls | tr '\n' ' ')" = "LICENSE README-windows.txt tarnwell-check.exe tarnwell.exe "
 other=$(x86_64-w64-mingw32-objdump -p "$pkg"/*/*.exe | sed -n 's/^\tDLL Name: //p' | tr '[:upper:]' '[:lower:]' |
-    grep -Ev '^(kernel32|user32|gdi32|ws2_32|ole32|oleaut32|shell32|normaliz|msvcrt|advapi32|secur32|crypt32)\.dll$|^api-ms-win-')
+    grep -Ev '^(kernel32|user32|gdi32|ws2_32|ole32|oleaut32|shell32|normaliz|msvcrt|advapi32|secur32|crypt32|winhttp)\.dll$|^api-ms-win-')
 check "the programs need only system DLLs${other:+, not ${other//$'\n'/ }}" test -z "$other"
 finish

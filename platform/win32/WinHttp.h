@@ -1,0 +1,25 @@
+#pragma once
+#include "platform/Http.h"
+
+namespace tarnwell::platform {
+
+// HTTP through WinHTTP, a session of its own for each request: straight to
+// the URL's host whatever proxy the system names, no redirect followed, and
+// over HTTPS TLS 1.2 or later with the server's certificate verified as
+// WinHTTP does by default (CryptoAPI's chain to the system's trust store,
+// the name or address against the certificate). Each call is bounded by the
+// time left before the deadline as far as WinHTTP's time-outs allow.
+// Wine's WinHTTP differs: a certificate it refuses ends the request as any
+// failed handshake does (Failed, never Untrusted), it matches an IP address
+// against the subject's common name but not the iPAddress entries of the
+// subjectAltName, and its WinHttpCrackUrl cannot read a bracketed IPv6
+// address.
+class WinHttp : public Http {
+public:
+    std::optional<std::string> Get(const std::string& url, std::size_t maxBytes,
+                                   std::chrono::steady_clock::time_point deadline) override;
+    HttpsReply Post(const std::string& url, const std::string& contentType, const std::string& body,
+                    std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) override;
+};
+
+}  // namespace tarnwell::platform
