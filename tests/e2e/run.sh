@@ -101,6 +101,7 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
 ) >"$art/pki.log" 2>&1 && cp "$art/pki/ca0.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
 ip netns exec "$net" python3 "$here/https.py" "$art/pki" 2>"$art/https.log" &
+in_ns openssl s_server -quiet -accept 127.0.0.1:443 -cert "$art/pki/site.pem" -key "$art/pki/site.key" &>/dev/null <&- &
 listening() { ip netns exec "$1" ss -Hl"$2"n "sport = :$3" | wc -l; } # NS u|t PORT: how many sockets listen
 for ((i = 0; i < 50; i++)); do sleep 0.1
     (($(listening "$ns" u 53) >= 6 && $(listening "$net" u 53) >= 11 && $(listening "$net" t 443) >= 38)) && break; done
@@ -114,12 +115,13 @@ got() { lookup; lines ${r[ip]} "" "- Получаем IP ${r[d]} (Прямой �
 asked() { got; lines "DNS сервер определен: ${r[s]%% *}" "" "Результат:"; [[ -z ${r[dns]} ]] || lines ${r[dns]}
     proved; }
 proved() { # the proof block, when the row has one
-    local IFS='|' v && [[ -n ${r[p]} ]] && lines "" "- Проверяем подлинность сайта [${r[d]}] (Соединение HTTPS)" &&
+    local IFS='|' v && [[ -n ${r[p]#none} ]] && lines "" "- Проверяем подлинность сайта [${r[d]}] (Соединение HTTPS)" &&
         for v in ${r[p]}; do [[ $v == *': '* ]] || v="${r[ip]%% *}: $v"; lines "$v"; done; }
 culprit() { # the hosts file's lines for the domain: line 1 is localhost, then one per address of the row
     local n=1 a; lines "" "Файл HOSTS: $hosts_file"
     [[ -n ${r[h]} ]] || { lines "Строк с доменом [${r[d]}] в файле нет."; return; }
-    for a in ${r[h]}; do lines "Строка $((++n)): $a ${r[d]}"; done; }
+    for a in ${r[h]}; do lines "Строка $((++n)): $a ${r[d]}"; [[ $a != 0.0.0.0 && $a != 127.* ]] ||
+        lines "Домен заблокирован этой строкой (так делают списки блокировки рекламы)."; done; }
 match() { asked; lines "" "IP адреса совпадают. Проблем связанных с доменом [${r[d]}] не обнаружено."; }
 impostor() { asked; lines "" "Внимание! Сайт по адресу ${r[ip]} не подтвердил подлинность домена [${r[d]}]. Возможна\
  подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, вредоносная программа). Проверьте настройки\
@@ -141,9 +143,9 @@ none() { :; }
 # (match unless given; none: empty), x the exit status (unless given, the one of is: see exit_of), ip and dns its
 # addresses from the system resolver (unless given, the first of h, else of dns) and from the server, p the proof
 # block's lines "ADDRESS: VERDICT", | between them, ADDRESS the first of ip when left out (a row without them runs with
-# --no-proof), e stderr less its last line feed, o full (/dev/full) or closed (no descriptor; either way the report is
-# not compared), min and max the time's bounds in ms (0 and 3,000 unless given; under Wine 8,000 at most), w why the
-# row is not run under Wine, a what it is about.
+# --no-proof; none: with the proof, and no block), e stderr less its last line feed, o full (/dev/full) or closed (no
+# descriptor; either way the report is not compared), min and max the time's bounds in ms (0 and 3,000 unless given;
+# under Wine 8,000 at most), w why the row is not run under Wine, a what it is about.
 fields='n d h s=127.0.0.1 is=match x ip dns p e o min=0 max=3000 w a'
 declare -A r=() table=() exit_of=([match]=0 [proven]=0 [mismatch]=1 [impostor]=1 [no_ip]=2 [got]=2 [inconclusive]=3
     [echoed]=3 [none]='') && order=()
@@ -232,6 +234,7 @@ row n=59 d=aia.site.test s=192.0.2.11 is=proven ip=192.0.2.86 dns=192.0.2.32 p="
 row n=60 d=aiaquiet.site.test s=192.0.2.11 is=mismatch ip=192.0.2.87 dns=192.0.2.32 p="$incomplete" min=2500 max=4500 \
     a='its caIssuers URL never answers'
 row n=61 d=rogue.test is=impostor dns=192.0.2.88 p="$untrusted" a="an untrusted CA's own certificate from caIssuers"
+row n=62 d=bank.test h='0.0.0.0 127.0.0.1' is=mismatch ip=127.0.0.1 p=none a='blocking lines, HTTPS here: no probe'
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
     ((${#why[@]})) || { echo "ok   $1"; ((++passed)); return; }
