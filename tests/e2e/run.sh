@@ -392,15 +392,16 @@ silent=$(printf ' silent%d.test' {1..20}) forty=$(for i in {1..20}; do printf ' 
 mix='good.test silent1.test nowhere.test a..good.test www.chain.test silent2.test good.test'
 printf '127.0.0.1 localhost\n203.0.113.5%s\n' "$silent" | hosts
 echo 'nameserver 192.0.2.13' >"$etc/resolv.conf"
-printf '# the list\n\ngood.test\r\n  \n# silent ones\nsilent1.test\nnowhere.test\n' >"$art/list"
+printf '\uFEFFgood.test\n# the list\n\ngood.test\r\n  \n# silent ones\nsilent1.test\nnowhere.test\n' >"$art/list"
 pre=() list=$art/list && [[ -n $wine ]] && list=Z:${list//\//\\}
 cli n=mforty args="--json -t 1 -j 40 $forty" max=3000 x=3 jq='[.[].outcome] == [range(20) | "match", "inconclusive"]'
 cli n=mreport args="-t 1 $mix" max=4000 serial="-t 1 $mix"
 cli n=mjson args="--json -t 1 $mix" max=4000 serial="--json -t 1 $mix"
 cli n=mplugin args="--plugin -t 1 $mix" max=4000 x=1 serial="--plugin -t 1 $mix"
-cli n=mfile args="-t 1 good.test -f $list" max=3000 serial='-t 1 good.test good.test silent1.test nowhere.test'
+cli n=mfile args="-t 1 good.test -f $list" max=3000 \
+    serial='-t 1 good.test good.test good.test silent1.test nowhere.test'
 cli n=mstdin args='-t 1 good.test -f -' in="$art/list" max=3000 like=mfile
-cli n=mlines args="--json -t 1 good.test -f $list" max=3000 jq='[.[] | .line] == [null, 3, 6, 7]'
+cli n=mlines args="--json -t 1 good.test -f $list" max=3000 jq='[.[] | .line] == [null, 1, 4, 7, 8]'
 cli n=mdeadline args="--json --deadline 2 -t 5 -j 1 ${silent% silent11*}" max=2800 x=3 min=1900 \
     jq='[.[].outcome] == [range(10) | "timeout"]'
 why=() && checker -j 1 -t 1 silent1.test silent2.test 2>"$art/many-pipe.err" | head -c 1 >/dev/null
