@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # tarnwell-check over many domains at once, in a network namespace of its own (loopback only; needs
 # root). 200 domains, one answered and one silent in turn: a<N>.bench.test answered by dnsmasq (through
-# the relay of tests/e2e/servers.py on 192.0.2.11, which is the namespace's DNS server),
+# the relay of tests/e2e/servers.py on 192.0.2.13, which is the namespace's DNS server),
 # silent<N>.bench.test never answered by it (the hosts file gives the system resolver their address).
 # Prints the wall time with -j 1 and with the default (-j 16), whether the outcomes agree domain by
 # domain, the peak RSS and the most descriptors open with -j 16 and -j 256, and the peak RSS of a list
@@ -30,14 +30,14 @@ in_ns() { ip netns exec "$ns" "$@"; }
 
 ip netns add "$ns" || exit 1
 ip -n "$ns" link set lo up
-for h in 254 {1..11}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
+for h in 254 {1..14}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
 mkdir -p "/etc/netns/$ns"
 { echo '127.0.0.1 localhost'; for i in {1..100}; do echo "203.0.113.5 silent$i.bench.test"; done; } >"/etc/netns/$ns/hosts"
-echo 'nameserver 192.0.2.11' >"/etc/netns/$ns/resolv.conf"
+echo 'nameserver 192.0.2.13' >"/etc/netns/$ns/resolv.conf"
 in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
-    --listen-address=127.0.0.1 --address=/bench.test/198.51.100.10 2>"$tmp/dnsmasq.log" &
+    --listen-address=127.0.0.1,192.0.2.1 --address=/bench.test/198.51.100.10 2>"$tmp/dnsmasq.log" &
 in_ns python3 tests/e2e/servers.py 2>"$tmp/servers.log" &
-for _ in $(seq 100); do in_ns dig @192.0.2.11 +short +tries=1 +time=1 a1.bench.test 2>/dev/null | grep -q . && break; sleep 0.1; done
+for _ in $(seq 100); do in_ns dig @192.0.2.13 +short +tries=1 +time=1 a1.bench.test 2>/dev/null | grep -q . && break; sleep 0.1; done
 domains=$(for i in {1..100}; do printf ' a%d.bench.test silent%d.bench.test' "$i" "$i"; done)
 
 run() { # NAME ARGS...: the run's wall time, peak RSS and the most descriptors it had open at once

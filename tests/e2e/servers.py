@@ -2,9 +2,10 @@
 127.0.0.1 and sends a forgery (another identifier and addresses), then the real reply, both padded to 3,000 bytes.
 5: two addresses, TC set. 6: a reply cut in its last record. 7: an A record of RDLENGTH 5 first. 8: an A record for
 another name only. 9: one address at a time, 198.51.100.10 and .11 in turn. 10: another address to our query
-(identifier 4575) than to the system resolver's. 11: a pool, 192.0.2.31 to the system resolver and 192.0.2.32 to our
-queries. 13: relays to the computer's dnsmasq but for names whose first label starts with "silent", which it never
-answers."""
+(identifier 4575) than to the system resolver's. 11: 192.0.2.32 to our A query, the others relayed to the computer's
+dnsmasq. 13: relays to it but for names whose first label starts with "silent", which it never answers. 14: a pool,
+8 of 192.0.2.40 to .55 at random to every A query."""
+import random
 import select
 import socket
 import struct
@@ -31,12 +32,13 @@ def answer(host, query):
             8: lambda: reply(query, [record([203, 0, 113, 66], b"\x05other" + NAME)]),
             9: lambda: reply(query, [record([198, 51, 100, 11 - turn % 2])]),
             10: lambda: reply(query, [record([203, 0, 113, 10] if query[:2] == b"\x11\xdf" else [198, 51, 100, 10])]),
-            11: lambda: reply(query, [record([192, 0, 2, 32] if query[:2] == b"\x11\xdf" else [192, 0, 2, 31])]
+            11: lambda: reply(query, [record([192, 0, 2, 32])]),
+            14: lambda: reply(query, [record([192, 0, 2, h]) for h in random.sample(range(40, 56), 8)]
                               if query[-3] == 1 else []),
             }[host]()
 
 
-servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11, 13)}
+servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14)}
 for server, host in servers.items():
     server.bind(("192.0.2.%d" % host, 53))
 upstream = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -44,7 +46,7 @@ upstream.settimeout(2)
 while True:
     for server in select.select(list(servers), [], [])[0]:
         query, client = server.recvfrom(4096)
-        if servers[server] == 13:
+        if servers[server] == 13 or servers[server] == 11 and query[:2] != b"\x11\xdf":
             try:
                 if not query[13:].startswith(b"silent"):
                     upstream.sendto(query, ("192.0.2.1", 53))
