@@ -101,6 +101,13 @@ std::vector<std::optional<Result>> RunAll(std::vector<std::function<Result()>> c
     std::vector<std::optional<Result>> results(count);
     std::vector<bool> heard(count, false);
     std::size_t left = count;
+    // A call may return while `ended` runs with the lock released: the wait
+    // looks for such a one first.
+    const auto unheard = [&] {
+        for (std::size_t i = 0; i < count; ++i)
+            if (shared->returned[i] && !heard[i]) return true;
+        return false;
+    };
     std::unique_lock lock(shared->mutex);
     while (left > 0) {
         for (std::size_t i = 0; i < count; ++i) {
@@ -117,7 +124,7 @@ std::vector<std::optional<Result>> RunAll(std::vector<std::function<Result()>> c
         }
         if (left == 0 || std::chrono::steady_clock::now() >= giveUp) break;
         const auto until = serve ? std::min(giveUp, std::chrono::steady_clock::now() + kServeSlice) : giveUp;
-        shared->changed.wait_until(lock, until);
+        shared->changed.wait_until(lock, until, unheard);
         if (serve && std::chrono::steady_clock::now() < giveUp) {
             lock.unlock();
             serve();

@@ -38,6 +38,7 @@ struct Freed {
     void operator()(T* p) const { Free(p); }
 };
 using OwnedSsl = std::unique_ptr<SSL, Freed<SSL, SSL_free>>;
+using OwnedContext = std::unique_ptr<SSL_CTX, Freed<SSL_CTX, SSL_CTX_free>>;
 using OwnedStoreContext = std::unique_ptr<X509_STORE_CTX, Freed<X509_STORE_CTX, X509_STORE_CTX_free>>;
 using OwnedPkcs7 = std::unique_ptr<PKCS7, Freed<PKCS7, PKCS7_free>>;
 using OwnedAccess = std::unique_ptr<AUTHORITY_INFO_ACCESS, Freed<AUTHORITY_INFO_ACCESS, AUTHORITY_INFO_ACCESS_free>>;
@@ -225,31 +226,40 @@ OpenSslTls::OpenSslTls(Http& http, std::string anchors) : http_(http), anchors_(
 }
 
 SSL_CTX* OpenSslTls::Context() {
-    std::call_once(made_, [this] {
-        SSL_CTX* context = SSL_CTX_new(TLS_client_method());
-        if (!context) return;
-        std::error_code error;
-        const bool directory = std::filesystem::is_directory(anchors_, error);
-        const char* file = directory ? nullptr : anchors_.c_str();
-        const char* path = directory ? anchors_.c_str() : nullptr;
-        const bool trusted = anchors_.empty() ? SSL_CTX_set_default_verify_paths(context) == 1
-                                              : SSL_CTX_load_verify_locations(context, file, path) == 1;
-        if (!trusted || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
-            SSL_CTX_free(context);
-            ERR_clear_error();
-            return;
+    std::lock_guard lock(mutex_);
+    if (!stocked_) {
+        if (SSL_CTX* made = Made()) {
+            SSL_CTX_free(context_);
+            context_ = made;
+            stocked_ = sk_X509_OBJECT_num(X509_STORE_get0_objects(SSL_CTX_get_cert_store(made))) > 0;
         }
-        // At most 8 intermediate CAs between the site and the root, as
-        // mozilla::pkix allows: a longer chain proves nothing.
-        SSL_CTX_set_verify_depth(context, 8);
-        // The handshake goes on whatever the chain's verification finds:
-        // OpenSSL verifies the chain as soon as the server's certificate
-        // arrives and keeps the certificate and the first error it met, which
-        // the probe reads whether the handshake then completes or not.
-        SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-        context_ = context;
-    });
-    return context_;
+    }
+    return context_ && SSL_CTX_up_ref(context_) == 1 ? context_ : nullptr;
+}
+
+SSL_CTX* OpenSslTls::Made() const {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    if (!context) return nullptr;
+    std::error_code error;
+    const bool directory = std::filesystem::is_directory(anchors_, error);
+    const char* file = directory ? nullptr : anchors_.c_str();
+    const char* path = directory ? anchors_.c_str() : nullptr;
+    const bool trusted = anchors_.empty() ? SSL_CTX_set_default_verify_paths(context) == 1
+                                          : SSL_CTX_load_verify_locations(context, file, path) == 1;
+    if (!trusted || SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION) != 1) {
+        SSL_CTX_free(context);
+        ERR_clear_error();
+        return nullptr;
+    }
+    // At most 8 intermediate CAs between the site and the root, as
+    // mozilla::pkix allows: a longer chain proves nothing.
+    SSL_CTX_set_verify_depth(context, 8);
+    // The handshake goes on whatever the chain's verification finds:
+    // OpenSSL verifies the chain as soon as the server's certificate
+    // arrives and keeps the certificate and the first error it met, which
+    // the probe reads whether the handshake then completes or not.
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    return context;
 }
 
 OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
@@ -260,8 +270,8 @@ Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::
     Descriptor socket{-1};
     if (!Connected(socket, address, port, deadline, failure)) return failure;
     Proof proof = Unknown(ProofReason::Internal);
-    SSL_CTX* context = Context();
-    const OwnedSsl owned(context ? SSL_new(context) : nullptr);
+    const OwnedContext context(Context());
+    const OwnedSsl owned(context ? SSL_new(context.get()) : nullptr);
     SSL* ssl = owned.get();
     // The name is always checked as a DNS name, even one that reads as an IP
     // address (SSL_set1_host would take that as one); an empty name would

@@ -27,14 +27,19 @@ public:
                 std::uint16_t port = kHttpsPort) override;
 
 private:
-    // Made at the first probe: loading the trust store costs tens of
-    // milliseconds, which a program that proves nothing need not pay. None
-    // if it could not be made.
+    // A reference to the context, which the caller frees; none if it could
+    // not be made. Made at the first probe: loading the trust store costs
+    // tens of milliseconds, which a program that proves nothing need not
+    // pay. Made again while its store holds no certificate: the default
+    // paths skip a file they cannot open, so a store loaded when no
+    // descriptor was free would judge every chain of the run untrusted.
     ssl_ctx_st* Context();
+    ssl_ctx_st* Made() const;
     Http& http_;
     const std::string anchors_;
-    std::once_flag made_;
+    std::mutex mutex_;
     ssl_ctx_st* context_ = nullptr;
+    bool stocked_ = false;  // the context's store holds a certificate
 };
 
 }  // namespace tarnwell::platform

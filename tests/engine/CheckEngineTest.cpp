@@ -119,5 +119,15 @@ TEST(ProbeAll, EveryProofInItsPlace) {
     EXPECT_EQ(platform::Proof{}, platform::Unknown(platform::ProofReason::Internal));  // a proof never made means nothing
 }
 
+// A probe that ends while a later one is being told of is heard then, not at
+// the deadline (an hour away: the test would time out).
+TEST(ProbeAll, HearsAProbeThatEndsWhileAnotherIsTold) {
+    fakes::FakeTls tls;
+    tls.pause = {{"10.0.0.2", 100ms}, {"10.0.0.3", 10ms}};
+    const auto told = [](std::size_t i, const platform::Proof&) { i == 2 ? std::this_thread::sleep_for(200ms) : void(); };
+    EXPECT_EQ(platform::ProbeAll(tls, {A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3")}, "a.test",
+                                 std::chrono::steady_clock::now() + 1h, {}, told).size(), 3u);
+}
+
 }  // namespace
 }  // namespace tarnwell

@@ -214,6 +214,14 @@ constexpr auto kName = Failed(ProofReason::Name), kUntrusted = Failed(ProofReaso
                kIncomplete = Unknown(ProofReason::Incomplete);
 constexpr const char *kSan = "DNS:example.test", *kName0 = "example.test";
 
+// The test root as a file of trust anchors, at a path of this process's.
+std::filesystem::path Anchors(bool write = true) {
+    const auto anchors = std::filesystem::temp_directory_path() / ("tarnwell-tls-" + std::to_string(::getpid()));
+    const std::unique_ptr<BIO, decltype(&BIO_free)> file(write ? BIO_new_file(anchors.c_str(), "w") : nullptr, BIO_free);
+    EXPECT_TRUE(!write || (file && PEM_write_bio_X509(file.get(), kRoot.cert.get()) && BIO_flush(file.get()) == 1));
+    return anchors;
+}
+
 // All rows at once on one probe object, as a check probes an address per
 // thread: the first probes load the trust store together.
 TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
@@ -244,9 +252,7 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"issuer URL is LDAP", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Ldap, kUntrusted},
         {"self-signed issuer fetched", kName0, kSan, 30, Signer::Rogue, Peer::Tls, Aia::Rogue, kUntrusted},
     };
-    const auto anchors = std::filesystem::temp_directory_path() / ("tarnwell-tls-" + std::to_string(::getpid()));
-    const std::unique_ptr<BIO, decltype(&BIO_free)> file(BIO_new_file(anchors.c_str(), "w"), BIO_free);
-    ASSERT_TRUE(file && PEM_write_bio_X509(file.get(), kRoot.cert.get()) && BIO_flush(file.get()) == 1);
+    const auto anchors = Anchors();
     CurlHttp http;
     OpenSslTls tls(http, anchors);
     std::vector<std::jthread> probes;
@@ -257,6 +263,17 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         });
     probes.clear();
     std::filesystem::remove(anchors);
+}
+
+// A trust store that could not be loaded (its file missing, no descriptor
+// free) is loaded again at the next probe, not kept empty for the run.
+TEST(OpenSslTls, LoadsTheTrustStoreAgainAfterAFailure) {
+    CurlHttp http;
+    OpenSslTls tls(http, Anchors(false));
+    const Row row{"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven};
+    EXPECT_NE(Probe(tls, row), kProven);
+    EXPECT_EQ(Probe(tls, (Anchors(), row)), kProven);
+    std::filesystem::remove(Anchors(false));
 }
 
 }  // namespace
