@@ -49,7 +49,7 @@ ip -n "$ns" link set "$veth" up && ip -n "$net" link set "$peer" up
 ip -n "$ns" addr add 192.0.2.200/32 dev "$veth" && ip -n "$net" route add 192.0.2.200/32 dev "$peer" &&
     ip -n "$net" route add 192.0.2.1/32 dev "$peer" # the relay of servers.py asks the computer's dnsmasq
 ip -n "$ns" -6 addr add 2001:db8:1::1/64 dev "$veth" nodad; ip -n "$net" -6 addr add 2001:db8:1::2/64 dev "$peer" nodad
-for h in {2..11} 13 14 31 32 {40..55} {60..63} {80..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
+for h in {2..11} 13 14 31 32 {40..55} {60..63} 70 71 {80..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
     ip -n "$ns" route add 192.0.2.$h/32 dev "$veth"; done
 ip -n "$net" -6 addr add 2001:db8::31/128 dev lo nodad && ip -n "$ns" -6 route add 2001:db8::31/128 via 2001:db8:1::2
 ip -n "$net" -6 route add 2001:db8::/64 via 2001:db8:1::1
@@ -63,7 +63,8 @@ records=(good.test,198.51.100.10 good.test,198.51.100.11 edge.chain.test,198.51.
     nulname.test,192.0.2.96 longchain.test,192.0.2.95 trickle.test,192.0.2.94 intra.corp.test,198.51.100.40
     xn--e1afmkfd.xn--p1ai,198.51.100.30 xn--j1ail.example,198.51.100.31 pool.test,192.0.2.31 rogue.test,192.0.2.88
     client.site.test,192.0.2.84 keyless.site.test,192.0.2.85 aia.site.test,192.0.2.86 aiaquiet.site.test,192.0.2.87
-    client13.site.test,192.0.2.89 slow.site.test,192.0.2.{60..63})
+    client13.site.test,192.0.2.89 slow.site.test,192.0.2.{60..63} doh.test,192.0.2.70 dohself.test,192.0.2.71
+    web80.test,192.0.2.5)
 in_ns "${dnsmasq[@]}" --no-hosts --listen-address=127.0.0.1,192.0.2.1,::1 --local=/#/ --no-round-robin --log-queries \
     --log-facility="$art/dnsmasq.log" "${records[@]/#/--host-record=}" \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test &
@@ -83,7 +84,9 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
         openssl req -x509 -newkey $rsa -nodes -keyout self.key -out self.pem -days 1 -subj /CN=site.test \
             -addext subjectAltName=DNS:site.test &&
         cert site ca0 $rsa subjectAltName=DNS:site.test,DNS:site6.test,DNS:pool.test,DNS:*.site.test &&
-        cert other ca0 $rsa subjectAltName=DNS:other.test || exit 1
+        cert other ca0 $rsa subjectAltName=DNS:other.test && cert doh ca0 $rsa subjectAltName=DNS:doh.test,IP:192.0.2.70 &&
+        openssl req -x509 -newkey $rsa -nodes -keyout dohself.key -out dohself.pem -days 1 -subj /CN=dohself.test \
+            -addext subjectAltName=DNS:dohself.test,IP:192.0.2.71 || exit 1
     # subjectAltName as raw DER: one dNSName, "nulname.test" NUL ".other.test"
     nul=$(printf 'nulname.test\0.other.test' | od -An -tx1 | tr -s ' \n' ':' | sed 's/^://;s/:$//')
     cert nul ca0 $rsa "subjectAltName=DER:30:1a:82:18:$nul" || exit 1
@@ -101,10 +104,18 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
 ) >"$art/pki.log" 2>&1 && cp "$art/pki/ca0.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
 ip netns exec "$net" python3 "$here/https.py" "$art/pki" 2>"$art/https.log" &
+# The witnesses: doh.py on 192.0.2.70 (its connections logged) and, with a self-signed certificate, on 192.0.2.71.
+zone=(closed443.test=198.51.100.77 quiet443.test=198.51.100.77 web80.test=192.0.2.5 good.test=198.51.100.10,198.51.100.11
+    www.chain.test=198.51.100.99 site.test=198.51.100.88)
+for w in doh:70 dohself:71; do ip netns exec "$net" python3 "$here/doh.py" "$art/pki/${w%:*}".{pem,key} "192.0.2.${w#*:}" \
+    "${zone[@]}" 2>>"$art/witness-${w%:*}.log" & done
+settings() { local d; for d in "$art/cfg/tarnwell" ${wine:+"$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tarnwell"}
+    do mkdir -p "$d" && printf '%s\n' "$@" >"$d/tarnwell.conf"; done; } # the settings file's LINES
+export XDG_CONFIG_HOME=$art/cfg && settings 'witness = off' # as before: only the witness rows name one
 in_ns openssl s_server -quiet -accept 127.0.0.1:443 -cert "$art/pki/site.pem" -key "$art/pki/site.key" &>/dev/null <&- &
 listening() { ip netns exec "$1" ss -Hl"$2"n "sport = :$3" | wc -l; } # NS u|t PORT: how many sockets listen
 for ((i = 0; i < 50; i++)); do sleep 0.1
-    (($(listening "$ns" u 53) >= 6 && $(listening "$net" u 53) >= 11 && $(listening "$net" t 443) >= 38)) && break; done
+    (($(listening "$ns" u 53) >= 6 && $(listening "$net" u 53) >= 11 && $(listening "$net" t 443) >= 40)) && break; done
 # The report's pieces, each made from the row in r (the table's fields below).
 lines() { printf "%s$EOL" "$@"; }
 lookup() { lines "Начало проверки. Домен: [${r[d]}]" "" \
@@ -312,16 +323,18 @@ done
 
 # The rows of tarnwell-check with pre and their args, its stdin the file in (else none), named n (their files too);
 # what it must do: x its exit, max and min its time's bounds in ms (max 5,000 more under Wine), same a file its stdout
-# equals, jq a filter true of its stdout, grep a basic regular expression that a line of it matches, serial the args
-# that with -j 1 write the same but for the times and exit alike, like a row whose stdout and stderr these equal.
+# equals, jq a filter true of its stdout, grep a basic regular expression that a line of it or of stderr matches, serial
+# the args that with -j 1 write the same but for the times and exit alike, like a row whose stdout and stderr these
+# equal, posts how many connections the witness on 192.0.2.70 takes.
 untimed() { sed -E 's/("elapsed_ms":|time=)[0-9.]+/\1/' "$1"; }
 serially() { # the row's serial args with -j 1 write what out and err hold but for the times, and exit st
     local s a=$art/${c[n]}-j1 && read -ra s <<<"${c[serial]}" && checker -j 1 "${s[@]}" >"$a.out" 2>"$a.err"
     [[ $? == "$st" && -s $out ]] && cmp -s <(untimed "$out") <(untimed "$a.out") && cmp -s "$err" "$a.err"
 }
 cli() { # KEY=VALUE...: tarnwell-check with pre and the row's args
-    local -A c && named c 'n args in x min max jq same grep serial like' "$@"
-    local out=$art/${c[n]}.out err=$art/${c[n]}.err t0 st ms args && read -ra args <<<"${c[args]}"
+    local -A c && named c 'n args in x min max jq same grep serial like posts' "$@"
+    local out=$art/${c[n]}.out err=$art/${c[n]}.err t0 st ms args seen && read -ra args <<<"${c[args]}"
+    seen=$(wc -l <"$art/witness-doh.log")
     why=() t0=${EPOCHREALTIME/[.,]/}
     stdin=${c[in]} checker "${pre[@]}" "${args[@]}" >"$out" 2>"$err"
     st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))
@@ -330,7 +343,8 @@ cli() { # KEY=VALUE...: tarnwell-check with pre and the row's args
     [[ -z ${c[min]} ]] || ((ms >= c[min])) || why+=("took $ms ms, less than ${c[min]}")
     [[ -z ${c[same]} ]] || cmp -s "${c[same]}" "$out" || why+=("stdout: not as ${c[same]}")
     [[ -z ${c[jq]} ]] || jq -se "${c[jq]}" "$out" >/dev/null || why+=("stdout: not jq ${c[jq]}")
-    [[ -z ${c[grep]} ]] || grep -q "${c[grep]}" "$out" || why+=("stdout: no ${c[grep]}")
+    [[ -z ${c[grep]} ]] || grep -q "${c[grep]}" "$out" "$err" || why+=("output: no ${c[grep]}")
+    [[ -z ${c[posts]} ]] || (($(wc -l <"$art/witness-doh.log") - seen == c[posts])) || why+=("witness connections")
     [[ -z ${c[serial]} ]] || serially || why+=("not as with -j 1 ${c[serial]}")
     [[ -z ${c[like]} ]] || { cmp -s "$out" "$art/${c[like]}.out" && cmp -s "$err" "$art/${c[like]}.err"; } ||
         why+=("not as the row ${c[like]}")
@@ -386,6 +400,25 @@ if [[ -z $wine ]]; then
     kill "$nagios"; [[ $states == "$wanted" ]] || why+=("states ${states:-none}")
     result "ng  Nagios 4 runs docs/nagios-tarnwell.cfg: UNKNOWN, OK, CRITICAL" || tail -3 "$ng/log"
 fi
+
+# The witnesses, by name under Wine (its WinHTTP checks no IP subjectAltName, and tells no certificate error apart).
+scenario 1 && pre=() W=https://192.0.2.70/dns-query S=https://192.0.2.71/dns-query Q=https://192.0.2.97/dns-query u=untrusted
+[[ -z $wine ]] || W=https://doh.test/dns-query S=https://dohself.test/dns-query u=error
+j() { echo ".[0].outcome == \"$1\" and (.[0].witness | ${2:-true})"; } # OUTCOME [FILTER OF THE WITNESS FIELD]
+cli n=w1 args="--json --witness $W closed443.test" x=1 posts=1 jq="$(j disputed '.addresses == ["198.51.100.77"]')"
+cli n=w2 args="--json --witness $W quiet443.test" x=1 max=6000 jq="$(j disputed)"
+cli n=w3 args="--json --witness $W web80.test" x=0 jq="$(j match '.result == "answered"')"
+cli n=w4 args="--json -t 1 --server 192.0.2.2 --witness $W good.test" x=0 jq="$(j match '.addresses | length == 2')"
+cli n=w5 args="--json -t 1 --server 192.0.2.2 --witness $W www.chain.test" x=1 jq="$(j mismatch)"
+cli n=w6 args="--witness $W site.test" x=0 posts=0
+cli n=w7 args="--json --witness $S closed443.test" x=3 max=3500 jq="$(j inconclusive ".result == \"$u\"")"
+cli n=w8 args="--json --witness $Q closed443.test" x=3 min=1900 max=3500 jq="$(j inconclusive '.result == "silent"')"
+cli n=w9 args="--json --witness $Q --witness $W closed443.test" x=1 jq="$(j disputed ".answered == [\"$W\"]")"
+cli n=w10 args="--json --witness $W intra.corp.test" x=0 jq="$(j match '.result == "nxdomain"')"
+cli n=w11 args="--witness $W --no-witness closed443.test" x=0 posts=0
+cli n=w12 args=closed443.test x=0 posts=0
+settings 'witness = off' 'wittness = on' && cli n=w13 args=good.test x=64 grep='tarnwell.conf:2: unknown key' &&
+    settings 'witness = off'
 
 # Many domains at once through 192.0.2.13, which never answers for silent*.test (in the hosts file).
 silent=$(printf ' silent%d.test' {1..20}) forty=$(for i in {1..20}; do printf ' good.test silent%d.test' $i; done)
