@@ -42,6 +42,7 @@ struct WitnessAnswer {
     std::vector<Address> addresses = {};  // of every whole reply, each once: A first, then AAAA
     bool wholeV4 = false;               // a whole reply to an A query with no name error
     bool wholeV6 = false;               // likewise AAAA
+    bool operator==(const WitnessAnswer&) const = default;
 };
 
 // Reads the exchanges of each witness (one list per witness, in the

@@ -492,7 +492,8 @@ TEST(Output, EveryOutcome) {
         {CheckEnd::Inconclusive, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Rejected, "rejected", kPluginUnknown, 2},
         {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2},
         {CheckEnd::Impostor, "impostor", kPluginCritical, 1}, {CheckEnd::Proven, "proven", kPluginOk, 0},
-        {CheckEnd::TimedOut, "timeout", kPluginUnknown, 3}};
+        {CheckEnd::TimedOut, "timeout", kPluginUnknown, 3}, {CheckEnd::Disputed, "disputed", kPluginCritical, 1},
+        {CheckEnd::Unverified, "inconclusive", kPluginUnknown, 3}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.outcome);
         const auto json = nlohmann::json::parse(JsonLine(Record("a.test", r.end)));
@@ -559,6 +560,11 @@ TEST(Output, PluginLines) {
         {"address": "2001:db8::1", "result": "proven", "reason": null}])"));
     EXPECT_EQ(json.at("system_addresses"), nlohmann::json::parse(R"(["10.0.0.1", "2001:db8::1"])"));
     EXPECT_EQ(json.at("system_address"), "10.0.0.1");
+    v6.witness = WitnessRecord{{"https://w.test/q"}, {}, WitnessResult::Silent, {}, "w.test"};
+    v6.end = CheckEnd::Unverified;
+    EXPECT_EQ(PluginLine(v6), "c.test: not proven over HTTPS, and no independent DNS server answered (w.test)");
+    v6.end = CheckEnd::Disputed, v6.disputed = A("10.0.0.1");
+    EXPECT_EQ(PluginLine(v6), "c.test: 10.0.0.1 not confirmed by the independent DNS server w.test and not proven over HTTPS");
 }
 
 // Many domains at once. The times in an output differ from run to run.

@@ -18,7 +18,6 @@ import time
 
 pki = sys.argv[1]
 
-
 def context(name, how):
     c = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     c.load_cert_chain(f"{pki}/{name}.pem", f"{pki}/{name}.key")
@@ -26,7 +25,6 @@ def context(name, how):
     c.verify_mode = ssl.CERT_REQUIRED if "client" in how else ssl.CERT_NONE
     c.maximum_version = ssl.TLSVersion.TLSv1_2 if "tls12" in how else ssl.TLSVersion.MAXIMUM_SUPPORTED
     return c
-
 
 sites = {"192.0.2.31": "site", "192.0.2.32": "site", "2001:db8::31": "site", "192.0.2.98": "other",
          "192.0.2.99": "self", "192.0.2.97": None, "192.0.2.96": "nul", "192.0.2.95": "long",
@@ -45,7 +43,6 @@ for address, spec in sites.items():
 handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=pki)
 threading.Thread(target=http.server.ThreadingHTTPServer(("192.0.2.80", 80), handler).serve_forever, daemon=True).start()
 
-
 def keyless(conn, name):  # by hand (RFC 5246): ServerHello, Certificate, then a fatal alert (handshake_failure)
     conn.recv(65536)
     der = ssl.PEM_cert_to_DER_cert(open(f"{pki}/{name}.pem").read())
@@ -55,7 +52,6 @@ def keyless(conn, name):  # by hand (RFC 5246): ServerHello, Certificate, then a
     conn.sendall(b"\26\3\3" + struct.pack(">H", len(messages)) + messages + bytes.fromhex("15030300020228"))
     while conn.recv(4096):  # until the client closes
         pass
-
 
 def handshake(conn, ctx, how, name):
     conn.settimeout(5)
@@ -79,7 +75,6 @@ def handshake(conn, ctx, how, name):
     except (OSError, ssl.SSLError):
         pass
     conn.close()
-
 
 while True:
     for s in select.select(list(listeners), [], [])[0]:

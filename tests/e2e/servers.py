@@ -12,14 +12,11 @@ import struct
 
 NAME, turn = b"\xc0\x0c", 0  # a pointer to the question's name
 
-
 def record(address, owner=NAME, rdlength=4):
     return owner + struct.pack(">HHIH", 1, 1, 60, rdlength) + bytes(address) + bytes(rdlength - 4)
 
-
 def reply(query, records, flags=0x8180):
     return query[:2] + struct.pack(">5H", flags, 1, len(records), 0, 0) + query[12:] + b"".join(records)
-
 
 def answer(host, query):
     global turn
@@ -36,7 +33,6 @@ def answer(host, query):
             14: lambda: reply(query, [record([192, 0, 2, h]) for h in random.sample(range(40, 56), 8)]
                               if query[-3] == 1 else []),
             }[host]()
-
 
 servers = {socket.socket(socket.AF_INET, socket.SOCK_DGRAM): host for host in (2, 4, 5, 6, 7, 8, 9, 10, 11, 13, 14)}
 for server, host in servers.items():

@@ -7,11 +7,9 @@ x.XOpenDisplay.restype, x.XInternAtom.restype, x.XDefaultRootWindow.restype = P,
 x.XInternAtom.argtypes, x.XDefaultRootWindow.argtypes, x.XNextEvent.argtypes = [P, C.c_char_p, C.c_int], [P], [P, P]
 x.XSendEvent.argtypes, x.XSelectInput.argtypes = [P, L, C.c_int, C.c_long, P], [P, L, C.c_long]
 
-
 class ClientMessage(C.Structure):  # XClientMessageEvent, padded to the size of an XEvent
     _fields_ = [("type", C.c_int), ("serial", L), ("send_event", C.c_int), ("display", P), ("window", L),
                 ("message_type", L), ("format", C.c_int), ("l", C.c_long * 5), ("pad", C.c_long * 12)]
-
 
 display, window, ping = x.XOpenDisplay(None), int(sys.argv[2], 0), sys.argv[1] == "ping"
 protocol = x.XInternAtom(display, b"_NET_WM_PING" if ping else b"WM_DELETE_WINDOW", 0)

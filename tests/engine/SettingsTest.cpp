@@ -7,41 +7,33 @@
 namespace tarnwell {
 namespace {
 
+// What a file says: the fault, "unset", or its witnesses' hosts ("" for off).
+std::string Said(const std::variant<WitnessSetting, std::string>& read) {
+    if (const auto* fault = std::get_if<std::string>(&read)) return *fault;
+    std::string hosts = std::get<WitnessSetting>(read) ? "" : "unset";
+    for (const auto& w : std::get<WitnessSetting>(read).value_or(std::vector<Witness>{})) hosts += w.host + " ";
+    return hosts;
+}
+
 TEST(Settings, ReadsWitnessesOrSaysWhereAFileIsWrong) {
-    const struct {
-        std::string bytes;
-        std::vector<std::string> hosts;  // of the witnesses set, or "off", or "unset"
-        std::string fault = "";
-    } rows[] = {
-        {"", {"unset"}},
+    const std::pair<std::string, std::string> rows[] = {
+        {"", "unset"},
         {"\xEF\xBB\xBF# ours\r\n\r\n  witness = https://192.0.2.53/dns-query\thttps://[2001:db8::53]:8443/q \r\n",
-         {"192.0.2.53", "2001:db8::53"}},
-        {"witness=off\n", {}},
-        {"witness = off\nwitness = HTTPS://doh.test/dns-query\n", {"doh.test"}},
-        {"witnes = off\n", {}, "t.conf:1: unknown key 'witnes' (the one key is witness)"},
-        {"\n#\nwitness = http://192.0.2.53/dns-query\n", {}, "t.conf:3: a witness must be asked over https, not http: "
-                                                            "'http://192.0.2.53/dns-query'"},
-        {"witness\n", {}, "t.conf:1: not a \"key = value\" line"},
-        {"witness = \n", {}, "t.conf:1: witness needs off or one URL or more"},
-        {"witness = ftp://a.test/\n", {}, "t.conf:1: not an https URL: 'ftp://a.test/'"},
-        {"witness = https://u@a.test/\n", {}, "t.conf:1: no host in 'https://u@a.test/'"},
-        {"witness = https://[192.0.2.1]/\n", {}, "t.conf:1: no host in 'https://[192.0.2.1]/'"},
-        {"witness = https://a..test/\n", {}, "t.conf:1: no host in 'https://a..test/'"},
-        {"witness = https://a.test:65536/\n", {}, "t.conf:1: no port in 'https://a.test:65536/'"},
-        {"witness = https://a.test:/\n", {}, "t.conf:1: no port in 'https://a.test:/'"},
+         "192.0.2.53 2001:db8::53 "},
+        {"witness=off\n", ""},
+        {"witness = off\nwitness = HTTPS://doh.test/dns-query\n", "doh.test "},
+        {"witnes = off\n", "t.conf:1: unknown key 'witnes' (the one key is witness)"},
+        {"\n#\nwitness = http://192.0.2.53/q\n", "t.conf:3: a witness must be asked over https, not http: 'http://192.0.2.53/q'"},
+        {"witness\n", "t.conf:1: not a \"key = value\" line"},
+        {"witness = \n", "t.conf:1: witness needs off or one URL or more"},
+        {"witness = ftp://a.test/\n", "t.conf:1: not an https URL: 'ftp://a.test/'"},
+        {"witness = https://u@a.test/\n", "t.conf:1: no host in 'https://u@a.test/'"},
+        {"witness = https://[192.0.2.1]/\n", "t.conf:1: no host in 'https://[192.0.2.1]/'"},
+        {"witness = https://a..test/\n", "t.conf:1: no host in 'https://a..test/'"},
+        {"witness = https://a.test:65536/\n", "t.conf:1: no port in 'https://a.test:65536/'"},
+        {"witness = https://a.test:/\n", "t.conf:1: no port in 'https://a.test:/'"},
     };
-    for (const auto& row : rows) {
-        const auto read = ReadSettings(row.bytes, "t.conf");
-        if (!row.fault.empty()) {
-            EXPECT_EQ(std::get<std::string>(read), row.fault);
-            continue;
-        }
-        const auto& set = std::get<WitnessSetting>(read);
-        std::vector<std::string> hosts{"unset"};
-        if (set) hosts.clear();
-        for (const auto& w : set.value_or(std::vector<Witness>{})) hosts.push_back(w.host);
-        EXPECT_EQ(hosts, row.hosts) << row.bytes;
-    }
+    for (const auto& [bytes, said] : rows) EXPECT_EQ(Said(ReadSettings(bytes, "t.conf")), said) << bytes;
 }
 
 TEST(Settings, ALaterFileOverridesAnEarlierAndNoneGivesTheDefaults) {

@@ -1,7 +1,8 @@
 // The DNS message on hand-built bytes: one table of query bytes, one of
-// reply acceptance and reading.
+// reply acceptance and reading (over UDP, and as a witness's body).
 #include "resolve/HostName.h"
 #include "resolve/DnsMessage.h"
+#include "resolve/Witness.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
@@ -125,6 +126,11 @@ TEST_P(Replies, AcceptanceAndReading) {
     EXPECT_EQ(reading.usable, row.use != kUnusable);
     EXPECT_EQ(reading.complete, row.use == kComplete);
     EXPECT_EQ(reading.addresses, row.addresses);
+    // The same bytes as a witness's body over HTTPS: a whole reply answers, with its addresses but for NXDOMAIN's.
+    const auto witness = ReadWitnesses({{{row.aaaa, row.aaaa ? kQuery6 : kQuery,
+                                          {platform::HttpsEnd::Reply, std::string(row.datagram.begin(), row.datagram.end())}}}});
+    EXPECT_EQ(witness.answered.size(), row.use == kComplete ? 1u : 0u);
+    EXPECT_EQ(witness.addresses, row.use == kComplete ? row.addresses : std::vector<Address>{});
 }
 
 using A = std::vector<Address>;

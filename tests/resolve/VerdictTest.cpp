@@ -1,5 +1,4 @@
 // The verdict rules as one table of evidence, and which addresses are probed.
-#include "resolve/DnsMessage.h"
 #include "resolve/HostName.h"
 #include "resolve/Verdict.h"
 #include "tests/Rows.h"
@@ -103,48 +102,29 @@ TEST(ProbeTargets, MissingOnesFirstThenTheFirstFourAtMostSixteen) {
     for (const auto& row : rows) EXPECT_EQ(ProbeTargets(row.computer, row.server), row.probed) << row.name;
 }
 
-// The witnesses' replies through the reader: each witness's result and the
-// union of its whole replies.
-TEST(Witnesses, ReadTogether) {
-    using platform::HttpsEnd;
-    const auto post = [](bool v6, fakes::Bytes (*answer)(const fakes::Bytes&), HttpsEnd end = HttpsEnd::Reply) {
-        auto q = dns::BuildQuery(MakeHostName("a.test").qname, v6 ? dns::kTypeAaaa : dns::kTypeA, 0);
-        const auto body = answer ? answer(q) : fakes::Bytes{};
-        return WitnessExchange{v6, q, {end, std::string(body.begin(), body.end())}};
-    };
-    const auto has = [](const fakes::Bytes& q) {
-        return fakes::ReplyTo(q, {fakes::AddressRecord(A(fakes::AsksAaaa(q) ? "2001:db8::1" : "192.0.2.1"))});
-    };
-    const auto nodata = [](const fakes::Bytes& q) { return fakes::ReplyTo(q, {}); };
-    const auto nx = [](const fakes::Bytes& q) { return fakes::ReplyTo(q, {}, 3); };
-    const auto cut = [](const fakes::Bytes& q) { auto r = fakes::ReplyTo(q, {}); return r[2] |= 2, r; };
-    const auto other = [](const fakes::Bytes& q) { auto r = fakes::ReplyTo(q, {}); return r[1] = 1, r; };
+// Several witnesses asked at once (each reply's reading is MessageTest's):
+// each one's result, the first to answer's, the union of whole replies.
+TEST(Witnesses, AskedAtOnceAndReadTogether) {
+    fakes::FakeHttp http;
+    http.zone = {{"nx", {}}, {"both", As({"2001:db8::1", "192.0.2.1"})}, {"v4", As({"192.0.2.1"})}};
+    http.ends = {{"silent", platform::HttpsEnd::Timeout}, {"untrusted", platform::HttpsEnd::Untrusted}};
     const struct {
-        const char* name;
-        std::vector<std::vector<WitnessExchange>> exchanges;
+        std::vector<std::string> urls;
+        bool aaaa;
         std::vector<std::size_t> answered;
         WitnessResult result;
         std::vector<std::string> addresses;
         bool v4, v6;
     } rows[] = {
-        {"how the posts ended", {{post(false, nullptr, HttpsEnd::Timeout)}, {post(false, nullptr, HttpsEnd::Untrusted)},
-         {post(false, nullptr, HttpsEnd::Failed)}}, {}, WitnessResult::Silent, {}, false, false},
-        {"not the reply to the query, or truncated", {{post(false, other)}, {post(false, cut)}}, {}, WitnessResult::Error,
-         {}, false, false},
-        {"NXDOMAIN answers, whole for nothing", {{post(false, nx), post(true, nx)}}, {0}, WitnessResult::NxDomain, {},
-         false, false},
-        {"one untrusted, one answering: A first", {{post(false, nullptr, HttpsEnd::Untrusted)},
-         {post(true, has), post(false, has)}}, {1}, WitnessResult::Answered, {"192.0.2.1", "2001:db8::1"}, true, true},
-        {"NODATA is whole for its family", {{post(false, nodata), post(true, nullptr, HttpsEnd::Timeout)}}, {0},
-         WitnessResult::Answered, {}, true, false},
+        {{"silent", "untrusted", "refused"}, true, {}, WitnessResult::Silent, {}, false, false},
+        {{"nx"}, true, {0}, WitnessResult::NxDomain, {}, false, false},
+        {{"untrusted", "both"}, true, {1}, WitnessResult::Answered, {"192.0.2.1", "2001:db8::1"}, true, true},
+        {{"v4"}, true, {0}, WitnessResult::Answered, {"192.0.2.1"}, true, true},  // NODATA is whole for IPv6
+        {{"v4"}, false, {0}, WitnessResult::Answered, {"192.0.2.1"}, true, false},
     };
-    for (const auto& row : rows) {
-        const auto answer = ReadWitnesses(row.exchanges);
-        EXPECT_EQ(answer.answered, row.answered) << row.name;
-        EXPECT_EQ(answer.result, row.result) << row.name;
-        EXPECT_EQ(answer.addresses, As(row.addresses)) << row.name;
-        EXPECT_EQ(std::pair(answer.wholeV4, answer.wholeV6), std::pair(row.v4, row.v6)) << row.name;
-    }
+    for (const auto& row : rows)
+        EXPECT_EQ(AskWitnesses(http, row.urls, MakeHostName("a.test").qname, row.aaaa, std::chrono::seconds(1), {}),
+                  (WitnessAnswer{row.answered, row.result, As(row.addresses), row.v4, row.v6})) << row.urls[0];
 }
 
 }  // namespace
