@@ -45,8 +45,9 @@ struct CheckOptions {
     bool prove = true;                                 // ask the addresses to prove the name over HTTPS
     std::chrono::milliseconds proofWait = kProofWait;  // for the proofs, in all
     std::optional<Address> server;                     // this DNS server instead of the configured ones
-    // Asked when the site cannot prove itself; none: never.
-    std::vector<Witness> witnesses = DefaultWitnesses();
+    // Asked when the site cannot prove itself; none (the default): never.
+    // The views name those of the settings (LoadWitnesses).
+    std::vector<Witness> witnesses;
     std::chrono::milliseconds witnessWait = kWitnessWait;  // for the witnesses, in all
 };
 

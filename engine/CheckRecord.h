@@ -40,21 +40,21 @@ struct WitnessRecord {
 
 // What one check found, as values.
 struct CheckRecord {
-    std::string domain;                       // the domain text D, as given
-    std::optional<std::string> queryName;     // the name asked for, ACE, no trailing dot
+    std::string domain = {};                    // the domain text D, as given
+    std::optional<std::string> queryName = {};  // the name asked for, ACE, no trailing dot
     CheckEnd end = CheckEnd::None;
-    std::vector<Address> systemAddresses;     // the computer's resolver, both families, its order
-    std::optional<Address> server;            // the DNS server asked
-    bool sent = false;                        // a query went to the server
-    std::vector<Address> serverAddresses;     // of every reply read, each once
-    std::optional<int> rcode;                 // of the last usable reply
-    std::vector<AddressProof> proofs;         // of the proof stage, in the resolver's order
-    std::optional<WitnessRecord> witness;     // when the witnesses were asked
-    std::optional<Address> disputed;          // the address a witness disputes
-    bool localEcho = false;  // a match from a server on this computer that serves the hosts file
-    std::optional<std::string> hostsFile;     // the hosts file's path, when its lines were looked up
+    std::vector<Address> systemAddresses = {};  // the computer's resolver, both families, its order
+    std::optional<Address> server = {};         // the DNS server asked
+    bool sent = false;                          // a query went to the server
+    std::vector<Address> serverAddresses = {};  // of every reply read, each once
+    std::optional<int> rcode = {};              // of the last usable reply
+    std::vector<AddressProof> proofs = {};      // of the proof stage, in the resolver's order
+    std::optional<WitnessRecord> witness = {};  // when the witnesses were asked
+    std::optional<Address> disputed = {};       // the address a witness disputes
+    bool localEcho = false;                     // a match from a server on this computer that serves the hosts file
+    std::optional<std::string> hostsFile = {};  // the hosts file's path, when its lines were looked up
     bool hostsReadable = false;
-    hosts::Matches hostsLines;
+    hosts::Matches hostsLines = {};
     std::chrono::milliseconds elapsed{0};
 
     // The address the report names for the computer: its first IPv4

@@ -290,9 +290,6 @@ const Ending kEndings[] = {
     {"witness: not asked when a hosts line maps the name", kEx, [](auto& p) {
          Witnessing({A("10.1.1.1")})(p), p.files.hosts = "93.184.216.34 example.com\n";
      }, Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx), {}, CheckEnd::Match, 0, "", true},
-    {"witness: not asked when the site proves itself", kEx,
-     [](auto& p) { Witnessing({A("10.1.1.1")})(p), p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven; },
-     Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
     {"proof: a server on this computer's LAN address echoes the hosts file", kEx,
      [](auto& p) { p.params.servers = As({"192.0.2.200"}), p.files.hosts = "93.184.216.34 example.com\n"; },
      Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3, "", true},
@@ -470,13 +467,8 @@ TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
 // The formatting of check records: severity, JSON (parsed back) and plugin lines.
 using namespace output;
 CheckRecord Record(std::string domain, CheckEnd end, std::vector<std::string> system = {}, std::vector<std::string> server = {}, int ms = 0) {
-    CheckRecord r;
-    r.domain = domain;
-    r.end = end;
-    r.systemAddresses = As(system);
-    r.serverAddresses = As(server);
-    r.elapsed = std::chrono::milliseconds(ms);
-    return r;
+    return {.domain = domain, .end = end, .systemAddresses = As(system), .serverAddresses = As(server),
+            .elapsed = std::chrono::milliseconds(ms)};
 }
 
 TEST(Output, MostSevere) {
@@ -504,15 +496,9 @@ TEST(Output, EveryOutcome) {
     }
 }
 
-const CheckRecord kMismatch = [] {
-    CheckRecord r = Record("b.test", CheckEnd::Mismatch, {"10.0.0.1", "10.0.0.2"}, {"10.1.1.1", "10.1.1.2"}, 1250);
-    r.queryName = r.domain;
-    r.server = A("10.0.0.53");
-    r.rcode = 0;
-    r.hostsFile = "/etc/hosts";
-    r.hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1};
-    return r;
-}();
+const CheckRecord kMismatch = {.domain = "b.test", .queryName = "b.test", .end = CheckEnd::Mismatch,
+    .systemAddresses = As({"10.0.0.1", "10.0.0.2"}), .server = A("10.0.0.53"), .serverAddresses = As({"10.1.1.1", "10.1.1.2"}),
+    .rcode = 0, .hostsFile = "/etc/hosts", .hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, .elapsed = std::chrono::milliseconds(1250)};
 
 TEST(Output, HostileText) {
     CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);

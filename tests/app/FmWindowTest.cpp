@@ -16,7 +16,7 @@ class FmWindowTest : public QObject {
         fakes::RecordingMessageBox box;
         platform::QtFmWindow window{layout::kFm};
         Fm fm{window, {sockets, params, shells, box, files, tls, http, [this] { window.Serve(); }}};
-        Rig() { fm.options.witnesses = {}, window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
+        Rig() { window.SetEvents(&fm), window.Load(), window.show(), window.activateWindow(); }
         ~Rig() { window.SetEvents(nullptr); }
         QWidget* operator[](const char* name) { return window.findChild<QWidget*>(name); }
         QString Report() { return static_cast<QPlainTextEdit*>((*this)["Txt_IP"])->toPlainText(); }

@@ -333,8 +333,8 @@ serially() { # the row's serial args with -j 1 write what out and err hold but f
 }
 cli() { # KEY=VALUE...: tarnwell-check with pre and the row's args
     local -A c && named c 'n args in x min max jq same grep serial like posts' "$@"
-    local out=$art/${c[n]}.out err=$art/${c[n]}.err t0 st ms args seen && read -ra args <<<"${c[args]}"
-    seen=$(wc -l <"$art/witness-doh.log")
+    local out=$art/${c[n]}.out err=$art/${c[n]}.err t0 st ms args seen=$(wc -l <"$art/witness-doh.log")
+    read -ra args <<<"${c[args]}"
     why=() t0=${EPOCHREALTIME/[.,]/}
     stdin=${c[in]} checker "${pre[@]}" "${args[@]}" >"$out" 2>"$err"
     st=$? ms=$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))

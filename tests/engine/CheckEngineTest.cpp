@@ -66,7 +66,6 @@ TEST_P(Engine, EventsAndRecord) {
     fakes::Platform p;
     if (s.setUp) s.setUp(p);
     CheckOptions options;
-    options.witnesses = {};
     Recorder recorder;
     const CheckRecord r = RunCheck(s.domain, {p.sockets, p.params, p.shells, p.files, p.tls, p.http}, options, recorder);
     EXPECT_EQ(recorder.told, s.told);

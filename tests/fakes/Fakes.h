@@ -212,11 +212,10 @@ struct FakeHttp : platform::Http {
     std::map<std::string, std::vector<Address>> zone;
     std::map<std::string, platform::HttpsEnd> ends;
     std::atomic<int> posts{0};
-    std::optional<std::string> Get(const std::string&, std::size_t, std::chrono::steady_clock::time_point) override {
-        return std::nullopt;
-    }
+    using Time = std::chrono::steady_clock::time_point;
+    std::optional<std::string> Get(const std::string&, std::size_t, Time) override { return std::nullopt; }
     platform::HttpsReply Post(const std::string& url, const std::string&, const std::string& body, std::size_t,
-                              std::chrono::steady_clock::time_point) override {
+                              Time) override {
         ++posts;
         if (ends.contains(url)) return {ends.at(url), {}};
         if (!zone.contains(url)) return {};
@@ -262,7 +261,6 @@ struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
     Fm fm{view, {sockets, params, shells, box, files, tls, http}};
-    CheckRig() { fm.options.witnesses = {}; }  // as the fake's settings file says
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

@@ -79,12 +79,7 @@ Bytes Forged(const Bytes& q) { return fakes::ReplyTo(q, {fakes::AddressRecord(fa
 
 TEST(Query, OnlyTheServersOwnReplyCounts) {
     const auto before = OpenDescriptors();
-    struct Row {
-        const char* name;
-        std::function<Script(const Bytes&)> script;
-        Outcome expected;
-    };
-    const Row rows[] = {
+    const struct { const char* name; std::function<Script(const Bytes&)> script; Outcome expected; } rows[] = {
         {"the reply", [](auto& q) { return Script{{0, Real(q)}}; }, {"10.0.0.1\r\n", true}},
         {"oversized stray, then the reply", [](auto& q) { return Script{{0, Bytes(3000, 0x11)}, {0, Real(q)}}; },
          {"10.0.0.1\r\n", true}},

@@ -16,7 +16,6 @@ struct Rig : fakes::Platform {
     platform::Win32FmWindow window{layout::kFm, GetModuleHandleW(nullptr), 0};
     Fm fm{window, {sockets, params, shells, box, files, tls, http, [this] { window.Serve(); }}};
     Rig() {
-        fm.options.witnesses = {};
         window.SetEvents(&fm), window.Load(), window.Show(SW_SHOWNORMAL);
         for (int i = 0; i < 30 && GetFocus() != (*this)["Txt_IP"]; ++i) Pump();
     }
