@@ -91,6 +91,23 @@ auto Replying(Reply reply) {
 // The platform's server answers every query with these records.
 auto Records(std::vector<Bytes> records) { return Replying([=](const Bytes& q) { return fakes::ReplyTo(q, records); }); }
 
+// The settings' witness 192.0.2.53 gives `zone` (NXDOMAIN when empty) or ends its posts so.
+const std::string kWitness = fakes::kWitnessUrl;
+auto Witnessing(std::vector<Address> zone, std::optional<platform::HttpsEnd> end = {}) {
+    return [=](fakes::Platform& p) { p.http.zone[kWitness] = zone, end ? void(p.http.ends[kWitness] = *end) : void(); };
+}
+const std::string kAsking = "\r\n- Сверяем с независимым DNS сервером [192.0.2.53] (DNS через HTTPS)\r\n";
+const std::string kAgreed = kAsking + "Результат:\r\n93.184.216.34\r\n";  // the fake's witness, asked
+std::string Asked(const std::string& lines) { return Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAsking + lines; }
+std::string Disputed(const std::string& address) {
+    return "\r\nВнимание! Независимый DNS сервер [192.0.2.53] не подтверждает адрес " + address + " для домена [example.com], "
+        "а сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS сервером или в локальной сети "
+        "(роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine;
+}
+const std::string kUnverified = "\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [example.com] по "
+    "HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте настройки DNS на компьютере и на "
+    "роутере.\r\n" + kNoLine;
+
 struct Ending {
     const char* name;
     std::string text;                                  // the domain box
@@ -108,7 +125,7 @@ Ending ProofRow(const char* name, platform::ProofResult result, platform::ProofR
     const bool failed = result == platform::ProofResult::Failed;
     return {name, kEx, [=](auto& p) { p.tls.proofs["93.184.216.34"] = {result, reason}; },
             Server(kEx) + "93.184.216.34\r\n" + Proofs({"93.184.216.34: " + line}) +
-                (failed ? Impostor("93.184.216.34") + kNoLine : Match(kEx)),
+                (failed ? Impostor("93.184.216.34") + kNoLine : kAgreed + Match(kEx)),
             {}, failed ? CheckEnd::Impostor : CheckEnd::Match, failed ? 1 : 0, "", true};
 }
 const std::string k34And6 = "93.184.216.34\r\n2001:db8::34\r\n";
@@ -132,21 +149,6 @@ const std::string kEcho = "\r\nDNS сервер работает на этом �
 const std::string kEchoed = "Строка 1: 93.184.216.34 example.com\r\n";
 const std::string kLower = "c:\\windows\\system32\\drivers\\etc\r\n";
 using platform::ProofResult, platform::ProofReason;
-// The settings file names the witness 192.0.2.53, which gives `zone` (NXDOMAIN when empty) or ends its posts so.
-const std::string kWitness = "https://192.0.2.53/dns-query";
-auto Witnessing(std::vector<Address> zone, std::optional<platform::HttpsEnd> end = {}) {
-    return [=](fakes::Platform& p) {
-        p.files.settings["/home/t.conf"] = "witness = " + kWitness + "\n", p.http.zone[kWitness] = zone;
-        if (end) p.http.ends[kWitness] = *end;
-    };
-}
-std::string Asked(const std::string& lines) {
-    return Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) +
-           "\r\n- Сверяем с независимым DNS сервером [192.0.2.53] (DNS через HTTPS)\r\n" + lines;
-}
-const std::string kUnverified = "\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [example.com] по "
-    "HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте настройки DNS на компьютере и на "
-    "роутере.\r\n" + kNoLine;
 
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
@@ -273,19 +275,21 @@ const Ending kEndings[] = {
          p.sockets.hosts[kEx] = {A("127.0.0.1")}, p.files.hosts = "127.0.0.1 example.com\n", p.tls.proofs["127.0.0.1"] = kProven;
      }, Resolved(kEx, "127.0.0.1\r\n") + "93.184.216.34\r\n" + kWarning + kLower + kFile + "Строка 1: 127.0.0.1 example.com\r\n" +
         kBlocked, {}, CheckEnd::Mismatch, 1, "", true},
-    {"witness: it disputes the address both roads agree on", kEx, Witnessing({A("10.1.1.1")}), Asked("Результат:\r\n10.1.1.1\r\n"
-        "\r\nВнимание! Независимый DNS сервер [192.0.2.53] не подтверждает адрес 93.184.216.34 для домена [example.com], а "
-        "сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS сервером или в локальной сети "
-        "(роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n") + kNoLine, {},
-     CheckEnd::Disputed, 1, "", true},
+    {"witness: it disputes the address both roads agree on", kEx, Witnessing({A("10.1.1.1")}),
+     Asked("Результат:\r\n10.1.1.1\r\n") + Disputed("93.184.216.34"), {}, CheckEnd::Disputed, 1, "", true},
+    {"witness: NODATA for the family disputes it too", kEx, Witnessing({A("2001:db8::9")}), Asked("Результат:\r\n") +
+     Disputed("93.184.216.34"), {}, CheckEnd::Disputed, 1, "", true},
+    {"witness: two silent, no usable reply either", kEx, [](auto& p) {
+         p.sockets.server = nullptr, p.files.settings["/etc/t.conf"] += "witness = " + kWitness + " https://w.test/q\n";
+         p.http.ends = {{kWitness, platform::HttpsEnd::Timeout}, {"https://w.test/q", platform::HttpsEnd::Timeout}};
+     }, Server(kEx) + Proofs({kNoHttps}) + "\r\n- Сверяем с независимым DNS сервером [192.0.2.53, w.test] (DNS через HTTPS)\r\n"
+        "Независимый DNS сервер не ответил\r\n" + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
     {"witness: untrusted", kEx, Witnessing({}, platform::HttpsEnd::Untrusted),
      Asked("Независимый DNS сервер недоступен (ошибка сертификата)\r\n") + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
-    {"witness: silent", kEx, Witnessing({}, platform::HttpsEnd::Timeout), Asked("Независимый DNS сервер не ответил\r\n") +
-     kUnverified, {}, CheckEnd::Unverified, 3, "", true},
     {"witness: NXDOMAIN, an intranet name", kEx, Witnessing({}), Asked("Независимый DNS сервер не знает домена\r\n") + Match(kEx),
      {}, CheckEnd::Match, 0, "", true},
-    {"witness: a silent server, the witness agrees", kEx, [](auto& p) { Witnessing({A("93.184.216.34")})(p), p.sockets.server = nullptr; },
-     Asked("Результат:\r\n93.184.216.34\r\n").replace(Server(kEx).size(), 15, "") + "\r\nDNS сервер не ответил, адреса "
+    {"witness: a silent server, the witness agrees", kEx, [](auto& p) { p.sockets.server = nullptr; },
+     Server(kEx) + Proofs({kNoHttps}) + kAgreed + "\r\nDNS сервер не ответил, адреса "
         "сверены с независимым DNS сервером [192.0.2.53]\r\n" + Match(kEx), {}, CheckEnd::Match, 0, "", true},
     {"witness: not asked when a hosts line maps the name", kEx, [](auto& p) {
          Witnessing({A("10.1.1.1")})(p), p.files.hosts = "93.184.216.34 example.com\n";
@@ -327,8 +331,8 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
                            e.report.find("определен: ::1") != std::string::npos;
         // The witness is asked only where the report shows it, a hosts line looked for first.
         EXPECT_EQ(rig.http.posts > 0, e.report.find("(DNS через HTTPS)") != std::string::npos);
-        EXPECT_EQ(!rig.shells.readPaths.empty(),
-                  e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven || !rig.http.zone.empty());
+        const bool unproven = e.report.find("(Соединение HTTPS)") != std::string::npos && e.report.find("сертификат ") == std::string::npos;
+        EXPECT_EQ(!rig.shells.readPaths.empty(), e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven || unproven);
     }
     fakes::Platform p;
     if (e.setUp) e.setUp(p);
@@ -369,7 +373,7 @@ TEST(Window, LoadsOnlyWithSockets) {
     EXPECT_TRUE(failed.view.combo.items.empty());
 }
 
-const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx));
+const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAgreed + Match(kEx));
 
 // A stream whose every write fails, as on a full disk.
 struct FullBuffer : std::streambuf {
@@ -428,8 +432,8 @@ TEST(Console, CommandLine) {
 TEST(Console, SettingsFileAndWitnessOptions) {
     fakes::Platform p;
     Witnessing({A("10.1.1.1")})(p);
-    p.files.settings["/home/t.conf"] += "wittness = off\n";
-    const std::string fault = "/home/t.conf:2: unknown key 'wittness' (the one key is witness)";
+    p.files.settings["/etc/t.conf"] += "wittness = off\n";
+    const std::string fault = "/etc/t.conf:2: unknown key 'wittness' (the one key is witness)";
     std::ostringstream out, err;
     EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\n"), 64);
     EXPECT_EQ(err.str(), "tarnwell-check: " + fault + "\n");
@@ -440,8 +444,7 @@ TEST(Console, SettingsFileAndWitnessOptions) {
     EXPECT_EQ(nlohmann::json::parse(out.str())["witness"],
               nlohmann::json::parse(R"({"asked": [")" + kWitness + R"("], "answered": [")" + kWitness +
                                     R"("], "result": "answered", "addresses": ["10.1.1.1"]})"));
-    fakes::FakeView view;
-    fakes::RecordingMessageBox box;
+    fakes::FakeView view; fakes::RecordingMessageBox box;
     EXPECT_EQ(Fm::Start(view, {p.sockets, p.params, p.shells, box, p.files, p.tls, p.http}), nullptr);
     EXPECT_EQ(box.shown, std::vector<std::string>{"Tarnwell: " + fault + "?"});
 }
@@ -453,7 +456,7 @@ TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
     p.sockets.onSend = [&] { beforeQuery = out.str(); };
     EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\r\n"), 0);
     EXPECT_EQ(beforeQuery, "");
-    EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx) + "\r\n");
+    EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAgreed + Match(kEx) + "\r\n");
 
     for (const auto& args : {std::vector<std::string>{kEx}, {"--help"}, {"--version"}}) {
         FullBuffer full;
@@ -557,10 +560,7 @@ TEST(Output, PluginLines) {
 std::string Untimed(const std::string& s) {
     return std::regex_replace(s, std::regex(R"(("elapsed_ms":|time=)[0-9.]+)"), "$010");  // $01, then 0
 }
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+struct Outcome { int status; std::string out, err; };
 Outcome RunMany(fakes::Platform& p, std::vector<std::string> args, std::istream* in = nullptr, std::stop_token stop = {}) {
     std::ostringstream out, err;
     const int status = RunConsoleCheck(args, p.Console(), out, err, "\n", in, stop);

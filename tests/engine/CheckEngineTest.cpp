@@ -28,13 +28,7 @@ struct Recorder : CheckListener {
     }
 };
 
-struct Scenario {
-    const char* name;
-    std::string domain;
-    std::function<void(fakes::Platform&)> setUp;
-    std::string told;
-    CheckEnd end;
-};
+struct Scenario { const char* name; std::string domain; std::function<void(fakes::Platform&)> setUp; std::string told; CheckEnd end; };
 
 const std::string kAsked = "Begun Resolved QueryBegun ServerChosen ";
 const Scenario kScenarios[] = {

@@ -30,8 +30,10 @@ TEST(Settings, ReadsWitnessesOrSaysWhereAFileIsWrong) {
         {"witness = https://u@a.test/\n", "t.conf:1: no host in 'https://u@a.test/'"},
         {"witness = https://[192.0.2.1]/\n", "t.conf:1: no host in 'https://[192.0.2.1]/'"},
         {"witness = https://a..test/\n", "t.conf:1: no host in 'https://a..test/'"},
+        {"witness = https://-a.test/\n", "t.conf:1: no host in 'https://-a.test/'"},
         {"witness = https://a.test:65536/\n", "t.conf:1: no port in 'https://a.test:65536/'"},
         {"witness = https://a.test:/\n", "t.conf:1: no port in 'https://a.test:/'"},
+        {"witness = https://a.test:0443/\n", "t.conf:1: no port in 'https://a.test:0443/'"},
     };
     for (const auto& [bytes, said] : rows) EXPECT_EQ(Said(ReadSettings(bytes, "t.conf")), said) << bytes;
 }

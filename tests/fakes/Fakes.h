@@ -167,11 +167,13 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
     }
 };
 
+inline const std::string kWitnessUrl = "https://192.0.2.53/dns-query";  // the fake settings' witness
+
 // A file system of one hosts file, or none when `hosts` is empty.
 struct FakeFiles : platform::Files {
     std::optional<std::string> hosts = "127.0.0.1 localhost\n";
     std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
-    std::map<std::string, std::string> settings{{"/etc/t.conf", "witness = off\n"}};  // by path
+    std::map<std::string, std::string> settings{{"/etc/t.conf", "witness = " + kWitnessUrl + "\n"}};  // by path
     platform::HostsSyntax Syntax() const override { return platform::kGlibcHosts; }
     std::vector<std::string> SettingsPaths() const override { return {"/etc/t.conf", "/home/t.conf"}; }
     std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
@@ -207,9 +209,10 @@ struct FakeTls : platform::Tls {
 
 // Witnesses by URL: one in `zone` answers every query with its addresses of
 // the query's type (NXDOMAIN when it has none of either family), one in
-// `ends` ends its posts so, any other is refused.
+// `ends` ends its posts so, any other is refused. The settings' witness
+// agrees with the resolver's example.com.
 struct FakeHttp : platform::Http {
-    std::map<std::string, std::vector<Address>> zone;
+    std::map<std::string, std::vector<Address>> zone{{kWitnessUrl, {A("93.184.216.34")}}};
     std::map<std::string, platform::HttpsEnd> ends;
     std::atomic<int> posts{0};
     using Time = std::chrono::steady_clock::time_point;

@@ -43,11 +43,7 @@ auto OpenDescriptors() { return std::distance(std::filesystem::directory_iterato
 // port on 127.0.0.1 (1) or 127.0.0.2 (2).
 using Script = std::vector<std::pair<int, Bytes>>;
 
-struct Outcome {
-    std::string report;
-    bool replied;
-    bool operator==(const Outcome&) const = default;
-};
+struct Outcome { std::string report; bool replied; };
 
 Outcome Query(std::function<Script(const Bytes&)> script, std::chrono::milliseconds wait = 2s) {
     const int fds[] = {Bound(INADDR_LOOPBACK), Bound(INADDR_LOOPBACK), Bound(INADDR_LOOPBACK + 1)};

@@ -64,11 +64,14 @@ const Row kRows[] = {
      Verdict::Match},
     {"an A record vouches for its DNS64 form", Asked({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"}, Said({"192.0.2.1"}, true)),
      Verdict::Match},
+    {"a DNS64 address the witness does not give", Asked({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"},
+     Said({"192.0.2.9"}, true)), Verdict::Disputed},
     {"no witness answered", Asked({"192.0.2.1"}, {"192.0.2.1"}, kNobody), Verdict::Unverified},
     {"NXDOMAIN from a witness vouches for nothing",
      Asked({"192.0.2.1"}, {"192.0.2.1"}, WitnessAnswer{{0}, WitnessResult::NxDomain}), Verdict::Match},
     {"no reply: the witness stands in", Asked({"192.0.2.1"}, {}, Said({"192.0.2.1"})), Verdict::Match},
     {"no reply: the witness disagrees", Asked({"192.0.2.1"}, {}, Said({"192.0.2.9"})), Verdict::Mismatch},
+    {"no reply: the witness's whole AAAA disagrees", Asked({"2001:db8::1"}, {}, Said({"2001:db8::9"}, true)), Verdict::Mismatch},
     {"a failed proof outweighs a witness",
      {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, {{A("192.0.2.1"), kForged}}, false, false, Said({"192.0.2.9"})},
      Verdict::Impostor},
@@ -107,21 +110,17 @@ TEST(ProbeTargets, MissingOnesFirstThenTheFirstFourAtMostSixteen) {
 // each one's result, the first to answer's, the union of whole replies.
 TEST(Witnesses, AskedAtOnceAndReadTogether) {
     fakes::FakeHttp http;
-    http.zone = {{"nx", {}}, {"both", As({"2001:db8::1", "192.0.2.1"})}, {"v4", As({"192.0.2.1"})}};
+    http.zone = {{"nx", {}}, {"both", As({"2001:db8::1", "192.0.2.1"})}, {"v4", As({"192.0.2.1"})},
+                 {"v4two", As({"192.0.2.1", "192.0.2.2"})}};
     http.ends = {{"silent", platform::HttpsEnd::Timeout}, {"untrusted", platform::HttpsEnd::Untrusted}};
-    const struct {
-        std::vector<std::string> urls;
-        bool aaaa;
-        std::vector<std::size_t> answered;
-        WitnessResult result;
-        std::vector<std::string> addresses;
-        bool v4, v6;
-    } rows[] = {
+    const struct { std::vector<std::string> urls; bool aaaa; std::vector<std::size_t> answered; WitnessResult result;
+                   std::vector<std::string> addresses; bool v4, v6; } rows[] = {
         {{"silent", "untrusted", "refused"}, true, {}, WitnessResult::Silent, {}, false, false},
         {{"nx"}, true, {0}, WitnessResult::NxDomain, {}, false, false},
         {{"untrusted", "both"}, true, {1}, WitnessResult::Answered, {"192.0.2.1", "2001:db8::1"}, true, true},
         {{"v4"}, true, {0}, WitnessResult::Answered, {"192.0.2.1"}, true, true},  // NODATA is whole for IPv6
         {{"v4"}, false, {0}, WitnessResult::Answered, {"192.0.2.1"}, true, false},
+        {{"both", "v4two"}, true, {0, 1}, WitnessResult::Answered, {"192.0.2.1", "192.0.2.2", "2001:db8::1"}, true, true},
     };
     for (const auto& row : rows)
         EXPECT_EQ(AskWitnesses(http, row.urls, MakeHostName("a.test").qname, row.aaaa, std::chrono::seconds(1), {}),
