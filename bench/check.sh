@@ -41,6 +41,9 @@ dnsmasq_pid=
 server_pid=
 ns=
 tmp=$(mktemp -d)
+# The settings ask no witness: the checks here are those of a site that proves itself, or none.
+mkdir -p "$tmp/config/tarnwell" && echo 'witness = off' >"$tmp/config/tarnwell/tarnwell.conf"
+export XDG_CONFIG_HOME=$tmp/config
 cleanup() {
     set +e
     [[ -n $xvfb_pid ]] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; }

@@ -16,6 +16,8 @@ check=$build/tarnwell-check
 [[ $(id -u) -eq 0 ]] || { echo "bench/many.sh: needs root (network namespaces)" >&2; exit 77; }
 [[ -x $check ]] || { echo "bench/many.sh: no $check" >&2; exit 1; }
 ns=tarnwell-many-$$ tmp=$(mktemp -d)
+mkdir -p "$tmp/config/tarnwell" && echo 'witness = off' >"$tmp/config/tarnwell/tarnwell.conf" # no witness asked
+export XDG_CONFIG_HOME=$tmp/config
 cleanup() {
     set +e
     ip netns pids "$ns" 2>/dev/null | xargs -r kill
