@@ -84,7 +84,8 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
         openssl req -x509 -newkey $rsa -nodes -keyout self.key -out self.pem -days 1 -subj /CN=site.test \
             -addext subjectAltName=DNS:site.test &&
         cert site ca0 $rsa subjectAltName=DNS:site.test,DNS:site6.test,DNS:pool.test,DNS:*.site.test &&
-        cert other ca0 $rsa subjectAltName=DNS:other.test && cert doh ca0 $rsa subjectAltName=DNS:doh.test,IP:192.0.2.70 &&
+        cert other ca0 $rsa subjectAltName=DNS:other.test &&
+        cert doh ca0 $rsa subjectAltName=DNS:doh.test,IP:192.0.2.70 &&
         openssl req -x509 -newkey $rsa -nodes -keyout dohself.key -out dohself.pem -days 1 -subj /CN=dohself.test \
             -addext subjectAltName=DNS:dohself.test,IP:192.0.2.71 || exit 1
     # subjectAltName as raw DER: one dNSName, "nulname.test" NUL ".other.test"
@@ -105,11 +106,12 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
 ip netns exec "$net" python3 "$here/https.py" "$art/pki" 2>"$art/https.log" &
 # The witnesses: doh.py on 192.0.2.70 (its connections logged) and, with a self-signed certificate, on 192.0.2.71.
-zone=(closed443.test=198.51.100.77 quiet443.test=198.51.100.77 web80.test=192.0.2.5 good.test=198.51.100.10,198.51.100.11
-    www.chain.test=198.51.100.99 site.test=198.51.100.88)
-for w in doh:70 dohself:71; do ip netns exec "$net" python3 "$here/doh.py" "$art/pki/${w%:*}".{pem,key} "192.0.2.${w#*:}" \
-    "${zone[@]}" 2>>"$art/witness-${w%:*}.log" & done
-settings() { local d; for d in "$art/cfg/tarnwell" ${wine:+"$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tarnwell"}
+zone=(closed443.test=198.51.100.77 quiet443.test=198.51.100.77 web80.test=192.0.2.5
+    good.test=198.51.100.10,198.51.100.11 www.chain.test=198.51.100.99 site.test=198.51.100.88)
+for w in doh:70 dohself:71; do
+    ip netns exec "$net" python3 "$here/doh.py" "$art/pki/${w%:*}".{pem,key} "192.0.2.${w#*:}" "${zone[@]}" \
+        2>>"$art/witness-${w%:*}.log" & done
+settings() { for d in "$art/cfg/tarnwell" ${wine:+"$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tarnwell"}
     do mkdir -p "$d" && printf '%s\n' "$@" >"$d/tarnwell.conf"; done; } # the settings file's LINES
 export XDG_CONFIG_HOME=$art/cfg && settings 'witness = off' # as before: only the witness rows name one
 in_ns openssl s_server -quiet -accept 127.0.0.1:443 -cert "$art/pki/site.pem" -key "$art/pki/site.key" &>/dev/null <&- &
@@ -402,8 +404,8 @@ if [[ -z $wine ]]; then
 fi
 
 # The witnesses, by name under Wine (its WinHTTP checks no IP subjectAltName, and tells no certificate error apart).
-scenario 1 && pre=() W=https://192.0.2.70/dns-query S=https://192.0.2.71/dns-query Q=https://192.0.2.97/dns-query u=untrusted
-[[ -z $wine ]] || W=https://doh.test/dns-query S=https://dohself.test/dns-query u=error
+scenario 1 && pre=() W=https://192.0.2.70/dns-query S=https://192.0.2.71/dns-query u=untrusted
+Q=https://192.0.2.97/dns-query && [[ -z $wine ]] || W=https://doh.test/dns-query S=https://dohself.test/q u=error
 j() { echo ".[0].outcome == \"$1\" and (.[0].witness | ${2:-true})"; } # OUTCOME [FILTER OF THE WITNESS FIELD]
 cli n=w1 args="--json --witness $W closed443.test" x=1 posts=1 jq="$(j disputed '.addresses == ["198.51.100.77"]')"
 cli n=w2 args="--json --witness $W quiet443.test" x=1 max=6000 jq="$(j disputed)"
