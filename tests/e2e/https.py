@@ -33,12 +33,12 @@ sites = {"192.0.2.31": "site", "192.0.2.32": "site", "2001:db8::31": "site", "19
          "192.0.2.86": "aia", "192.0.2.87": "aiaquiet", "192.0.2.88": "rogue", "192.0.2.89": "site+client",
          **{f"192.0.2.{h}": "site" for h in range(40, 56)}, **{f"192.0.2.{h}": "site+slow" for h in range(60, 64)}}
 listeners, silent = {}, []
-for address, spec in sites.items():
+for address, served in sites.items():
     s = socket.socket(socket.AF_INET6 if ":" in address else socket.AF_INET, socket.SOCK_STREAM)
     s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     s.bind((address, 443))
     s.listen(16)
-    name, *how = (spec or "").split("+")
+    name, *how = (served or "").split("+")
     listeners[s] = name and (context(name, how), how, name)
 handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=pki)
 threading.Thread(target=http.server.ThreadingHTTPServer(("192.0.2.80", 80), handler).serve_forever, daemon=True).start()
