@@ -149,6 +149,7 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     };
     if (r.witness) {
         constexpr std::string_view kResults[] = {"answered", "nxdomain", "untrusted", "error", "silent"};
+        static_assert(std::size(kResults) == static_cast<std::size_t>(WitnessResult::Silent) + 1);
         object["witness"] = {{"asked", r.witness->asked},
                              {"answered", r.witness->answered},
                              {"result", kResults[static_cast<int>(r.witness->result)]},

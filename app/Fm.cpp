@@ -10,8 +10,7 @@ namespace tarnwell {
 Fm::Fm(platform::FmView& view, FmPlatform platform) : view_(view), platform_(std::move(platform)) {}
 
 std::unique_ptr<Fm> Fm::Start(platform::FmView& view, FmPlatform platform) {
-    std::variant<std::vector<Witness>, std::string> witnesses;
-    if (!Step([&] { witnesses = LoadWitnesses(platform.files); })) witnesses = std::string("settings: cannot be read");
+    auto witnesses = LoadWitnesses(platform.files);
     if (const auto* fault = std::get_if<std::string>(&witnesses)) {
         Step([&] { platform.messageBox.Show(*fault, platform::kMbCritical, "Tarnwell"); });
         return nullptr;

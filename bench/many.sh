@@ -15,27 +15,10 @@ build=$(realpath "${1:-build/test}")
 check=$build/tarnwell-check
 [[ $(id -u) -eq 0 ]] || { echo "bench/many.sh: needs root (network namespaces)" >&2; exit 77; }
 [[ -x $check ]] || { echo "bench/many.sh: no $check" >&2; exit 1; }
-ns=tarnwell-many-$$ tmp=$(mktemp -d)
-mkdir -p "$tmp/config/tarnwell" && echo 'witness = off' >"$tmp/config/tarnwell/tarnwell.conf" # no witness asked
-export XDG_CONFIG_HOME=$tmp/config
-cleanup() {
-    set +e
-    ip netns pids "$ns" 2>/dev/null | xargs -r kill
-    wait
-    ip netns del "$ns"
-    rm -rf "/etc/netns/$ns" "$tmp"
-    rmdir /etc/netns 2>/dev/null
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-in_ns() { ip netns exec "$ns" "$@"; }
-
-ip netns add "$ns" || exit 1
-ip -n "$ns" link set lo up
-for h in 254 {1..14}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
-mkdir -p "/etc/netns/$ns"
-{ echo '127.0.0.1 localhost'; for i in {1..100}; do echo "203.0.113.5 silent$i.bench.test"; done; } >"/etc/netns/$ns/hosts"
-echo 'nameserver 192.0.2.13' >"/etc/netns/$ns/resolv.conf"
+source bench/namespace.sh many
+for h in {1..14}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
+{ echo '127.0.0.1 localhost'; for i in {1..100}; do echo "203.0.113.5 silent$i.bench.test"; done; } >"$etc/hosts"
+echo 'nameserver 192.0.2.13' >"$etc/resolv.conf"
 in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
     --listen-address=127.0.0.1,192.0.2.1 --address=/bench.test/198.51.100.10 2>"$tmp/dnsmasq.log" &
 in_ns python3 tests/e2e/servers.py 2>"$tmp/servers.log" &
@@ -43,15 +26,9 @@ for _ in $(seq 100); do in_ns dig @192.0.2.13 +short +tries=1 +time=1 a1.bench.t
 domains=$(for i in {1..100}; do printf ' a%d.bench.test silent%d.bench.test' "$i" "$i"; done)
 
 run() { # NAME ARGS...: the run's wall time, peak RSS and the most descriptors it had open at once
-    local t0=${EPOCHREALTIME/[.,]/} pid fds=0 n prog c
+    local t0=${EPOCHREALTIME/[.,]/} pid fds
     in_ns /usr/bin/time -f '%M' -o "$tmp/$1.rss" "$check" "${@:2}" >"$tmp/$1.out" 2>/dev/null & pid=$!
-    while kill -0 "$pid" 2>/dev/null; do # the program is the last of the processes below ip and time
-        prog=$pid
-        while c=$(pgrep -P "$prog" -n); do prog=$c; done
-        n=$(ls "/proc/$prog/fd" 2>/dev/null | wc -l)
-        if ((n > fds)); then fds=$n; fi
-        sleep 0.02
-    done
+    fds=$(most_descriptors "$pid")
     wait "$pid" || true
     printf '%-28s wall %6.2f s, peak RSS %6.1f MiB, descriptors %3d\n' "$1" \
         "$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))e-3" "$(($(tail -n 1 "$tmp/$1.rss") * 10 / 1024))e-1" "$fds"

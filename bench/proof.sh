@@ -21,24 +21,8 @@ build=$(realpath "${1:-build/test}") runs=${2:-100}
 check=$build/tarnwell-check
 [[ $(id -u) -eq 0 ]] || { echo "bench/proof.sh: needs root (network namespaces)" >&2; exit 77; }
 [[ -x $check ]] || { echo "bench/proof.sh: no $check" >&2; exit 1; }
-ns=tarnwell-proof-$$ tmp=$(mktemp -d) etc=/etc/netns/tarnwell-proof-$$
-mkdir -p "$tmp/config/tarnwell" && echo 'witness = off' >"$tmp/config/tarnwell/tarnwell.conf" # no witness asked
-export XDG_CONFIG_HOME=$tmp/config
-cleanup() {
-    set +e
-    ip netns pids "$ns" 2>/dev/null | xargs -r kill
-    wait
-    ip netns del "$ns"
-    rm -rf "$etc" "$tmp"
-    rmdir /etc/netns 2>/dev/null
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM HUP
-in_ns() { ip netns exec "$ns" "$@"; }
-
-ip netns add "$ns" || exit 1
-ip -n "$ns" link set lo up
-for h in 254 {40..55} {60..63}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
+source bench/namespace.sh proof
+for h in {40..55} {60..63}; do ip -n "$ns" addr add 192.0.2.$h/32 dev lo; done
 mkdir -p "$etc/ssl/certs"
 echo '127.0.0.1 localhost' >"$etc/hosts"
 echo 'nameserver 127.0.0.1' >"$etc/resolv.conf"
@@ -115,16 +99,10 @@ done | sort -n | tee "$tmp/slow.txt" | awk '{ t[NR] = $1 } END {
 echo "the slowest: $(tail -n 1 "$tmp/slow.txt")"
 
 run() { # NAME LIMIT...: tarnwell-check -j 256 over the 256 domains under `ulimit LIMIT...`
-    local t0=${EPOCHREALTIME/[.,]/} pid fds=0 n prog c
+    local t0=${EPOCHREALTIME/[.,]/} pid fds
     (ulimit "${@:2}" && exec ip netns exec "$ns" "$check" --json -j 256 --server 127.0.0.2 $bulk) >"$tmp/$1.json" &
     pid=$!
-    while kill -0 "$pid" 2>/dev/null; do # the program is the last of the processes below ip
-        prog=$pid
-        while c=$(pgrep -P "$prog" -n); do prog=$c; done
-        n=$(ls "/proc/$prog/fd" 2>/dev/null | wc -l)
-        if ((n > fds)); then fds=$n; fi
-        sleep 0.02
-    done
+    fds=$(most_descriptors "$pid")
     wait "$pid"
     printf '%-34s wall %5d ms, descriptors %4d at most; outcomes: %s; proofs: %s\n' "$1" "$(ms "$t0")" "$fds" \
         "$(jq -rs 'group_by(.outcome) | map("\(.[0].outcome) \(length)") | join(", ")' "$tmp/$1.json")" \

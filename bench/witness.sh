@@ -12,12 +12,7 @@ root=$(pwd) runs=${1:-200} before=${2:-} build=build/bench
 bash scripts/deps.sh build test fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARNWELL_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target tarnwell-check >/dev/null
-ns=tarnwell-witness-$$ tmp=$(mktemp -d)
-cleanup() {
-    set +e; ip netns pids "$ns" 2>/dev/null | xargs -r kill; sleep 0.2
-    ip netns del "$ns"; rm -rf "/etc/netns/$ns" "$tmp"; rmdir /etc/netns 2>/dev/null
-}
-trap cleanup EXIT
+source bench/namespace.sh witness
 cd "$tmp"
 cert() { # NAME SAN: a key and the private CA's certificate for it
     openssl req -newkey rsa:2048 -nodes -keyout "$1.key" -subj "/CN=$1" -out "$1.csr" &&
@@ -25,11 +20,9 @@ cert() { # NAME SAN: a key and the private CA's certificate for it
 }
 { openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 1 -subj /CN=bench-ca &&
     cert doh IP:192.0.2.60 && cert site DNS:site.test; } >/dev/null 2>&1
-ip netns add "$ns" && ip -n "$ns" link set lo up
-for a in 254 60 5 31; do ip -n "$ns" addr add "192.0.2.$a/32" dev lo; done
-mkdir -p "/etc/netns/$ns/ssl/certs" && cp ca.pem "/etc/netns/$ns/ssl/certs/ca-certificates.crt"
-echo 'nameserver 127.0.0.1' >"/etc/netns/$ns/resolv.conf" && echo '127.0.0.1 localhost' >"/etc/netns/$ns/hosts"
-in_ns() { ip netns exec "$ns" "$@"; }
+for a in 60 5 31; do ip -n "$ns" addr add "192.0.2.$a/32" dev lo; done
+mkdir -p "$etc/ssl/certs" && cp ca.pem "$etc/ssl/certs/ca-certificates.crt"
+echo 'nameserver 127.0.0.1' >"$etc/resolv.conf" && echo '127.0.0.1 localhost' >"$etc/hosts"
 in_ns dnsmasq -k -C /dev/null --no-resolv --no-hosts --user=root --group=root --pid-file= --bind-interfaces \
     --listen-address=127.0.0.1 --host-record=closed.test,192.0.2.5 --host-record=site.test,192.0.2.31 2>/dev/null &
 in_ns python3 "$root/tests/e2e/doh.py" doh.pem doh.key 192.0.2.60 closed.test=192.0.2.5 2>/dev/null &

@@ -143,13 +143,12 @@ private:
             answer = tarnwell::AskWitnesses(platform_.http, witness.asked, name_.qname, aaaa, options_.witnessWait,
                                             platform_.serve);
         });
+        // Named: those that answered, or all those asked when none did.
+        std::vector<std::size_t> named = answer.answered;
+        if (named.empty())
+            for (std::size_t i = 0; i < options_.witnesses.size(); ++i) named.push_back(i);
         for (const auto i : answer.answered) witness.answered.push_back(options_.witnesses[i].url);
-        const auto named = [&](std::size_t i) {
-            return answer.answered.empty() ||
-                   std::find(answer.answered.begin(), answer.answered.end(), i) != answer.answered.end();
-        };
-        for (std::size_t i = 0; i < options_.witnesses.size(); ++i)
-            if (named(i)) witness.named += (witness.named.empty() ? "" : ", ") + options_.witnesses[i].host;
+        for (const auto i : named) witness.named += (witness.named.empty() ? "" : ", ") + options_.witnesses[i].host;
         witness.result = answer.result;
         witness.addresses = answer.addresses;
         record_.witness = std::move(witness);
@@ -177,7 +176,7 @@ private:
         // server's; whether a server on this computer may echo a line.
         const bool local = OnThisComputer(*record_.server);
         if (local || !Missing(record_.systemAddresses, record_.serverAddresses).empty()) {
-            FindHostsLines(RegistryDirectory(false));
+            if (!record_.hostsFile) FindHostsLines(RegistryDirectory(false));  // not yet, for the witnesses
             evidence.hostsLineMaps = record_.hostsLines.total > 0;
             evidence.echo = local && EchoesHostsFile();
         }
