@@ -48,14 +48,6 @@ std::vector<Address> SameFamily(const std::vector<Address>& all, const Address& 
     return out;
 }
 
-// The computer's first address that no reply of the server holds, or its first.
-std::optional<Address> FirstMissing(const CheckRecord& r) {
-    for (const auto& a : r.systemAddresses)
-        if (std::find(r.serverAddresses.begin(), r.serverAddresses.end(), a) == r.serverAddresses.end()) return a;
-    if (r.systemAddresses.empty()) return std::nullopt;
-    return r.systemAddresses.front();
-}
-
 std::optional<std::string> TextOf(const std::optional<Address>& a) {
     if (!a) return std::nullopt;
     return a->Text();
@@ -76,7 +68,11 @@ std::string_view OutcomeName(CheckEnd end) {
         case CheckEnd::Inconclusive: return "inconclusive";
         case CheckEnd::Impostor: return "impostor";
         case CheckEnd::Disputed: return "disputed";
-        case CheckEnd::Unverified: return "inconclusive";
+        case CheckEnd::Unverified:
+        case CheckEnd::Unconfirmed: return "inconclusive";
+        case CheckEnd::Blocked: return "blocked";
+        case CheckEnd::Filtered: return "filtered";
+        case CheckEnd::Unproven: return "unproven";
         case CheckEnd::Proven: return "proven";
         case CheckEnd::ResolverFailed: return "unresolved";
         case CheckEnd::NoServer: return "no_server";
@@ -93,7 +89,11 @@ ConsoleStatus StatusOf(CheckEnd end) {
         case CheckEnd::Proven: return kStatusMatch;
         case CheckEnd::Mismatch:
         case CheckEnd::Disputed:
+        case CheckEnd::Blocked:
         case CheckEnd::Impostor: return kStatusMismatch;
+        case CheckEnd::Unproven:
+        case CheckEnd::Filtered:
+        case CheckEnd::Unconfirmed:
         case CheckEnd::Unverified:
         case CheckEnd::Inconclusive:
         case CheckEnd::TimedOut: return kStatusInconclusive;
@@ -127,6 +127,17 @@ std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
 std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     Json lines = Json::array();
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
+    constexpr std::string_view kStates[] = {"impostor",   "blocked",     "disputed",   "missing",
+                                            "unproven",   "filtered",    "unverified", "unconfirmed",
+                                            "unanswered", "proven",      "vouched"};
+    static_assert(std::size(kStates) == static_cast<std::size_t>(AddressState::Vouched) + 1);
+    constexpr std::string_view kBy[] = {"proof", "server", "witness", "hosts", "none"};
+    static_assert(std::size(kBy) == static_cast<std::size_t>(DecidedBy::Nothing) + 1);
+    Json states = Json::array();
+    for (const auto& v : r.judgement.addresses)
+        states.push_back({{"address", v.address.Text()},
+                          {"state", kStates[static_cast<int>(v.state)]},
+                          {"by", kBy[static_cast<int>(v.by)]}});
     Json proofs = Json::array();
     for (const auto& p : r.proofs)
         proofs.push_back({{"address", p.address.Text()},
@@ -146,6 +157,8 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
         {"system_addresses", Texts(r.systemAddresses)},
         {"proof", proofs},
         {"witness", nullptr},
+        {"addresses", states},
+        {"outcome_address", OrNull(TextOf(r.Decisive()))},
     };
     if (r.witness) {
         constexpr std::string_view kResults[] = {"answered", "nxdomain", "untrusted", "error", "silent"};
@@ -165,7 +178,10 @@ PluginState PluginStateOf(CheckEnd end) {
         case CheckEnd::Proven: return kPluginOk;
         case CheckEnd::Mismatch:
         case CheckEnd::Disputed:
+        case CheckEnd::Blocked:
         case CheckEnd::Impostor: return kPluginCritical;
+        case CheckEnd::Unproven:
+        case CheckEnd::Filtered:
         case CheckEnd::ResolverFailed:
         case CheckEnd::NoServer: return kPluginWarning;
         default: return kPluginUnknown;
@@ -181,6 +197,10 @@ std::string PluginLine(const CheckRecord& r) {
     const std::string domain = ShownDomain(r) + ": ";
     const std::string address = TextOf(r.SystemAddress()).value_or("");
     const std::string server = Printable(TextOf(r.server).value_or("?"));
+    const std::string decisive = TextOf(r.Decisive()).value_or(address);
+    const std::string witnesses = Printable(r.DecisiveWitnesses());
+    const AddressProof* proof = r.Decisive() ? r.ProofOf(*r.Decisive()) : nullptr;
+    const std::string reason(proof ? ProofReasonName(proof->proof.reason).value_or("") : "");
     switch (r.end) {
         case CheckEnd::Match:
             if (r.witness && !r.rcode)
@@ -188,31 +208,40 @@ std::string PluginLine(const CheckRecord& r) {
                        "; no usable reply from the DNS server " + server;
             return domain + address + " among the DNS server's " + Joined(r.serverAddresses);
         case CheckEnd::Disputed:
-            return domain + TextOf(r.disputed).value_or(address) + " not confirmed by the independent DNS server " +
-                   Printable(r.witness ? r.witness->named : "") + " and not proven over HTTPS";
+            return domain + decisive + " not confirmed by the independent DNS server " + witnesses +
+                   " and not proven over HTTPS";
+        case CheckEnd::Unconfirmed:
+            return domain + decisive + " not proven over HTTPS and not known to " + witnesses;
         case CheckEnd::Unverified:
+            if (r.witness && !r.witness->answered.empty())
+                return domain + decisive + " not proven over HTTPS, and no independent DNS server gave a whole " +
+                       (r.Decisive() && r.Decisive()->IsV4() ? "IPv4" : "IPv6") + " answer";
             return domain + "not proven over HTTPS, and no independent DNS server answered (" +
                    Printable(r.witness ? r.witness->named : "") + ")";
+        case CheckEnd::Unproven:
+            return domain + decisive + " confirmed by " + witnesses + " but not proven over HTTPS (" + reason + ")";
+        case CheckEnd::Blocked:
+            return domain + "the DNS answers " + decisive + " (this computer)";
+        case CheckEnd::Filtered:
+            return domain + "blocked by the DNS server (" + decisive + ")";
         case CheckEnd::Proven: {
-            const auto* proven = r.FirstProof(platform::ProofResult::Proven);
-            const std::string line = domain + (proven ? proven->address.Text() : address) + " proved the name over HTTPS";
+            const std::string line = domain + decisive + " proved the name over HTTPS";
             if (!r.rcode) return line + "; no usable reply from the DNS server " + server;
             return line + ", though not among the DNS server's " + Joined(r.serverAddresses);
         }
-        case CheckEnd::Impostor: {
-            const auto* failed = r.FirstProof(platform::ProofResult::Failed);
-            if (!failed) return domain + address + " failed to prove the name over HTTPS";
-            return domain + failed->address.Text() + " failed to prove the name over HTTPS (" +
-                   std::string(ProofReasonName(failed->proof.reason).value_or("")) + " certificate)";
-        }
+        case CheckEnd::Impostor:
+            return domain + decisive + " failed to prove the name over HTTPS (" + reason + " certificate)";
         case CheckEnd::Mismatch: {
-            // The family that disagrees: the first address of the computer's missing from the server's.
-            const Address missing = FirstMissing(r).value_or(Address{});
-            const auto family = SameFamily(r.serverAddresses, missing);
+            // The family that disagrees: that of the address that decided.
+            const Address missing = r.Decisive().value_or(Address{});
+            const bool byWitness = r.judgement.Decisive() && r.judgement.Decisive()->by == DecidedBy::Witness;
+            const auto family = SameFamily(byWitness ? r.witness->addresses : r.serverAddresses, missing);
             // IPv6 is named; an IPv4 line reads as it always has.
             const std::string v6 = missing.IsV4() ? "" : "IPv6 ";
             std::string line = domain + v6 + missing.Text();
-            if (family.empty())
+            if (byWitness)
+                line += " not among the independent DNS server's " + Joined(family);
+            else if (family.empty())
                 line += " but the DNS server " + server + " has no " + v6 +
                         "address for it" + (r.rcode ? " (rcode " + std::to_string(*r.rcode) + ")" : "");
             else
@@ -224,7 +253,7 @@ std::string PluginLine(const CheckRecord& r) {
             return line;
         }
         case CheckEnd::Inconclusive:
-            if (r.localEcho)
+            if (r.judgement.verdict == Verdict::LocalEcho)
                 return domain + address + " from the DNS server " + server +
                        " on this computer, which may serve the same hosts file: check with --server ADDRESS";
             return domain + "no usable reply from the DNS server " + server;

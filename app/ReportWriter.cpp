@@ -78,10 +78,10 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
                 WitnessBlock(r);
             } else if constexpr (std::is_same_v<E, event::Concluded>) {
                 // The witnesses stood in for a server that gave no usable reply.
-                if (r.witness && !r.witness->answered.empty() && !r.rcode)
+                if (r.judgement.witnessStoodIn)
                     Write("\r\nDNS сервер не ответил, адреса сверены с независимым DNS сервером [" + r.witness->named +
                           "]\r\n");
-                Verdict(r);
+                Conclusion(r);
             } else if constexpr (std::is_same_v<E, event::RegistryRead>) {
                 std::string path = e.directory;
                 Step([&] { path = platform::LowerCase(path); });
@@ -94,37 +94,74 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
         event);
 }
 
-void ReportWriter::Verdict(const CheckRecord& r) {
+namespace {
+
+// The words inside a proof line's parentheses.
+std::string Reason(const AddressProof* p) {
+    const std::string line = p ? ProofText(p->proof) : "";
+    const auto open = line.find('('), close = line.rfind(')');
+    return open == std::string::npos || close < open ? line : line.substr(open + 1, close - open - 1);
+}
+
+constexpr char kCheckDns[] = " Проверьте настройки DNS на компьютере и на роутере.";
+
+}  // namespace
+
+void ReportWriter::Conclusion(const CheckRecord& r) {
     const std::string& d = r.domain;
+    const std::string address = Text(r.Decisive() ? r.Decisive() : r.SystemAddress());
+    const std::string witnesses = r.DecisiveWitnesses();
     switch (r.end) {
         case CheckEnd::Match:
             return Write("\r\nIP адреса совпадают. Проблем связанных с доменом [" + d + "] не обнаружено.");
-        case CheckEnd::Proven: {
+        case CheckEnd::Proven:
             // The addresses differ (a load balancer, a content network), but
             // the site proved itself; the address named is one that did.
-            const auto* proven = r.FirstProof(platform::ProofResult::Proven);
-            const std::string address = proven ? proven->address.Text() : Text(r.SystemAddress());
             // No usable reply: no difference was seen, only the proof.
             if (!r.rcode)
                 return Write("\r\nDNS сервер не ответил, но сайт по адресу " + address + " подтвердил подлинность домена [" +
                              d + "] сертификатом. Подмены IP адреса не обнаружено.\r\n");
             return Write("\r\nIP адреса различаются, но сайт по адресу " + address + " подтвердил подлинность домена [" +
                          d + "] сертификатом. Подмены IP адреса не обнаружено.");
-        }
-        case CheckEnd::Impostor: {
-            const auto* failed = r.FirstProof(platform::ProofResult::Failed);
-            return Write("\r\nВнимание! Сайт по адресу " + (failed ? failed->address.Text() : Text(r.SystemAddress())) +
-                         " не подтвердил подлинность домена [" + d +
+        case CheckEnd::Impostor:
+            return Write("\r\nВнимание! Сайт по адресу " + address + " не подтвердил подлинность домена [" + d +
                          "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, "
-                         "вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n");
-        }
+                         "вредоносная программа)." + kCheckDns + "\r\n");
+        case CheckEnd::Blocked:
+            return Write("\r\nВнимание! Для домена [" + d + "] получен адрес " + address +
+                         ": это сам компьютер, а не сайт. Адрес домена подменён (роутер, провайдер, вредоносная "
+                         "программа) или домен заблокирован." + kCheckDns + "\r\n");
+        case CheckEnd::Filtered:
+            return Write("\r\nDNS сервер возвращает для домена [" + d + "] адрес " + address +
+                         ": домен заблокирован DNS сервером (так отвечают фильтры рекламы и родительский контроль). "
+                         "Если вы не настраивали блокировку, проверьте настройки DNS на компьютере и на роутере.\r\n");
+        case CheckEnd::Unproven:
+            return Write("\r\nСайт по адресу " + address + " не подтвердил подлинность домена [" + d + "] (" +
+                         Reason(r.Decisive() ? r.ProofOf(*r.Decisive()) : nullptr) +
+                         "), но независимый DNS сервер [" + witnesses +
+                         "] подтверждает этот адрес: у сайта нет действующего сертификата для этого домена, или "
+                         "соединение с ним перехватывается. Не вводите на этом сайте пароли и данные банковских "
+                         "карт.\r\n");
         case CheckEnd::Disputed:
-            return Write("\r\nВнимание! Независимый DNS сервер [" + (r.witness ? r.witness->named : "") +
-                         "] не подтверждает адрес " + Text(r.disputed) + " для домена [" + d +
+            return Write("\r\nВнимание! Независимый DNS сервер [" + witnesses + "] не подтверждает адрес " + address +
+                         " для домена [" + d +
                          "], а сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS "
-                         "сервером или в локальной сети (роутер, провайдер, вредоносная программа). Проверьте "
-                         "настройки DNS на компьютере и на роутере.\r\n");
+                         "сервером или в локальной сети (роутер, провайдер, вредоносная программа)." + kCheckDns +
+                         "\r\n");
+        case CheckEnd::Unconfirmed:
+            return Write("\r\nПодтвердить адрес " + address +
+                         " не удалось: сайт по этому адресу не подтвердил подлинность домена [" + d +
+                         "] по HTTPS, а независимый DNS сервер [" + witnesses + "] этого адреса не знает. Если сайт [" +
+                         d + "] открывается в браузере без HTTPS, не вводите на нём пароли. Повторите проверку позже "
+                         "или проверьте настройки DNS на компьютере и на роутере.\r\n");
         case CheckEnd::Unverified:
+            // Some witness answered, but not whole for this address's family.
+            if (r.witness && !r.witness->answered.empty())
+                return Write("\r\nПодтвердить адрес " + address +
+                             " не удалось: сайт по этому адресу не подтвердил подлинность домена [" + d +
+                             "] по HTTPS, а независимые DNS серверы не прислали полного ответа для адресов " +
+                             (r.Decisive() && r.Decisive()->IsV4() ? "IPv4" : "IPv6") +
+                             ". Повторите проверку позже или проверьте настройки DNS на компьютере и на роутере.\r\n");
             return Write("\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [" + d +
                          "] по HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте "
                          "настройки DNS на компьютере и на роутере.\r\n");
@@ -133,7 +170,7 @@ void ReportWriter::Verdict(const CheckRecord& r) {
                          "локальной сети. Проверьте компьютер на вирусы и файл HOSTS.\r\n\r\n");
         case CheckEnd::Inconclusive:
             // The server did answer: only what happened is said, not that it did not.
-            if (r.localEcho)
+            if (r.judgement.verdict == Verdict::LocalEcho)
                 return Write("\r\nDNS сервер работает на этом компьютере и может отвечать по тому же файлу HOSTS: "
                              "проверьте домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n");
             // No usable, complete reply is no evidence of substitution.

@@ -23,7 +23,7 @@ public:
 
 private:
     void Write(const std::string& piece) { write_(piece, false); }
-    void Verdict(const CheckRecord& r);
+    void Conclusion(const CheckRecord& r);
     void HostsBlock(const CheckRecord& r);
     void WitnessBlock(const CheckRecord& r);
     Writer write_;

@@ -7,9 +7,9 @@ namespace tarnwell {
 
 enum ConsoleStatus {
     kStatusMatch = 0,
-    kStatusMismatch = 1,      // an address missing from complete replies, an impostor, or disputed
+    kStatusMismatch = 1,      // impostor, blocked, disputed or missing
     kStatusNoVerdict = 2,     // the check ended before a verdict
-    kStatusInconclusive = 3,  // no usable, complete reply from the DNS server
+    kStatusInconclusive = 3,  // an address could not be vouched for
     kStatusUsage = 64,        // EX_USAGE
     kStatusIoError = 74,      // EX_IOERR: the output could not be written
     kStatusInterrupted = 130, // SIGINT (Ctrl-C): 128 + 2, as shells report it
@@ -21,13 +21,16 @@ struct StatusMeaning {
 };
 
 inline constexpr StatusMeaning kStatusMeanings[] = {
-    {kStatusMatch, "the addresses match, or the ones that differ proved the domain over HTTPS"},
-    {kStatusMismatch, "mismatch: an address of the computer's is missing from the DNS server's complete replies,\n"
-                      "      or failed to prove the domain over HTTPS (impostor), or is not confirmed by the\n"
-                      "      witnesses and did not prove the domain (disputed)"},
+    {kStatusMatch, "every address of the computer's proved the domain over HTTPS or is vouched for by the\n"
+                   "      witnesses (or, with them off, by the DNS server)"},
+    {kStatusMismatch, "an address of the computer's failed to prove the domain over HTTPS (impostor), is this\n"
+                      "      computer (blocked), is not confirmed by the witnesses and did not prove the domain\n"
+                      "      (disputed), or is missing from complete replies (mismatch)"},
     {kStatusNoVerdict, "the check ended before a verdict (domain refused, no address, no DNS server)"},
-    {kStatusInconclusive, "inconclusive: no usable, complete reply, a local server that serves the hosts file,\n"
-                          "      no witness answered when the site did not prove itself, or --deadline passed"},
+    {kStatusInconclusive, "an address could not be vouched for: its certificate failed but the witnesses give it\n"
+                          "      (unproven), a filtering DNS server (filtered), no witness answered whole or it\n"
+                          "      does not know an address beside one that proved (unverified), no usable,\n"
+                          "      complete reply, a local server that serves the hosts file, or --deadline passed"},
     {kStatusUsage, "usage error"},
     {kStatusIoError, "the output could not be written"},
     {kStatusInterrupted, "interrupted (Ctrl-C): the outputs written so far are whole"},

@@ -17,9 +17,23 @@ std::optional<Address> CheckRecord::SystemAddress() const {
     return systemAddresses.front();
 }
 
-const AddressProof* CheckRecord::FirstProof(platform::ProofResult result) const {
-    const auto found = std::find_if(proofs.begin(), proofs.end(), [&](const AddressProof& p) { return p.proof.result == result; });
+std::optional<Address> CheckRecord::Decisive() const {
+    const auto* decisive = judgement.Decisive();
+    return decisive ? std::optional<Address>(decisive->address) : std::nullopt;
+}
+
+const AddressProof* CheckRecord::ProofOf(const Address& address) const {
+    const auto found = std::find_if(proofs.begin(), proofs.end(), [&](const AddressProof& p) { return p.address == address; });
     return found == proofs.end() ? nullptr : &*found;
+}
+
+std::string CheckRecord::DecisiveWitnesses() const {
+    const auto* decisive = judgement.Decisive();
+    std::string named;
+    if (!decisive || !witness) return named;
+    for (const auto i : decisive->witnesses)
+        if (i < witness->hosts.size()) named += (named.empty() ? "" : ", ") + witness->hosts[i];
+    return named;
 }
 
 namespace {
@@ -68,8 +82,14 @@ private:
         Tell(event::ServerChosen{});
         const DirectAnswer answer = Query(*server);
         Prove();
-        AskWitnesses();
-        Conclude(answer);
+        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
+                          record_.proofs};
+        // RFC 6761 section 6.3: localhost names are this computer's.
+        const std::string_view ace = name_.ace, local = ".localhost";
+        evidence.localName = ace.size() > local.size() && ace.substr(ace.size() - local.size()) == local;
+        WeighHostsFile(evidence);
+        if (options_.prove && NeedsWitness(evidence)) AskWitnesses(evidence);
+        Conclude(evidence);
     }
 
     // The computer's own resolver; a window is served while it runs.
@@ -125,15 +145,10 @@ private:
                            });  // every address is heard of, a timed-out one included
     }
 
-    // The witnesses, asked only when the site could not prove itself: a
-    // proof came from no address and none failed, and no hosts line maps
-    // the name (the line decides, and the name goes nowhere new).
-    void AskWitnesses() {
-        if (options_.witnesses.empty() || record_.proofs.empty()) return;
-        const auto spoke = [](const AddressProof& p) { return p.proof.result != platform::ProofResult::Unknown; };
-        if (std::any_of(record_.proofs.begin(), record_.proofs.end(), spoke)) return;
-        FindHostsLines(RegistryDirectory(false));
-        if (record_.hostsLines.total > 0) return;
+    // The witnesses, asked when an address could not prove the name and no
+    // hosts line already decides it.
+    void AskWitnesses(Evidence& evidence) {
+        if (options_.witnesses.empty()) return;
         WitnessRecord witness;
         for (const auto& w : options_.witnesses) witness.asked.push_back(w.url);
         const bool aaaa = std::any_of(record_.systemAddresses.begin(), record_.systemAddresses.end(),
@@ -149,10 +164,11 @@ private:
             for (std::size_t i = 0; i < options_.witnesses.size(); ++i) named.push_back(i);
         for (const auto i : answer.answered) witness.answered.push_back(options_.witnesses[i].url);
         for (const auto i : named) witness.named += (witness.named.empty() ? "" : ", ") + options_.witnesses[i].host;
+        for (const auto& w : options_.witnesses) witness.hosts.push_back(w.host);
         witness.result = answer.result;
         witness.addresses = answer.addresses;
         record_.witness = std::move(witness);
-        answer_ = std::move(answer);
+        evidence.witness = std::move(answer);
         Tell(event::Witnessed{});
     }
 
@@ -167,29 +183,29 @@ private:
         });
     }
 
-    void Conclude(const DirectAnswer& answer) {
-        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
-                          record_.proofs};
-        evidence.witness = answer_;
-        // The hosts file is looked up silently where the verdict needs it:
-        // whether a line maps the name, for an address missing from the
-        // server's; whether a server on this computer may echo a line.
+    // The hosts file is looked up silently where the verdict needs it:
+    // whether a line maps the name, for an address missing from the
+    // server's; whether a server on this computer may echo a line.
+    void WeighHostsFile(Evidence& evidence) {
         const bool local = OnThisComputer(*record_.server);
-        if (local || !Missing(record_.systemAddresses, record_.serverAddresses).empty()) {
-            if (!record_.hostsFile) FindHostsLines(RegistryDirectory(false));  // not yet, for the witnesses
-            evidence.hostsLineMaps = record_.hostsLines.total > 0;
-            evidence.echo = local && EchoesHostsFile();
-        }
-        const Verdict verdict = Decide(evidence);
-        record_.end = verdict == Verdict::Match        ? CheckEnd::Match
-                      : verdict == Verdict::Proven     ? CheckEnd::Proven
-                      : verdict == Verdict::Impostor   ? CheckEnd::Impostor
-                      : verdict == Verdict::Mismatch   ? CheckEnd::Mismatch
-                      : verdict == Verdict::Disputed   ? CheckEnd::Disputed
-                      : verdict == Verdict::Unverified ? CheckEnd::Unverified
-                                                       : CheckEnd::Inconclusive;
-        if (verdict == Verdict::Disputed) record_.disputed = DisputedAddress(evidence);
-        record_.localEcho = verdict == Verdict::LocalEcho;
+        if (!local && Missing(record_.systemAddresses, record_.serverAddresses).empty()) return;
+        FindHostsLines(RegistryDirectory(false));
+        evidence.hostsLineMaps = record_.hostsLines.total > 0;
+        evidence.echo = local && EchoesHostsFile();
+    }
+
+    void Conclude(const Evidence& evidence) {
+        record_.judgement = Decide(evidence);
+        const Verdict verdict = record_.judgement.verdict;
+        constexpr std::pair<Verdict, CheckEnd> kEnds[] = {
+            {Verdict::Match, CheckEnd::Match},           {Verdict::Proven, CheckEnd::Proven},
+            {Verdict::Impostor, CheckEnd::Impostor},     {Verdict::Blocked, CheckEnd::Blocked},
+            {Verdict::Disputed, CheckEnd::Disputed},     {Verdict::Mismatch, CheckEnd::Mismatch},
+            {Verdict::Unproven, CheckEnd::Unproven},     {Verdict::Filtered, CheckEnd::Filtered},
+            {Verdict::Unverified, CheckEnd::Unverified}, {Verdict::Unconfirmed, CheckEnd::Unconfirmed}};
+        record_.end = CheckEnd::Inconclusive;
+        for (const auto& [v, end] : kEnds)
+            if (v == verdict) record_.end = end;
         Tell(event::Concluded{});
         if (verdict == Verdict::Match || verdict == Verdict::Proven) return;
         if (verdict == Verdict::Mismatch) {
@@ -246,7 +262,6 @@ private:
     CheckListener& listener_;
     CheckRecord record_;
     HostName name_;
-    std::optional<WitnessAnswer> answer_;  // of the witnesses, when they were asked
 };
 
 }  // namespace

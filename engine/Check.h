@@ -69,7 +69,7 @@ struct Proved {            // one address's proof, in the resolver's order
     std::size_t index;     // into proofs
 };
 struct Witnessed {};        // witness is set: the witnesses were asked
-struct Concluded {};       // end (and localEcho) is set
+struct Concluded {};       // end and judgement are set
 struct RegistryRead {      // on a mismatch: the hosts directory the registry names, as read
     std::string directory;
 };

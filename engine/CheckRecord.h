@@ -25,14 +25,19 @@ enum class CheckEnd {
     Impostor,        // an address of the resolver's failed to prove the name over HTTPS
     Proven,          // the addresses differ, but every missing one proved the name
     Disputed,        // a witness does not vouch for an address the server gave, and the site did not prove itself
-    Unverified,      // the site did not prove itself and no witness answered
-    TimedOut         // the console run's deadline passed before the check ended
+    Unverified,      // an address not proven, and no witness answered whole for its family
+    TimedOut,        // the console run's deadline passed before the check ended
+    Blocked,         // the DNS answers this computer for the name
+    Filtered,        // the DNS answers the unspecified address: a filtering server
+    Unproven,        // an address's certificate failed, but a witness gives the address
+    Unconfirmed      // an address not proven and unknown to a witness, beside one that proved
 };
 
 // What the witnesses were asked and said.
 struct WitnessRecord {
     std::vector<std::string> asked;     // their URLs, in the settings' order
     std::vector<std::string> answered;  // those with a whole reply
+    std::vector<std::string> hosts;     // of each asked, in the same order
     WitnessResult result = WitnessResult::Silent;
     std::vector<Address> addresses;     // of their whole replies: A first, then AAAA
     std::string named;  // the hosts of those that answered, else of those asked, ", " apart
@@ -50,8 +55,7 @@ struct CheckRecord {
     std::optional<int> rcode = {};              // of the last usable reply
     std::vector<AddressProof> proofs = {};      // of the proof stage, in the resolver's order
     std::optional<WitnessRecord> witness = {};  // when the witnesses were asked
-    std::optional<Address> disputed = {};       // the address a witness disputes
-    bool localEcho = false;                     // a match from a server on this computer that serves the hosts file
+    Judgement judgement = {};                   // each address's state, and the address that decided
     std::optional<std::string> hostsFile = {};  // the hosts file's path, when its lines were looked up
     bool hostsReadable = false;
     hosts::Matches hostsLines = {};
@@ -60,8 +64,12 @@ struct CheckRecord {
     // The address the report names for the computer: its first IPv4
     // address, or its first IPv6 address when it has none.
     std::optional<Address> SystemAddress() const;
-    // The first proof with that result, in the resolver's order, or nullptr.
-    const AddressProof* FirstProof(platform::ProofResult result) const;
+    // The address that decided the outcome, if one did.
+    std::optional<Address> Decisive() const;
+    // The proof of `address`, or nullptr when it was not probed.
+    const AddressProof* ProofOf(const Address& address) const;
+    // The hosts of the witnesses that decided the outcome's address, ", " apart.
+    std::string DecisiveWitnesses() const;
 };
 
 }  // namespace tarnwell

@@ -1,20 +1,108 @@
 #include "resolve/Verdict.h"
 
 #include <algorithm>
+#include <array>
 
 namespace tarnwell {
 
 namespace {
+
+using platform::ProofResult;
 
 template <class List>
 bool Contains(const List& list, const Address& address) {
     return std::find(list.begin(), list.end(), address) != list.end();
 }
 
-bool Has(const std::vector<AddressProof>& proofs, const Address& address, platform::ProofResult result) {
-    return std::any_of(proofs.begin(), proofs.end(),
-                       [&](const AddressProof& p) { return p.address == address && p.proof.result == result; });
+// Unverified and unconfirmed weigh the same, and so do proven and vouched.
+int Severity(AddressState state) {
+    if (state == AddressState::Unconfirmed) state = AddressState::Unverified;
+    if (state == AddressState::Vouched) state = AddressState::Proven;
+    return static_cast<int>(state);
 }
+
+// The rules that give one address its state, over the evidence of a check.
+class Rules {
+public:
+    explicit Rules(const Evidence& e) : e_(e) {
+        anyProven_ = std::any_of(e.proofs.begin(), e.proofs.end(),
+                                 [](const AddressProof& p) { return p.proof.result == ProofResult::Proven; });
+    }
+
+    // The first rule that holds.
+    AddressVerdict Judge(const Address& a) const {
+        const auto proof = ProofOf(a);
+        const bool inServer = Contains(e_.server, a);
+        // A hosts line maps the name: an address the server's whole replies
+        // lack is missing whatever its proof (a pinned node, or a root
+        // certificate that malware installed); without a whole reply its
+        // proof still counts for nothing.
+        const bool hostsLine = e_.hostsLineMaps && !inServer && proof != ProofResult::Failed;
+        if (hostsLine && ServerWhole(a)) return {a, AddressState::Missing, DecidedBy::HostsFile};
+        if (proof == ProofResult::Proven && !hostsLine) return {a, AddressState::Proven, DecidedBy::Proof};
+        if (proof == ProofResult::Failed) {
+            // Another address that proved means the site does serve HTTPS.
+            if (WitnessHas(a) && !anyProven_) return Witnessed(a, AddressState::Unproven, true);
+            return {a, AddressState::Impostor, DecidedBy::Proof};
+        }
+        if (a.IsLoopback() && e_.localName) return {a, AddressState::Vouched, DecidedBy::Nothing};
+        if ((a.IsLoopback() || a.IsUnspecified()) && e_.witness) {
+            if (WitnessHas(a)) return Witnessed(a, AddressState::Vouched, true);
+            if (!WitnessWhole(a)) return {a, AddressState::Unverified, DecidedBy::Witness};
+            return Witnessed(a, a.IsLoopback() ? AddressState::Blocked : AddressState::Filtered, false);
+        }
+        return Unproven(a, inServer);
+    }
+
+    bool AnyProven() const { return anyProven_; }
+
+private:
+    // An address whose proof is unknown, or that was not probed.
+    AddressVerdict Unproven(const Address& a, bool inServer) const {
+        if (!e_.witness) {
+            if (inServer)
+                return e_.echo ? AddressVerdict{a, AddressState::Unanswered, DecidedBy::Server}
+                               : AddressVerdict{a, AddressState::Vouched, DecidedBy::Server};
+            if (ServerWhole(a)) return {a, AddressState::Missing, DecidedBy::Server};
+            return {a, AddressState::Unanswered};
+        }
+        // The computer's resolver names the NAT64 prefix, and it may be the
+        // attacker's: a witness's A record never vouches for such a form.
+        if (!a.IsV4() && EmbedsAny(a, e_.witness->addresses)) return Witnessed(a, AddressState::Unconfirmed, false);
+        if (WitnessHas(a)) return Witnessed(a, AddressState::Vouched, true);
+        if (!inServer && ServerWhole(a)) return {a, AddressState::Missing, DecidedBy::Server};
+        if (!WitnessWhole(a)) return {a, AddressState::Unverified, DecidedBy::Witness};
+        if (!inServer) return Witnessed(a, AddressState::Missing, false);
+        // Both roads give it, the witnesses do not: a dead pool node beside
+        // one that proved is told from a phishing host by nothing here.
+        return Witnessed(a, anyProven_ ? AddressState::Unconfirmed : AddressState::Disputed, false);
+    }
+
+    // Decided by the witnesses: those whose whole reply of the address's
+    // family holds it, or lacks it.
+    AddressVerdict Witnessed(const Address& a, AddressState state, bool holding) const {
+        AddressVerdict verdict{a, state, DecidedBy::Witness};
+        const auto& each = e_.witness->each;
+        for (std::size_t i = 0; i < each.size(); ++i)
+            if ((a.IsV4() ? each[i].wholeV4 : each[i].wholeV6) && Contains(each[i].addresses, a) == holding)
+                verdict.witnesses.push_back(i);
+        return verdict;
+    }
+
+    std::optional<ProofResult> ProofOf(const Address& a) const {
+        for (const auto& p : e_.proofs)
+            if (p.address == a) return p.proof.result;
+        return std::nullopt;
+    }
+    bool ServerWhole(const Address& a) const { return a.IsV4() ? e_.wholeV4 : e_.wholeV6; }
+    bool WitnessWhole(const Address& a) const {
+        return e_.witness && (a.IsV4() ? e_.witness->wholeV4 : e_.witness->wholeV6);
+    }
+    bool WitnessHas(const Address& a) const { return e_.witness && Contains(e_.witness->addresses, a); }
+
+    const Evidence& e_;
+    bool anyProven_ = false;
+};
 
 }  // namespace
 
@@ -28,62 +116,87 @@ std::vector<Address> Missing(const std::vector<Address>& computer, const std::ve
 std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const std::vector<Address>& server) {
     std::vector<Address> eligible;
     for (const auto& a : computer)
-        if (!a.IsLoopback() && !a.IsUnspecified()) eligible.push_back(a);
-    std::vector<Address> chosen;
-    const auto choose = [&](const Address& a) {
-        if (chosen.size() < kMaxProbed && !Contains(chosen, a)) chosen.push_back(a);
-    };
-    for (const auto& a : Missing(eligible, server)) choose(a);
-    for (std::size_t i = 0; i < eligible.size() && i < kFirstProbed; ++i) choose(eligible[i]);
+        if (!a.IsLoopback() && !a.IsUnspecified() && !Contains(eligible, a)) eligible.push_back(a);
+    std::vector<Address> chosen = Missing(eligible, server);
+    for (const auto& a : eligible)
+        if (!Contains(chosen, a)) chosen.push_back(a);
+    if (chosen.size() > kMaxProbed) chosen.resize(kMaxProbed);
     std::vector<Address> targets;
     for (const auto& a : eligible)
         if (Contains(chosen, a)) targets.push_back(a);
     return targets;
 }
 
-bool Vouches(const std::vector<Address>& witnessed, const Address& address) {
-    if (Contains(witnessed, address)) return true;
-    constexpr std::uint8_t kDns64[12] = {0, 0x64, 0xff, 0x9b};  // 64:ff9b::/96
+bool EmbedsAny(const Address& address, const std::vector<Address>& v4) {
+    if (address.IsV4()) return false;
+    // Where each prefix length puts the IPv4 address's four octets; octet 8
+    // (bits 64 to 71) is always zero and skipped.
+    constexpr std::array<std::array<std::size_t, 4>, 6> kPlaces{{
+        {4, 5, 6, 7}, {5, 6, 7, 9}, {6, 7, 9, 10}, {7, 9, 10, 11}, {9, 10, 11, 12}, {12, 13, 14, 15}}};
     const auto bytes = address.Bytes();
-    if (address.IsV4() || !std::equal(std::begin(kDns64), std::end(kDns64), bytes.begin())) return false;
-    return Contains(witnessed, Address::V4(bytes.subspan<12, 4>()));
+    return std::any_of(v4.begin(), v4.end(), [&](const Address& a) {
+        return a.IsV4() && std::any_of(kPlaces.begin(), kPlaces.end(), [&](const auto& places) {
+                   for (std::size_t i = 0; i < places.size(); ++i)
+                       if (bytes[places[i]] != a.Bytes()[i]) return false;
+                   return true;
+               });
+    });
 }
 
-std::optional<Address> DisputedAddress(const Evidence& e) {
-    if (!e.witness) return std::nullopt;
-    for (const auto& a : e.computer)
-        if ((a.IsV4() ? e.witness->wholeV4 : e.witness->wholeV6) && Contains(e.server, a) &&
-            !Vouches(e.witness->addresses, a))
-            return a;
-    return std::nullopt;
+bool NeedsWitness(const Evidence& evidence) {
+    Evidence without = evidence;
+    without.witness = std::nullopt;
+    const Rules rules(without);
+    return std::any_of(evidence.computer.begin(), evidence.computer.end(), [&](const Address& a) {
+        const auto verdict = rules.Judge(a);
+        return verdict.by != DecidedBy::HostsFile && verdict.state != AddressState::Proven;
+    });
 }
 
-Verdict Decide(const Evidence& evidence) {
-    const auto failed = [](const AddressProof& p) { return p.proof.result == platform::ProofResult::Failed; };
-    if (std::any_of(evidence.proofs.begin(), evidence.proofs.end(), failed)) return Verdict::Impostor;
-    Evidence e = evidence;
-    if (e.witness) {
-        if (DisputedAddress(e)) return Verdict::Disputed;
-        if (e.witness->answered.empty()) return Verdict::Unverified;
-        // What the witnesses vouch for counts as the server's.
-        for (const auto& a : e.computer)
-            if (Vouches(e.witness->addresses, a) && !Contains(e.server, a)) e.server.push_back(a);
-        e.wholeV4 = e.wholeV4 || e.witness->wholeV4;
-        e.wholeV6 = e.wholeV6 || e.witness->wholeV6;
+Judgement Decide(const Evidence& evidence) {
+    Judgement judgement;
+    const Rules rules(evidence);
+    for (const auto& a : evidence.computer)
+        if (std::none_of(judgement.addresses.begin(), judgement.addresses.end(),
+                         [&](const AddressVerdict& v) { return v.address == a; }))
+            judgement.addresses.push_back(rules.Judge(a));
+    const auto& all = judgement.addresses;
+    const bool noReply = evidence.server.empty() && !evidence.wholeV4 && !evidence.wholeV6;
+    judgement.witnessStoodIn = noReply && evidence.witness && !evidence.witness->addresses.empty() &&
+                               std::any_of(all.begin(), all.end(), [](const AddressVerdict& v) {
+                                   return v.by == DecidedBy::Witness &&
+                                          (v.state == AddressState::Vouched || v.state == AddressState::Missing);
+                               });
+    if (all.empty()) return judgement;
+    const auto worst = std::min_element(all.begin(), all.end(), [](const AddressVerdict& x, const AddressVerdict& y) {
+        return Severity(x.state) < Severity(y.state);
+    });
+    judgement.decisive = static_cast<std::size_t>(worst - all.begin());
+    switch (worst->state) {
+        case AddressState::Impostor: judgement.verdict = Verdict::Impostor; break;
+        case AddressState::Blocked: judgement.verdict = Verdict::Blocked; break;
+        case AddressState::Disputed: judgement.verdict = Verdict::Disputed; break;
+        case AddressState::Missing: judgement.verdict = Verdict::Mismatch; break;
+        case AddressState::Unproven: judgement.verdict = Verdict::Unproven; break;
+        case AddressState::Filtered: judgement.verdict = Verdict::Filtered; break;
+        case AddressState::Unverified: judgement.verdict = Verdict::Unverified; break;
+        case AddressState::Unconfirmed: judgement.verdict = Verdict::Unconfirmed; break;
+        case AddressState::Unanswered:
+            judgement.verdict = worst->by == DecidedBy::Server ? Verdict::LocalEcho : Verdict::Inconclusive;
+            break;
+        case AddressState::Proven:
+        case AddressState::Vouched: {
+            // A match, unless an address beyond the server's proved the name.
+            const auto beyond = std::find_if(all.begin(), all.end(), [&](const AddressVerdict& v) {
+                return v.state == AddressState::Proven && !Contains(evidence.server, v.address);
+            });
+            judgement.verdict = beyond == all.end() ? Verdict::Match : Verdict::Proven;
+            judgement.decisive = beyond == all.end() ? std::nullopt
+                                                     : std::optional<std::size_t>(beyond - all.begin());
+            break;
+        }
     }
-    const auto missing = Missing(e.computer, e.server);
-    if (missing.empty()) return e.echo ? Verdict::LocalEcho : Verdict::Match;
-    // What is left to explain: the missing addresses that did not prove the
-    // name, or all of them when a hosts line maps it.
-    std::vector<Address> unexplained;
-    for (const auto& a : missing)
-        if (!Has(e.proofs, a, platform::ProofResult::Proven) || e.hostsLineMaps) unexplained.push_back(a);
-    if (unexplained.empty()) return Verdict::Proven;
-    // Each family is judged on its own replies: one whose whole replies lack
-    // an address of the computer's is a mismatch, whatever the other's say.
-    const bool whole = std::any_of(unexplained.begin(), unexplained.end(),
-                                   [&](const Address& a) { return a.IsV4() ? e.wholeV4 : e.wholeV6; });
-    return whole ? Verdict::Mismatch : Verdict::Inconclusive;
+    return judgement;
 }
 
 }  // namespace tarnwell

@@ -8,22 +8,21 @@
 #include <vector>
 
 // The verdict rules: which addresses are asked to prove the name, and what
-// the evidence of a check says. Pure functions.
+// the evidence of a check says of each address and of the whole. Pure
+// functions.
 namespace tarnwell {
 
 // The addresses of `computer` that are not among `server`'s.
 std::vector<Address> Missing(const std::vector<Address>& computer, const std::vector<Address>& server);
 
-// How many of the computer's first addresses are probed whatever the server
-// says, and how many addresses are probed at most.
-inline constexpr std::size_t kFirstProbed = 4;
-inline constexpr std::size_t kMaxProbed = 16;
+// How many addresses are probed at most.
+inline constexpr std::size_t kMaxProbed = 32;
 
 // The addresses of the computer's asked to prove the name over HTTPS, in the
-// resolver's order: every one missing from the server's, then the first
-// kFirstProbed, at most kMaxProbed in all, the missing ones first. Never an
-// unspecified or loopback address, whatever gave it (a blocking hosts line,
-// a filtering server): that is this computer, not the site.
+// resolver's order: every one, at most kMaxProbed, those missing from the
+// server's chosen first. Never an unspecified or loopback address, whatever
+// gave it (a blocking hosts line, a filtering server): that is this
+// computer, not the site.
 std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const std::vector<Address>& server);
 
 // One address's proof of the name over HTTPS.
@@ -39,46 +38,91 @@ struct Evidence {
     std::vector<Address> server = {};    // the configured server's replies, both families
     bool wholeV4 = false;           // every A reply was whole, and there was one
     bool wholeV6 = false;           // likewise for AAAA
-    std::vector<AddressProof> proofs = {};
-    bool hostsLineMaps = false;     // a hosts line maps the name
+    std::vector<AddressProof> proofs = {};  // an address without one was not probed
+    // A hosts line maps the name, or the hosts file could not be read whole
+    // (malware can deny the user what the system's resolver still reads).
+    bool hostsLineMaps = false;
     // The server runs on this computer (loopback, or an address of its own
     // interfaces), and a hosts line maps the name to an address of the
     // computer's: such a server may answer from the same hosts file.
     bool echo = false;
-    // The witnesses' answer, when they were asked: the site could not prove
-    // itself (no proof came, none failed) and no hosts line maps the name.
+    // The witnesses' answer, when they were asked; none when they are
+    // turned off (or there was no proof at all).
     std::optional<WitnessAnswer> witness = std::nullopt;
+    // The name is "localhost" or under it, where this computer's own
+    // address is the right answer.
+    bool localName = false;
+};
+
+// What one address came to, the most severe first: the outcome of a check
+// is the most severe state of any of its addresses.
+enum class AddressState {
+    Impostor,     // its certificate failed, and no witness excuses it
+    Blocked,      // the DNS answers this computer (loopback) for it
+    Disputed,     // both roads give it, a witness's whole reply lacks it, nothing proved
+    Missing,      // missing from whole replies (or a hosts line maps it) and not proven
+    Unproven,     // its certificate failed, but a witness gives it and nothing proved
+    Filtered,     // the DNS answers the unspecified address: a filtering server
+    Unverified,   // not proven, and no witness answered whole for its family
+    Unconfirmed,  // not proven, unknown to a witness, while another address proved
+    Unanswered,   // not proven, and no whole reply to compare it with
+    Proven,       // its handshake proved the name
+    Vouched       // the witnesses give it (or, with them off, the server)
+};
+
+// What decided an address's state.
+enum class DecidedBy { Proof, Server, Witness, HostsFile, Nothing };
+
+struct AddressVerdict {
+    Address address;
+    AddressState state = AddressState::Unanswered;
+    DecidedBy by = DecidedBy::Nothing;
+    // The witnesses, by index, whose whole reply of its family holds it
+    // (vouched, unproven) or lacks it (disputed, unconfirmed, missing).
+    std::vector<std::size_t> witnesses = {};
+    bool operator==(const AddressVerdict&) const = default;
 };
 
 enum class Verdict {
-    Match,         // every address of the computer's is among the server's
-    Mismatch,      // one is missing, not proven, and the replies of its family were whole
-    Inconclusive,  // nothing to compare
-    LocalEcho,     // a match that a server on this computer may echo from the hosts file
-    Impostor,      // an address of the computer's failed to prove the name
-    Proven,        // the missing addresses all proved the name, and no hosts line maps it
-    Disputed,      // a witness's whole reply lacks an address that the computer and the server agree on
-    Unverified     // a witness was needed and none answered
+    Match,         // every address proven or vouched, each among the server's (or the witnesses' standing in)
+    Proven,        // likewise, but an address the server does not give proved the name
+    Impostor,
+    Blocked,
+    Disputed,
+    Mismatch,      // an address missing
+    Unproven,
+    Filtered,
+    Unverified,
+    Unconfirmed,
+    Inconclusive,  // nothing to compare an address with
+    LocalEcho      // ... because the server on this computer may echo the hosts file
 };
 
-// Whether the witnesses' addresses vouch for `address`: it is one of
-// them, or the DNS64 form (64:ff9b::/96, RFC 6052) of one of their IPv4
-// addresses.
-bool Vouches(const std::vector<Address>& witnessed, const Address& address);
+// The verdict with each address's state, in the resolver's order.
+struct Judgement {
+    Verdict verdict = Verdict::Inconclusive;
+    std::vector<AddressVerdict> addresses = {};
+    // The address that decided the verdict, into `addresses`: the first
+    // whose state is the outcome; for Proven the first that proved beyond
+    // the server's; none for a match.
+    std::optional<std::size_t> decisive = std::nullopt;
+    // No usable reply came from the server, and a witness's whole reply
+    // with addresses stood in for it.
+    bool witnessStoodIn = false;
+    bool operator==(const Judgement&) const = default;
 
-// The first address of the computer's that the server gives and that a
-// witness whose reply for its family was whole does not vouch for.
-std::optional<Address> DisputedAddress(const Evidence& evidence);
+    const AddressVerdict* Decisive() const { return decisive ? &addresses[*decisive] : nullptr; }
+};
 
-// The verdict on the evidence, the first that holds: an address that
-// cannot prove the name is substituted whatever the DNS says (impostor); a
-// witness disputes what the computer and the server agree on (disputed); a
-// witness was needed and none answered (unverified); then every address of
-// the computer's accounted for by the server, a witness or its proof, the
-// witnesses' addresses and whole replies counting as the server's.
-// A hosts line that maps the name keeps a missing address a mismatch even
-// when it proves the name: a pinned node, or a root certificate that
-// malware installed.
-Verdict Decide(const Evidence& evidence);
+// Whether `address` is an IPv4 address of `v4` embedded in an IPv6 address
+// as a NAT64 translator would (RFC 6052 section 2.2), under any prefix.
+bool EmbedsAny(const Address& address, const std::vector<Address>& v4);
+
+// Whether some address needs the witnesses: one that did not prove the name
+// and that a hosts line does not already decide.
+bool NeedsWitness(const Evidence& evidence);
+
+// The state of every address of the computer's and the verdict on them.
+Judgement Decide(const Evidence& evidence);
 
 }  // namespace tarnwell

@@ -41,6 +41,7 @@ void AddOnce(std::vector<Address>& to, const Address& a) {
 WitnessAnswer ReadWitnesses(const std::vector<std::vector<WitnessExchange>>& exchanges) {
     WitnessAnswer answer;
     std::vector<WitnessResult> results;
+    answer.each.resize(exchanges.size());
     for (std::size_t w = 0; w < exchanges.size(); ++w) {
         // A witness's result: answered when one of its replies was whole,
         // else a name error, else how its first query ended.
@@ -49,8 +50,10 @@ WitnessAnswer ReadWitnesses(const std::vector<std::vector<WitnessExchange>>& exc
             Heard heard = Hear(x);
             own.push_back(heard.result);
             if (heard.result != WitnessResult::Answered) continue;
+            auto& whole = answer.each[w];
             (x.v6 ? answer.wholeV6 : answer.wholeV4) = true;
-            for (const auto& a : heard.addresses) AddOnce(answer.addresses, a);
+            (x.v6 ? whole.wholeV6 : whole.wholeV4) = true;
+            for (const auto& a : heard.addresses) AddOnce(answer.addresses, a), AddOnce(whole.addresses, a);
         }
         const auto best = own.empty() ? WitnessResult::Silent : *std::min_element(own.begin(), own.end());
         const auto result = best <= WitnessResult::NxDomain || own.empty() ? best : own.front();

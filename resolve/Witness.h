@@ -35,6 +35,14 @@ struct WitnessExchange {
     platform::HttpsReply reply;
 };
 
+// What one witness's whole replies gave.
+struct WitnessWhole {
+    bool wholeV4 = false;  // a whole reply to its A query with no name error
+    bool wholeV6 = false;  // likewise AAAA
+    std::vector<Address> addresses = {};
+    bool operator==(const WitnessWhole&) const = default;
+};
+
 // What the witnesses said together.
 struct WitnessAnswer {
     std::vector<std::size_t> answered = {};  // the witnesses, by index, with a whole reply (NXDOMAIN too)
@@ -42,6 +50,7 @@ struct WitnessAnswer {
     std::vector<Address> addresses = {};  // of every whole reply, each once: A first, then AAAA
     bool wholeV4 = false;               // a whole reply to an A query with no name error
     bool wholeV6 = false;               // likewise AAAA
+    std::vector<WitnessWhole> each = {};  // one per witness, in the settings' order
     bool operator==(const WitnessAnswer&) const = default;
 };
 

@@ -99,14 +99,18 @@ auto Witnessing(std::vector<Address> zone, std::optional<platform::HttpsEnd> end
 const std::string kAsking = "\r\n- Сверяем с независимым DNS сервером [192.0.2.53] (DNS через HTTPS)\r\n";
 const std::string kAgreed = kAsking + "Результат:\r\n93.184.216.34\r\n";  // the fake's witness, asked
 std::string Asked(const std::string& lines) { return Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAsking + lines; }
-std::string Disputed(const std::string& address) {
+std::string Disputed(const std::string& address, const std::string& hosts = kNoLine) {
     return "\r\nВнимание! Независимый DNS сервер [192.0.2.53] не подтверждает адрес " + address + " для домена [example.com], "
         "а сайт по этому адресу не подтвердил подлинность домена. Возможна подмена IP адреса DNS сервером или в локальной сети "
-        "(роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine;
+        "(роутер, провайдер, вредоносная программа). Проверьте настройки DNS на компьютере и на роутере.\r\n" + hosts;
 }
 const std::string kUnverified = "\r\nПодтвердить адреса не удалось: сайт не подтвердил подлинность домена [example.com] по "
     "HTTPS, а независимые DNS серверы недоступны. Повторите проверку позже или проверьте настройки DNS на компьютере и на "
     "роутере.\r\n" + kNoLine;
+
+const std::string kNoWholeV4 = "\r\nПодтвердить адрес 93.184.216.34 не удалось: сайт по этому адресу не подтвердил подлинность "
+    "домена [example.com] по HTTPS, а независимые DNS серверы не прислали полного ответа для адресов IPv4. Повторите проверку "
+    "позже или проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine;
 
 struct Ending {
     const char* name;
@@ -120,13 +124,17 @@ struct Ending {
     bool proof = false;            // with the HTTPS proof; the others run without
 };
 
-// The computer and the server agree on 93.184.216.34; the site's proof decides.
+// The computer, the server and the witness agree on 93.184.216.34; the site's proof decides.
 Ending ProofRow(const char* name, platform::ProofResult result, platform::ProofReason reason, const std::string& line) {
     const bool failed = result == platform::ProofResult::Failed;
+    const std::string why = line.substr(line.find('(') + 1, line.size() - line.find('(') - 2);
     return {name, kEx, [=](auto& p) { p.tls.proofs["93.184.216.34"] = {result, reason}; },
-            Server(kEx) + "93.184.216.34\r\n" + Proofs({"93.184.216.34: " + line}) +
-                (failed ? Impostor("93.184.216.34") + kNoLine : kAgreed + Match(kEx)),
-            {}, failed ? CheckEnd::Impostor : CheckEnd::Match, failed ? 1 : 0, "", true};
+            Server(kEx) + "93.184.216.34\r\n" + Proofs({"93.184.216.34: " + line}) + kAgreed +
+                (failed ? "\r\nСайт по адресу 93.184.216.34 не подтвердил подлинность домена [example.com] (" + why +
+                              "), но независимый DNS сервер [192.0.2.53] подтверждает этот адрес: у сайта нет действующего "
+                              "сертификата для этого домена, или соединение с ним перехватывается. Не вводите на этом сайте "
+                              "пароли и данные банковских карт.\r\n" + kNoLine : Match(kEx)),
+            {}, failed ? CheckEnd::Unproven : CheckEnd::Match, failed ? 3 : 0, "", true};
 }
 const std::string k34And6 = "93.184.216.34\r\n2001:db8::34\r\n";
 void DualStack(fakes::Platform& p, std::vector<Address> server) {
@@ -252,18 +260,22 @@ const Ending kEndings[] = {
     ProofRow("proof: expired", ProofResult::Failed, ProofReason::Expired,
              "сертификат не подтверждает домен (срок действия истёк или не наступил)"),
     ProofRow("proof: another error", ProofResult::Failed, ProofReason::Error, "сертификат не подтверждает домен (ошибка сертификата)"),
-    {"proof: the first four of five addresses, one fails", kEx, [](auto& p) {
+    {"proof: five addresses, one fails, the witness does not give it", kEx, [](auto& p) {
          p.sockets.hosts[kEx] = kFive, p.Answer(kFive), p.tls.proofs["2001:db8::2"] = {ProofResult::Failed, ProofReason::Name};
      }, Resolved(kEx, kFiveLines) + kFiveLines + Proofs({kNoHttps, "2001:db8::1" + kNoHttps.substr(13), "2001:db8::2: сертификат не подтверждает "
-        "домен (выдан для другого домена)", "2001:db8::3" + kNoHttps.substr(13)}) + Impostor("2001:db8::2") + kNoLine, {}, CheckEnd::Impostor, 1, "", true},
+        "домен (выдан для другого домена)", "2001:db8::3" + kNoHttps.substr(13), "2001:db8::4" + kNoHttps.substr(13)}) + kAgreed +
+        Impostor("2001:db8::2") + kNoLine, {}, CheckEnd::Impostor, 1, "", true},
     {"proof: the other address proves the name", kEx,
      [](auto& p) { p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven; },
      Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kProvenText, {}, CheckEnd::Proven, 0, "", true},
-    {"proof: the second address proves the name", kEx, [](auto& p) {
+    {"proof: the second address proves the name, the witness does not know the first", kEx, [](auto& p) {
          p.sockets.hosts[kEx] = {A("10.1.1.1"), A("93.184.216.34")}, p.Answer({A("10.1.1.1")});
          p.tls.proofs["93.184.216.34"] = kProven;
-     }, Resolved(kEx, "10.1.1.1\r\n") + "10.1.1.1\r\n" + Proofs({"10.1.1.1" + kNoHttps.substr(13), kProvenLine}) +
-        kProvenText, {}, CheckEnd::Proven, 0, "", true},
+     }, Resolved(kEx, "10.1.1.1\r\n") + "10.1.1.1\r\n" + Proofs({"10.1.1.1" + kNoHttps.substr(13), kProvenLine}) + kAgreed +
+        "\r\nПодтвердить адрес 10.1.1.1 не удалось: сайт по этому адресу не подтвердил подлинность домена [example.com] по HTTPS, а "
+        "независимый DNS сервер [192.0.2.53] этого адреса не знает. Если сайт [example.com] открывается в браузере без HTTPS, не "
+        "вводите на нём пароли. Повторите проверку позже или проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine,
+     {}, CheckEnd::Unconfirmed, 3, "", true},
     {"proof: a hosts line keeps the mismatch", kEx, [](auto& p) {
          p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven, p.files.hosts = "93.184.216.34 example.com\n";
      }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + kLower + kFile + kEchoed, {},
@@ -271,7 +283,7 @@ const Ending kEndings[] = {
     {"proof: a genuine second address behind a substituted first", kEx,
      [](auto& p) { p.sockets.hosts[kEx] = {A("203.0.113.66"), A("93.184.216.34")}, p.tls.proofs["93.184.216.34"] = kProven; },
      Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
-        Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
+        Proofs({"203.0.113.66: проверить не удалось (нет соединения)", kProvenLine}) + kAgreed + kHosts, {}, CheckEnd::Mismatch, 1, "", true},
     {"proof: no reply, but the site proves itself", kEx,
      [](auto& p) { p.sockets.server = nullptr, p.tls.proofs["93.184.216.34"] = kProven; },
      Server(kEx) + Proofs({kProvenLine}) + "\r\nDNS сервер не ответил, но сайт по адресу 93.184.216.34 подтвердил "
@@ -291,17 +303,28 @@ const Ending kEndings[] = {
         "Независимый DNS сервер не ответил\r\n" + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
     {"witness: untrusted", kEx, Witnessing({}, platform::HttpsEnd::Untrusted),
      Asked("Независимый DNS сервер недоступен (ошибка сертификата)\r\n") + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
-    {"witness: NXDOMAIN, an intranet name", kEx, Witnessing({}), Asked("Независимый DNS сервер не знает домена\r\n") + Match(kEx),
-     {}, CheckEnd::Match, 0, "", true},
+    {"witness: NXDOMAIN, an intranet name", kEx, Witnessing({}), Asked("Независимый DNS сервер не знает домена\r\n") + kNoWholeV4,
+     {}, CheckEnd::Unverified, 3, "", true},
+    {"witness: the DNS answers this computer", kEx, [](auto& p) { p.sockets.hosts[kEx] = {A("127.0.0.1")}, p.Answer({A("127.0.0.1")}); },
+     Resolved(kEx, "127.0.0.1\r\n") + "127.0.0.1\r\n" + kAgreed + "\r\nВнимание! Для домена [example.com] получен адрес 127.0.0.1: "
+        "это сам компьютер, а не сайт. Адрес домена подменён (роутер, провайдер, вредоносная программа) или домен заблокирован. "
+        "Проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine, {}, CheckEnd::Blocked, 1, "", true},
+    {"witness: the DNS answers 0.0.0.0", kEx, [](auto& p) { p.sockets.hosts[kEx] = {A("0.0.0.0")}, p.Answer({A("0.0.0.0")}); },
+     Resolved(kEx, "0.0.0.0\r\n") + "0.0.0.0\r\n" + kAgreed + "\r\nDNS сервер возвращает для домена [example.com] адрес 0.0.0.0: "
+        "домен заблокирован DNS сервером (так отвечают фильтры рекламы и родительский контроль). Если вы не настраивали блокировку, "
+        "проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine, {}, CheckEnd::Filtered, 3, "", true},
+    {"witness: NXDOMAIN stands in for no silent server", kEx, [](auto& p) { p.sockets.server = nullptr, Witnessing({})(p); },
+     Server(kEx) + Proofs({kNoHttps}) + kAsking + "Независимый DNS сервер не знает домена\r\n" + kNoWholeV4, {},
+     CheckEnd::Unverified, 3, "", true},
     {"witness: a silent server, the witness agrees", kEx, [](auto& p) { p.sockets.server = nullptr; },
      Server(kEx) + Proofs({kNoHttps}) + kAgreed + "\r\nDNS сервер не ответил, адреса "
         "сверены с независимым DNS сервером [192.0.2.53]\r\n" + Match(kEx), {}, CheckEnd::Match, 0, "", true},
-    {"witness: not asked when a hosts line maps the name", kEx, [](auto& p) {
+    {"witness: a hosts line the server agrees with does not keep it away", kEx, [](auto& p) {
          Witnessing({A("10.1.1.1")})(p), p.files.hosts = "93.184.216.34 example.com\n";
-     }, Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + Match(kEx), {}, CheckEnd::Match, 0, "", true},
-    {"proof: a server on this computer's LAN address echoes the hosts file", kEx,
+     }, Asked("Результат:\r\n10.1.1.1\r\n") + Disputed("93.184.216.34", kFile + kEchoed), {}, CheckEnd::Disputed, 1, "", true},
+    {"proof: a server on this computer's LAN address echoes the hosts file, the witness decides", kEx,
      [](auto& p) { p.params.servers = As({"192.0.2.200"}), p.files.hosts = "93.184.216.34 example.com\n"; },
-     Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3, "", true},
+     Server(kEx, "192.0.2.200") + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAgreed + Match(kEx), {}, CheckEnd::Match, 0, "", true},
 };
 
 // The report as the console writes it: LF lines, the last one ended.
@@ -336,8 +359,11 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
                            e.report.find("определен: ::1") != std::string::npos;
         // The witness is asked only where the report shows it, a hosts line looked for first.
         EXPECT_EQ(rig.http.posts > 0, e.report.find("(DNS через HTTPS)") != std::string::npos);
-        const bool unproven = e.report.find("(Соединение HTTPS)") != std::string::npos && e.report.find("сертификат ") == std::string::npos;
-        EXPECT_EQ(!rig.shells.readPaths.empty(), e.status == 1 || e.status == 3 || local || e.end == CheckEnd::Proven || unproven);
+        // ... or where an address the server does not give needs a hosts line looked for.
+        const bool lan = e.report.find("определен: 192.0.2.200") != std::string::npos;
+        const bool standIn = e.report.find("адреса сверены") != std::string::npos;
+        EXPECT_EQ(!rig.shells.readPaths.empty(),
+                  e.status == 1 || e.status == 3 || local || lan || standIn || e.end == CheckEnd::Proven);
     }
     fakes::Platform p;
     if (e.setUp) e.setUp(p);
@@ -493,7 +519,9 @@ TEST(Output, EveryOutcome) {
         {CheckEnd::ResolverFailed, "unresolved", kPluginWarning, 2}, {CheckEnd::NoServer, "no_server", kPluginWarning, 2},
         {CheckEnd::Impostor, "impostor", kPluginCritical, 1}, {CheckEnd::Proven, "proven", kPluginOk, 0},
         {CheckEnd::TimedOut, "timeout", kPluginUnknown, 3}, {CheckEnd::Disputed, "disputed", kPluginCritical, 1},
-        {CheckEnd::Unverified, "inconclusive", kPluginUnknown, 3}};
+        {CheckEnd::Unverified, "inconclusive", kPluginUnknown, 3}, {CheckEnd::Unconfirmed, "inconclusive", kPluginUnknown, 3},
+        {CheckEnd::Blocked, "blocked", kPluginCritical, 1}, {CheckEnd::Filtered, "filtered", kPluginWarning, 3},
+        {CheckEnd::Unproven, "unproven", kPluginWarning, 3}};
     for (const auto& r : rows) {
         SCOPED_TRACE(r.outcome);
         const auto json = nlohmann::json::parse(JsonLine(Record("a.test", r.end)));
@@ -504,9 +532,14 @@ TEST(Output, EveryOutcome) {
     }
 }
 
+// A judgement whose one decisive address is in that state, decided by the first witness.
+Judgement Decided(AddressState state, const char* address, DecidedBy by = DecidedBy::Witness) {
+    return {Verdict::Mismatch, {{A(address), state, by, {0}}}, 0};
+}
 const CheckRecord kMismatch = {.domain = "b.test", .queryName = "b.test", .end = CheckEnd::Mismatch,
     .systemAddresses = As({"10.0.0.1", "10.0.0.2"}), .server = A("10.0.0.53"), .serverAddresses = As({"10.1.1.1", "10.1.1.2"}),
-    .rcode = 0, .hostsFile = "/etc/hosts", .hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, .elapsed = std::chrono::milliseconds(1250)};
+    .rcode = 0, .judgement = {Verdict::Mismatch, {{A("10.0.0.1"), AddressState::Missing, DecidedBy::Server}}, 0},
+    .hostsFile = "/etc/hosts", .hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, .elapsed = std::chrono::milliseconds(1250)};
 
 TEST(Output, HostileText) {
     CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);
@@ -531,12 +564,12 @@ TEST(Output, PluginLines) {
                 mismatch.at("hosts_lines").at(0).at("line") == 3);
     CheckRecord echo = kMismatch;
     echo.end = CheckEnd::Inconclusive;
-    echo.localEcho = true;
+    echo.judgement.verdict = Verdict::LocalEcho;
     EXPECT_EQ(PluginLine(echo), "b.test: 10.0.0.1 from the DNS server 10.0.0.53 on this computer, which may serve the same "
                                 "hosts file: check with --server ADDRESS");
     // The family that disagrees, the address that failed its proof and why, the one that proved it.
     CheckRecord v6 = Record("c.test", CheckEnd::Mismatch, {"10.0.0.1", "2001:db8::1"}, {"10.0.0.1"});
-    v6.server = A("10.0.0.53");
+    v6.server = A("10.0.0.53"), v6.judgement = Decided(AddressState::Missing, "2001:db8::1", DecidedBy::Server);
     EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 but the DNS server 10.0.0.53 has no IPv6 address for it");
     v6.serverAddresses.push_back(A("2001:db8::2"));
     EXPECT_EQ(PluginLine(v6), "c.test: IPv6 2001:db8::1 not among the DNS server's 2001:db8::2");
@@ -554,11 +587,28 @@ TEST(Output, PluginLines) {
         {"address": "2001:db8::1", "result": "proven", "reason": null}])"));
     EXPECT_EQ(json.at("system_addresses"), nlohmann::json::parse(R"(["10.0.0.1", "2001:db8::1"])"));
     EXPECT_EQ(json.at("system_address"), "10.0.0.1");
-    v6.witness = WitnessRecord{{"https://w.test/q"}, {}, WitnessResult::Silent, {}, "w.test"};
+    v6.witness = WitnessRecord{{"https://w.test/q"}, {}, {"w.test"}, WitnessResult::Silent, {}, "w.test"};
     v6.end = CheckEnd::Unverified;
     EXPECT_EQ(PluginLine(v6), "c.test: not proven over HTTPS, and no independent DNS server answered (w.test)");
-    v6.end = CheckEnd::Disputed, v6.disputed = A("10.0.0.1");
+    v6.end = CheckEnd::Disputed, v6.judgement = Decided(AddressState::Disputed, "10.0.0.1");
     EXPECT_EQ(PluginLine(v6), "c.test: 10.0.0.1 not confirmed by the independent DNS server w.test and not proven over HTTPS");
+    // Each new state's line names the address the verdict gives, and the witnesses that decided it.
+    const struct { CheckEnd end; AddressState state; const char* line; } rows[] = {
+        {CheckEnd::Unconfirmed, AddressState::Unconfirmed, "c.test: 10.0.0.1 not proven over HTTPS and not known to w.test"},
+        {CheckEnd::Blocked, AddressState::Blocked, "c.test: the DNS answers 10.0.0.1 (this computer)"},
+        {CheckEnd::Filtered, AddressState::Filtered, "c.test: blocked by the DNS server (10.0.0.1)"},
+        {CheckEnd::Unproven, AddressState::Unproven, "c.test: 10.0.0.1 confirmed by w.test but not proven over HTTPS (timeout)"},
+        {CheckEnd::Unverified, AddressState::Unverified, "c.test: 10.0.0.1 not proven over HTTPS, and no independent DNS server "
+                                                         "gave a whole IPv4 answer"},
+        {CheckEnd::Mismatch, AddressState::Missing, "c.test: 10.0.0.1 not among the independent DNS server's 10.0.0.9"}};
+    v6.witness->answered = {"https://w.test/q"}, v6.witness->addresses = As({"10.0.0.9", "2001:db8::9"});
+    for (const auto& row : rows) {
+        v6.end = row.end, v6.judgement = Decided(row.state, "10.0.0.1");
+        EXPECT_EQ(PluginLine(v6), row.line);
+        EXPECT_EQ(nlohmann::json::parse(JsonLine(v6)).at("outcome_address"), "10.0.0.1");
+    }
+    EXPECT_EQ(nlohmann::json::parse(JsonLine(v6)).at("addresses"),
+              nlohmann::json::parse(R"([{"address": "10.0.0.1", "state": "missing", "by": "witness"}])"));
 }
 
 // Many domains at once. The times in an output differ from run to run.

@@ -5,80 +5,170 @@
 #include "tests/fakes/Fakes.h"
 
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace tarnwell {
 namespace {
 
 using fakes::A;
 using fakes::As;
-constexpr platform::Proof kProven = platform::kProven;
-const platform::Proof kRefused = platform::Unknown(platform::ProofReason::Refused);
-const platform::Proof kForged = platform::Failed(platform::ProofReason::Name);
-// The witnesses answered with these addresses, whole for IPv4 (and IPv6); or none answered.
-std::optional<WitnessAnswer> Said(std::vector<std::string> w, bool v6 = false) {
-    return WitnessAnswer{{0}, WitnessResult::Answered, As(w), true, v6};
-}
-const std::optional<WitnessAnswer> kNobody = WitnessAnswer{};
-// The witnesses asked after the computer's addresses could not prove the name; the server's replies whole when it gave any.
-Evidence Asked(std::vector<std::string> computer, std::vector<std::string> server, std::optional<WitnessAnswer> said) {
-    std::vector<AddressProof> cannot;
-    for (const auto& a : As(computer)) cannot.push_back({a, kRefused});
-    return {As(computer), As(server), !server.empty(), !server.empty(), cannot, false, false, said};
+using platform::ProofReason;
+const platform::Proof kProven = platform::kProven;
+const platform::Proof kRefused = platform::Unknown(ProofReason::Refused);
+const platform::Proof kForged = platform::Failed(ProofReason::Name);
+
+// Evidence written as a sentence: the computer's and the server's addresses
+// (the server's replies whole for both families unless said), then what
+// else was found.
+struct Ev : Evidence {
+    Ev(std::vector<std::string> c, std::vector<std::string> s, bool whole = true) {
+        computer = As(c), server = As(s), wholeV4 = wholeV6 = whole;
+    }
+    Ev& NotWhole(bool v4, bool v6) { return wholeV4 = !v4 && wholeV4, wholeV6 = !v6 && wholeV6, *this; }
+    Ev& Proof(const char* a, platform::Proof p) { return proofs.push_back({A(a), p}), *this; }
+    Ev& Hosts() { return hostsLineMaps = true, *this; }
+    Ev& Echo() { return echo = true, *this; }
+    Ev& Local() { return localName = true, *this; }
+    // One witness more, whole for the families it is said to be, giving `w`.
+    Ev& W(std::vector<std::string> w, bool v4 = true, bool v6 = true) {
+        if (!witness) witness = WitnessAnswer{{}, WitnessResult::Silent};
+        witness->each.push_back({v4, v6, As(w)});
+        if (v4 || v6) witness->answered.push_back(witness->each.size() - 1), witness->result = WitnessResult::Answered;
+        for (const auto& a : As(w)) witness->addresses.push_back(a);
+        witness->wholeV4 |= v4, witness->wholeV6 |= v6;
+        return *this;
+    }
+    Ev& Nobody() { return W({}, false, false); }
+};
+
+// Each address's state as its name, then the address that decided; the witnesses that decided it by index.
+std::string Said(const Judgement& j) {
+    constexpr const char* kNames[] = {"impostor", "blocked",    "disputed", "missing", "unproven", "filtered",
+                                      "unverified", "unconfirmed", "unanswered", "proven", "vouched"};
+    std::ostringstream s;
+    for (const auto& v : j.addresses) {
+        s << (&v == &j.addresses.front() ? "" : " ") << kNames[static_cast<int>(v.state)];
+        for (const auto w : v.witnesses) s << '#' << w;
+    }
+    if (j.decisive) s << " @" << j.addresses[*j.decisive].address.Text();
+    if (j.witnessStoodIn) s << " (W for S)";
+    return s.str();
 }
 
 struct Row {
     const char* name;
     Evidence evidence;
     Verdict verdict;
+    const char* states;  // as Said() writes them
 };
 const Row kRows[] = {
-    {"every address among the server's", {As({"192.0.2.1"}), As({"192.0.2.9", "192.0.2.1"}), true}, Verdict::Match},
-    {"a match a local server may echo", {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, {}, true, true},
-     Verdict::LocalEcho},
-    {"echo needs a match", {As({"192.0.2.1"}), As({"192.0.2.9"}), true, false, {}, true, true}, Verdict::Mismatch},
-    {"missing from whole replies", {As({"192.0.2.1"}), As({"192.0.2.9"}), true}, Verdict::Mismatch},
-    {"missing from a truncated reply", {As({"192.0.2.1"}), As({"192.0.2.9"}), false}, Verdict::Inconclusive},
-    {"no reply at all", {As({"192.0.2.1"}), {}, false, false}, Verdict::Inconclusive},
-    {"IPv6 missing, its replies not whole", {As({"192.0.2.1", "2001:db8::1"}), As({"192.0.2.1"}), true, false},
-     Verdict::Inconclusive},
-    {"IPv6 missing from whole AAAA replies", {As({"192.0.2.1", "2001:db8::1"}), As({"192.0.2.1"}), false, true},
-     Verdict::Mismatch},
-    {"both missing, only A whole", {As({"192.0.2.1", "2001:db8::1"}), {}, true, false}, Verdict::Mismatch},
-    {"the missing one proves the name",
-     {As({"192.0.2.1"}), As({"192.0.2.9"}), true, false, {{A("192.0.2.1"), kProven}}}, Verdict::Proven},
-    {"no reply, every address proves the name", {As({"192.0.2.1"}), {}, false, false, {{A("192.0.2.1"), kProven}}},
-     Verdict::Proven},
-    {"a hosts line keeps the proven one a mismatch",
-     {As({"192.0.2.1"}), As({"192.0.2.9"}), true, false, {{A("192.0.2.1"), kProven}}, true}, Verdict::Mismatch},
-    {"another address proves, the missing one cannot",
-     {As({"192.0.2.1", "192.0.2.2"}), As({"192.0.2.2"}), true, false, {{A("192.0.2.1"), kRefused}, {A("192.0.2.2"), kProven}}},
-     Verdict::Mismatch},
-    {"a failed proof though the server agrees",
-     {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, {{A("192.0.2.1"), kForged}}, false, true}, Verdict::Impostor},
-    {"a failed proof behind a proven one",
-     {As({"192.0.2.1", "192.0.2.2"}), {}, false, false, {{A("192.0.2.1"), kProven}, {A("192.0.2.2"), kForged}}},
-     Verdict::Impostor},
-    {"a witness disputes what both roads agree on", Asked({"192.0.2.1"}, {"192.0.2.1"}, Said({"192.0.2.9"})), Verdict::Disputed},
-    {"a witness agrees", Asked({"192.0.2.1"}, {"192.0.2.1"}, Said({"192.0.2.1"})), Verdict::Match},
-    {"a witness not whole for the family disputes nothing", Asked({"2001:db8::1"}, {"2001:db8::1"}, Said({"192.0.2.9"})),
-     Verdict::Match},
-    {"an A record vouches for its DNS64 form", Asked({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"}, Said({"192.0.2.1"}, true)),
-     Verdict::Match},
-    {"a DNS64 address the witness does not give", Asked({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"},
-     Said({"192.0.2.9"}, true)), Verdict::Disputed},
-    {"no witness answered", Asked({"192.0.2.1"}, {"192.0.2.1"}, kNobody), Verdict::Unverified},
-    {"NXDOMAIN from a witness vouches for nothing",
-     Asked({"192.0.2.1"}, {"192.0.2.1"}, WitnessAnswer{{0}, WitnessResult::NxDomain}), Verdict::Match},
-    {"no reply: the witness stands in", Asked({"192.0.2.1"}, {}, Said({"192.0.2.1"})), Verdict::Match},
-    {"no reply: the witness disagrees", Asked({"192.0.2.1"}, {}, Said({"192.0.2.9"})), Verdict::Mismatch},
-    {"no reply: the witness's whole AAAA disagrees", Asked({"2001:db8::1"}, {}, Said({"2001:db8::9"}, true)), Verdict::Mismatch},
-    {"a failed proof outweighs a witness",
-     {As({"192.0.2.1"}), As({"192.0.2.1"}), true, false, {{A("192.0.2.1"), kForged}}, false, false, Said({"192.0.2.9"})},
-     Verdict::Impostor},
+    // With the witnesses off (or no proof), as before them.
+    {"every address among the server's", Ev({"192.0.2.1"}, {"192.0.2.9", "192.0.2.1"}), Verdict::Match, "vouched"},
+    {"a match a local server may echo", Ev({"192.0.2.1"}, {"192.0.2.1"}).Echo(), Verdict::LocalEcho,
+     "unanswered @192.0.2.1"},
+    {"echo needs a match", Ev({"192.0.2.1"}, {"192.0.2.9"}).Echo(), Verdict::Mismatch, "missing @192.0.2.1"},
+    {"missing from a truncated reply", Ev({"192.0.2.1"}, {"192.0.2.9"}, false), Verdict::Inconclusive,
+     "unanswered @192.0.2.1"},
+    {"IPv6 missing, its replies not whole", Ev({"192.0.2.1", "2001:db8::1"}, {"192.0.2.1"}).NotWhole(false, true),
+     Verdict::Inconclusive, "vouched unanswered @2001:db8::1"},
+    {"both missing, only A whole", Ev({"192.0.2.1", "2001:db8::1"}, {}).NotWhole(false, true), Verdict::Mismatch,
+     "missing unanswered @192.0.2.1"},
+    {"the missing one proves the name", Ev({"192.0.2.1"}, {"192.0.2.9"}).Proof("192.0.2.1", kProven), Verdict::Proven,
+     "proven @192.0.2.1"},
+    {"no reply, every address proves", Ev({"192.0.2.1"}, {}, false).Proof("192.0.2.1", kProven), Verdict::Proven,
+     "proven @192.0.2.1"},
+    {"proven among the server's: a match", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven), Verdict::Match,
+     "proven"},
+    {"a hosts line keeps the proven one missing", Ev({"192.0.2.1"}, {"192.0.2.9"}).Proof("192.0.2.1", kProven).Hosts(),
+     Verdict::Mismatch, "missing @192.0.2.1"},
+    {"a hosts line, no whole reply: the proof counts for nothing",
+     Ev({"192.0.2.1"}, {}, false).Proof("192.0.2.1", kProven).Hosts(), Verdict::Inconclusive, "unanswered @192.0.2.1"},
+    {"a hosts line's address the server gives goes on", Ev({"192.0.2.1"}, {"192.0.2.1"}).Hosts().Proof("192.0.2.1", kProven),
+     Verdict::Match, "proven"},
+    {"a failed proof though the server agrees", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged),
+     Verdict::Impostor, "impostor @192.0.2.1"},
+    {"a failed proof with a hosts line", Ev({"192.0.2.1"}, {"192.0.2.9"}).Proof("192.0.2.1", kForged).Hosts(),
+     Verdict::Impostor, "impostor @192.0.2.1"},
+    {"loopback from both roads, witnesses off", Ev({"127.0.0.1"}, {"127.0.0.1"}), Verdict::Match, "vouched"},
+    // The witnesses asked.
+    {"a witness disputes what both roads agree on", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kRefused).W({"192.0.2.9"}),
+     Verdict::Disputed, "disputed#0 @192.0.2.1"},
+    {"a witness agrees", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kRefused).W({"192.0.2.1"}), Verdict::Match,
+     "vouched#0"},
+    {"vouched: only the witness that gives it is named", Ev({"192.0.2.1"}, {"192.0.2.1"}).W({"192.0.2.1"}).W({"192.0.2.9"}),
+     Verdict::Match, "vouched#0"},
+    {"a witness not whole for the family", Ev({"2001:db8::1"}, {"2001:db8::1"}).W({"192.0.2.9"}, true, false),
+     Verdict::Unverified, "unverified @2001:db8::1"},
+    {"no witness answered", Ev({"192.0.2.1"}, {"192.0.2.1"}).Nobody(), Verdict::Unverified, "unverified @192.0.2.1"},
+    {"the mixed answer: a phishing host beside a genuine node",
+     Ev({"192.0.2.66", "192.0.2.1"}, {"192.0.2.66", "192.0.2.1"}).Proof("192.0.2.66", kRefused).Proof("192.0.2.1", kProven)
+         .W({"192.0.2.1"}), Verdict::Unconfirmed, "unconfirmed#0 proven @192.0.2.66"},
+    {"a dead pool node the witness lists", Ev({"192.0.2.2", "192.0.2.1"}, {"192.0.2.2", "192.0.2.1"})
+         .Proof("192.0.2.2", kRefused).Proof("192.0.2.1", kProven).W({"192.0.2.1", "192.0.2.2"}), Verdict::Match,
+     "vouched#0 proven"},
+    {"one family dropped on the way", Ev({"2001:db8::66"}, {"2001:db8::66"}).W({"192.0.2.1"}, true, false),
+     Verdict::Unverified, "unverified @2001:db8::66"},
+    {"the DNS64 form of a witness's A record, nothing proved",
+     Ev({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"}).W({"192.0.2.1"}), Verdict::Unconfirmed, "unconfirmed#0 @64:ff9b::c000:201"},
+    {"the same under another prefix", Ev({"2001:db8:64::c000:201"}, {}, false).W({"192.0.2.1"}), Verdict::Unconfirmed,
+     "unconfirmed#0 @2001:db8:64::c000:201"},
+    {"the same under a /64 prefix", Ev({"2001:db8:1:2:c0:2:100::"}, {}, false).W({"192.0.2.1"}), Verdict::Unconfirmed,
+     "unconfirmed#0 @2001:db8:1:2:c0:2:100:0"},
+    {"a DNS64 address that proves", Ev({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"}).Proof("64:ff9b::c000:201", kProven)
+         .W({"192.0.2.1"}), Verdict::Match, "proven"},
+    {"NXDOMAIN from the witness vouches for nothing",
+     Ev({"192.0.2.1"}, {"192.0.2.1"}).W({}, false, false), Verdict::Unverified, "unverified @192.0.2.1"},
+    {"no reply: the witness stands in", Ev({"192.0.2.1"}, {}, false).W({"192.0.2.1"}), Verdict::Match, "vouched#0 (W for S)"},
+    {"no reply: the witness disagrees", Ev({"192.0.2.1"}, {}, false).W({"192.0.2.9"}), Verdict::Mismatch,
+     "missing#0 @192.0.2.1 (W for S)"},
+    {"no reply: NXDOMAIN from the witness stands in for nothing", Ev({"192.0.2.1"}, {}, false).W({}, false, false),
+     Verdict::Unverified, "unverified @192.0.2.1"},
+    {"missing from the server's whole reply though the witness agrees", Ev({"192.0.2.1"}, {"192.0.2.9"}).W({"192.0.2.1"}),
+     Verdict::Match, "vouched#0"},
+    {"missing from whole replies, the witness silent", Ev({"192.0.2.1"}, {"192.0.2.9"}).Nobody(), Verdict::Mismatch,
+     "missing @192.0.2.1"},
+    {"a certificate failed, the witness gives it: unproven", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged)
+         .W({"192.0.2.1"}).W({"192.0.2.9"}), Verdict::Unproven, "unproven#0 @192.0.2.1"},
+    {"... but another address proved: impostor", Ev({"192.0.2.1", "192.0.2.2"}, {"192.0.2.1", "192.0.2.2"})
+         .Proof("192.0.2.1", kForged).Proof("192.0.2.2", kProven).W({"192.0.2.1", "192.0.2.2"}), Verdict::Impostor,
+     "impostor proven @192.0.2.1"},
+    {"a failed proof the witness does not give", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged).W({"192.0.2.9"}),
+     Verdict::Impostor, "impostor @192.0.2.1"},
+    {"the DNS answers this computer", Ev({"127.0.0.1"}, {"127.0.0.1"}).W({"192.0.2.1"}), Verdict::Blocked,
+     "blocked#0 @127.0.0.1"},
+    {"the DNS answers the unspecified address", Ev({"0.0.0.0"}, {"0.0.0.0"}).W({"192.0.2.1"}), Verdict::Filtered,
+     "filtered#0 @0.0.0.0"},
+    {"a public name whose witnesses say 127.0.0.1", Ev({"127.0.0.1"}, {"127.0.0.1"}).W({"127.0.0.1"}), Verdict::Match,
+     "vouched#0"},
+    {"loopback, the witness not whole", Ev({"::1"}, {"::1"}).W({"192.0.2.1"}, true, false), Verdict::Unverified,
+     "unverified @::1"},
+    {"a localhost name", Ev({"127.0.0.1"}, {}, false).Local().W({}, false, false), Verdict::Match, "vouched"},
+    {"a hosts line to an address a rogue server also gives", Ev({"192.0.2.66"}, {"192.0.2.66"}).Hosts()
+         .Proof("192.0.2.66", kRefused).W({"192.0.2.1"}), Verdict::Disputed, "disputed#0 @192.0.2.66"},
+    // The outcome is the most severe state, the first such address named.
+    {"blocked outweighs disputed", Ev({"192.0.2.66", "127.0.0.1"}, {"192.0.2.66", "127.0.0.1"}).W({"192.0.2.1"}),
+     Verdict::Blocked, "disputed#0 blocked#0 @127.0.0.1"},
+    {"disputed outweighs missing", Ev({"192.0.2.7", "192.0.2.66"}, {"192.0.2.66"}).NotWhole(true, false).W({"192.0.2.1"}),
+     Verdict::Disputed, "missing#0 disputed#0 @192.0.2.66"},
+    {"missing outweighs unproven", Ev({"192.0.2.1", "2001:db8::7"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged).W({"192.0.2.1"}),
+     Verdict::Mismatch, "unproven#0 missing @2001:db8::7"},
+    {"unproven outweighs filtered", Ev({"0.0.0.0", "192.0.2.1"}, {"0.0.0.0", "192.0.2.1"}).Proof("192.0.2.1", kForged)
+         .W({"192.0.2.1"}), Verdict::Unproven, "filtered#0 unproven#0 @192.0.2.1"},
+    {"filtered outweighs unverified", Ev({"2001:db8::1", "0.0.0.0"}, {"2001:db8::1", "0.0.0.0"}).W({}, true, false),
+     Verdict::Filtered, "unverified filtered#0 @0.0.0.0"},
+    {"unverified and unconfirmed weigh the same: the first named",
+     Ev({"192.0.2.66", "2001:db8::1", "192.0.2.1"}, {"192.0.2.66", "2001:db8::1", "192.0.2.1"})
+         .Proof("192.0.2.1", kProven).W({"192.0.2.1"}, true, false), Verdict::Unconfirmed,
+     "unconfirmed#0 unverified proven @192.0.2.66"},
 };
 
 using Verdicts = testing::TestWithParam<Row>;
-TEST_P(Verdicts, Decide) { EXPECT_EQ(Decide(GetParam().evidence), GetParam().verdict); }
+TEST_P(Verdicts, Decide) {
+    const auto& row = GetParam();
+    const Judgement j = Decide(row.evidence);
+    EXPECT_EQ(j.verdict, row.verdict);
+    EXPECT_EQ(Said(j), row.states);
+}
 TARNWELL_ROWS(Verdicts, kRows);
 
 std::vector<Address> Numbered(int count, int missing = 0) {
@@ -88,18 +178,16 @@ std::vector<Address> Numbered(int count, int missing = 0) {
     return out;
 }
 
-TEST(ProbeTargets, MissingOnesFirstThenTheFirstFourAtMostSixteen) {
+TEST(ProbeTargets, EveryAddressTheMissingFirstAtMostThirtyTwo) {
     const struct {
         const char* name;
         std::vector<Address> computer, server, probed;
     } rows[] = {
-        {"all agree: the first four", Numbered(5), Numbered(5), Numbered(4)},
-        {"the sixth of eight missing", Numbered(8), Numbered(8, 6), As({"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.6"})},
-        {"twenty missing: sixteen", Numbered(20), {}, Numbered(16)},
-        {"the last of twenty missing", Numbered(20), Numbered(20, 20),
-         As({"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4", "192.0.2.20"})},
-        {"seventeen missing of twenty", Numbered(20), As({"192.0.2.1", "192.0.2.2", "192.0.2.3"}),
-         [] { auto v = Numbered(19); v.erase(v.begin(), v.begin() + 3); return v; }()},
+        {"all agree: every one", Numbered(5), Numbered(5), Numbered(5)},
+        {"forty missing: thirty-two", Numbered(40), {}, Numbered(32)},
+        {"the last of forty missing", Numbered(40), Numbered(40, 40), [] { auto v = Numbered(31); v.push_back(A("192.0.2.40")); return v; }()},
+        {"thirty-three missing of forty", Numbered(40), Numbered(7),
+         [] { auto v = Numbered(39); v.erase(v.begin(), v.begin() + 7); return v; }()},
         {"this computer is never probed", As({"0.0.0.0", "127.0.0.1", "::", "::1", "127.1.2.3"}), {}, {}},
         {"a blocking line before the site's address", As({"0.0.0.0", "192.0.2.7"}), As({"192.0.2.7"}), As({"192.0.2.7"})},
     };
@@ -122,9 +210,13 @@ TEST(Witnesses, AskedAtOnceAndReadTogether) {
         {{"v4"}, false, {0}, WitnessResult::Answered, {"192.0.2.1"}, true, false},
         {{"both", "v4two"}, true, {0, 1}, WitnessResult::Answered, {"192.0.2.1", "192.0.2.2", "2001:db8::1"}, true, true},
     };
-    for (const auto& row : rows)
-        EXPECT_EQ(AskWitnesses(http, row.urls, MakeHostName("a.test").qname, row.aaaa, std::chrono::seconds(1), {}),
-                  (WitnessAnswer{row.answered, row.result, As(row.addresses), row.v4, row.v6})) << row.urls[0];
+    for (const auto& row : rows) {
+        auto got = AskWitnesses(http, row.urls, MakeHostName("a.test").qname, row.aaaa, std::chrono::seconds(1), {});
+        EXPECT_EQ(got.each.size(), row.urls.size());
+        EXPECT_EQ(got.each.back().addresses, As(row.addresses).size() == 3 ? As({"192.0.2.1", "192.0.2.2"}) : got.addresses);
+        got.each.clear();
+        EXPECT_EQ(got, (WitnessAnswer{row.answered, row.result, As(row.addresses), row.v4, row.v6})) << row.urls[0];
+    }
 }
 
 }  // namespace
