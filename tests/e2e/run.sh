@@ -64,7 +64,9 @@ records=(good.test,198.51.100.10 good.test,198.51.100.11 edge.chain.test,198.51.
     xn--e1afmkfd.xn--p1ai,198.51.100.30 xn--j1ail.example,198.51.100.31 pool.test,192.0.2.31 rogue.test,192.0.2.88
     client.site.test,192.0.2.84 keyless.site.test,192.0.2.85 aia.site.test,192.0.2.86 aiaquiet.site.test,192.0.2.87
     client13.site.test,192.0.2.89 slow.site.test,192.0.2.{60..63} doh.test,192.0.2.70 dohself.test,192.0.2.71
-    web80.test,192.0.2.5)
+    web80.test,192.0.2.5 mixed.site.test,192.0.2.5 mixed.site.test,192.0.2.31
+    mixed2.site.test,192.0.2.31 mixed2.site.test,192.0.2.5
+    dns64.test,64:ff9b::c000:205 v6rogue.test,2001:db8::66 lo.test,127.0.0.1 lo2.test,127.0.0.1 zero.test,0.0.0.0)
 in_ns "${dnsmasq[@]}" --no-hosts --listen-address=127.0.0.1,192.0.2.1,::1 --local=/#/ --no-round-robin --log-queries \
     --log-facility="$art/dnsmasq.log" "${records[@]/#/--host-record=}" \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test &
@@ -107,7 +109,9 @@ ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
 ip netns exec "$net" python3 "$here/https.py" "$art/pki" 2>"$art/https.log" &
 # The witnesses: doh.py on 192.0.2.70 (its connections logged) and, with a self-signed certificate, on 192.0.2.71.
 zone=(closed443.test=198.51.100.77 quiet443.test=198.51.100.77 web80.test=192.0.2.5
-    good.test=198.51.100.10,198.51.100.11 www.chain.test=198.51.100.99 site.test=198.51.100.88)
+    good.test=198.51.100.10,198.51.100.11 www.chain.test=198.51.100.99 site.test=198.51.100.88
+    mixed.site.test=192.0.2.31 mixed2.site.test=192.0.2.31 dns64.test=192.0.2.5 v6rogue.test=192.0.2.5!
+    lo.test=198.51.100.77 lo2.test=127.0.0.1 zero.test=198.51.100.77 other-cert.test=192.0.2.98)
 for w in doh:70 dohself:71; do
     ip netns exec "$net" python3 "$here/doh.py" "$art/pki/${w%:*}".{pem,key} "192.0.2.${w#*:}" "${zone[@]}" \
         2>>"$art/witness-${w%:*}.log" & done
@@ -416,9 +420,25 @@ cli n=w6 args="--witness $W site.test" x=0 posts=0
 cli n=w7 args="--json --witness $S closed443.test" x=3 max=3500 jq="$(j inconclusive ".result == \"$u\"")"
 cli n=w8 args="--json --witness $Q closed443.test" x=3 min=1900 max=3500 jq="$(j inconclusive '.result == "silent"')"
 cli n=w9 args="--json --witness $Q --witness $W closed443.test" x=1 jq="$(j disputed ".answered == [\"$W\"]")"
-cli n=w10 args="--json --witness $W intra.corp.test" x=0 jq="$(j match '.result == "nxdomain"')"
+cli n=w10 args="--json --witness $W intra.corp.test" x=3 jq="$(j inconclusive '.result == "nxdomain"')"
 cli n=w11 args="--witness $W --no-witness closed443.test" x=0 posts=0
 cli n=w12 args=closed443.test x=0 posts=0
+# Every address vouched for: its own proof or a witness, the first address of the most severe state named.
+o() { # OUTCOME ADDRESS [STATE]: the outcome, the address named, and that address's state
+    echo ".[0].outcome == \"$1\" and .[0].outcome_address == \"$2\" and ([.[0].addresses[] | select(.address == \"$2\")
+        | .state] == [\"${3:-$1}\"])"; }
+cli n=v1 args="--json --witness $W mixed.site.test" x=3 jq="$(o inconclusive 192.0.2.5 unconfirmed)" # the phishing host
+cli n=v2 args="--json --witness $W mixed2.site.test" x=3 jq="$(o inconclusive 192.0.2.5 unconfirmed)"
+printf '127.0.0.1 localhost\n192.0.2.5 closed443.test\n' | hosts # a hosts line keeps no address from the witness
+cli n=v3 args="--json --witness $W closed443.test" x=1 jq="$(o disputed 192.0.2.5)"
+echo '127.0.0.1 localhost' | hosts
+cli n=v4 args="--json --witness $W dns64.test" x=3 jq="$(o inconclusive 64:ff9b::c000:205 unconfirmed)"
+cli n=v5 args="--json --witness $W v6rogue.test" x=3 jq="$(o inconclusive 2001:db8::66 unverified)"
+cli n=v6 args="--json --witness $W lo.test" x=1 jq="$(o blocked 127.0.0.1)"
+cli n=v7 args="--json --witness $W zero.test" x=3 jq="$(o filtered 0.0.0.0)"
+cli n=v8 args="--witness $W lo2.test" x=0 # its public DNS says 127.0.0.1
+cli n=v9 args="--json --witness $W other-cert.test" x=3 jq="$(o unproven 192.0.2.98)" # a shared host's default cert
+cli n=v10 args="--plugin -t 1 --server 192.0.2.2 --witness $W intra.corp.test" x=3 grep='gave a whole IPv4 answer'
 settings 'witness = off' 'wittness = on' && cli n=w13 args=good.test x=64 grep='tarnwell.conf:2: unknown key' &&
     settings 'witness = off'
 
