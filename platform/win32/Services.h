@@ -12,7 +12,7 @@ namespace tarnwell::platform {
 struct NativeServices {
     WinSockets sockets;  // first: Windows Sockets is started before any other service is made
     WinNetworkParams networkParams;
-    WinShellFactory shells;  // COM on the thread that makes these, the window's
+    WinShellFactory shells;
     WinFiles files;
     WinHttp http;
     WinTls tls;
