@@ -74,7 +74,7 @@ constexpr char kUsageHead[] =
     "--deadline, a run of N domains takes at most N / JOBS, rounded up, times that.\n"
     "\n";
 constexpr char kUsageTail[] =
-    "With --plugin: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (usage errors and lost output too).\n";
+    "With --plugin: 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (usage errors, a failed start, lost output).\n";
 
 constexpr char kVersion[] = "tarnwell-check " TARNWELL_VERSION "\n";
 constexpr char kTryHelp[] = "Try 'tarnwell-check --help'.\n";
@@ -470,6 +470,16 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     if (o.help || o.version) {
         out << (o.help ? Usage() : kVersion);
         return Written(out, err, 0);
+    }
+    // No check without sockets: a start that failed is told, as a plugin's status line in plugin mode.
+    if (const int started = platform.sockets.Start(); started != 0) {
+        const std::string fault = "WSAStartup failed (" + std::to_string(started) + ")";
+        if (!plugin) {
+            err << "tarnwell-check: " << fault << "\n" << std::flush;
+            return kStatusOsError;
+        }
+        out << output::PluginUsageError(fault) << newline;
+        return Written(out, err, output::kPluginUnknown, output::kPluginUnknown);
     }
 
     // The list is opened before any check; it is read as the checks go.

@@ -32,6 +32,9 @@ struct ConsolePlatform {
 // with `newline` for its line breaks and its message boxes to `err`, or its
 // --json line, or at the end the --plugin output (see tarnwell-check
 // --help). `-f -` reads the domains from `in`, as they are needed.
+// Sockets that did not start (Sockets::Start) check nothing: the run ends
+// with kStatusOsError, or the plugin's UNKNOWN line; --help and --version
+// still answer.
 //
 // A stop request (Ctrl-C) ends the run with kStatusInterrupted, writing no
 // more; --deadline writes the domains not yet ended as timed out and ends

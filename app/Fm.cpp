@@ -10,6 +10,11 @@ namespace tarnwell {
 Fm::Fm(platform::FmView& view, FmPlatform platform) : view_(view), platform_(std::move(platform)) {}
 
 std::unique_ptr<Fm> Fm::Start(platform::FmView& view, FmPlatform platform) {
+    if (const int started = platform.sockets.Start(); started != 0) {
+        const std::string fault = "Не удалось запустить Windows Sockets (ошибка " + std::to_string(started) + ")";
+        Step([&] { platform.messageBox.Show(fault, platform::kMbCritical, "Tarnwell"); });
+        return nullptr;
+    }
     auto witnesses = LoadWitnesses(platform.files);
     if (const auto* fault = std::get_if<std::string>(&witnesses)) {
         Step([&] { platform.messageBox.Show(*fault, platform::kMbCritical, "Tarnwell"); });
@@ -21,9 +26,6 @@ std::unique_ptr<Fm> Fm::Start(platform::FmView& view, FmPlatform platform) {
 }
 
 void Fm::Form_Load() {
-    int started = -1;
-    Step([&] { started = platform_.sockets.Start(); });
-    if (started != 0) return;
     Step([&] { view_.Txt_IP().SetBackColor(layout::kReportBackColor); });
     for (auto preset : layout::kPresets)
         Step([&] { view_.Cmb1().AddItem(std::string(preset)); });
@@ -37,10 +39,7 @@ void Fm::Form_Resize() {
     Step([&] { view_.SetOuterWidth(layout::kOuterWidth); });
 }
 
-void Fm::Form_Unload(std::int16_t& cancel) {
-    platform_.sockets.End();
-    cancel = 0;
-}
+void Fm::Form_Unload(std::int16_t& cancel) { cancel = 0; }
 
 void Fm::Cmd1_Click() {
     auto& report = view_.Txt_IP();

@@ -28,8 +28,8 @@ class Fm : public platform::FormEvents {
 public:
     Fm(platform::FmView& view, FmPlatform platform);
     // The window's logic with the witnesses of the settings files; nothing
-    // when a settings file is wrong, after a message box that names it: the
-    // check does not run on guesses.
+    // when the sockets did not start or a settings file is wrong, after a
+    // message box that says so: the check does not run on guesses.
     static std::unique_ptr<Fm> Start(platform::FmView& view, FmPlatform platform);
 
     void Form_Load() override;

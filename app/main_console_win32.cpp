@@ -8,6 +8,8 @@
 #include <iostream>
 
 int main() {
+    // Windows Sockets is started as the services are made, before any other
+    // of them; RunConsoleCheck tells a start that failed.
     static tarnwell::platform::NativeServices native;
     // Message boxes go to standard error, the report to standard output.
     static tarnwell::platform::WinStdStream out(false), err(true);

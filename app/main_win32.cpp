@@ -8,6 +8,8 @@
 int main(int argc, char* argv[]) {
     // Never destroyed: a probe or a resolver call left running when the
     // window closed mid-check may still use them until the process ends.
+    // Made, they have started Windows Sockets; Fm::Start tells a start that
+    // failed, and the window is not shown.
     static auto& native = *new tarnwell::platform::NativeServices;
     return tarnwell::platform::RunWindowProgram(
         argc, argv, tarnwell::layout::kFm,

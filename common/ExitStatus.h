@@ -11,6 +11,7 @@ enum ConsoleStatus {
     kStatusNoVerdict = 2,     // the check ended before a verdict
     kStatusInconclusive = 3,  // an address could not be vouched for
     kStatusUsage = 64,        // EX_USAGE
+    kStatusOsError = 71,      // EX_OSERR: Windows Sockets could not be started
     kStatusIoError = 74,      // EX_IOERR: the output could not be written
     kStatusInterrupted = 130, // SIGINT (Ctrl-C): 128 + 2, as shells report it
 };
@@ -32,6 +33,7 @@ inline constexpr StatusMeaning kStatusMeanings[] = {
                           "      does not know an address beside one that proved (unverified), no usable,\n"
                           "      complete reply, a local server that serves the hosts file, or --deadline passed"},
     {kStatusUsage, "usage error"},
+    {kStatusOsError, "Windows Sockets could not be started (Windows only)"},
     {kStatusIoError, "the output could not be written"},
     {kStatusInterrupted, "interrupted (Ctrl-C): the outputs written so far are whole"},
 };

@@ -31,9 +31,10 @@ class Sockets {
 public:
     virtual ~Sockets() = default;
 
-    // Start and end the library. Start gives 0 when sockets can be used.
+    // The library is started when this object is made and ended when it
+    // goes. Start gives that start's status: 0 when sockets can be used,
+    // else the system's error code.
     virtual int Start() = 0;
-    virtual void End() = 0;
 
     // The computer's own resolver (hosts file and local name service
     // included) for an 8-bit host name, asked as a browser asks it: both

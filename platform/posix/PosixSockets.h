@@ -5,12 +5,10 @@
 
 namespace tarnwell::platform {
 
-// BSD sockets and the C library's resolver. Start and End have nothing to
-// do here; they answer as a started library would.
+// BSD sockets and the C library's resolver, which need no start.
 class PosixSockets : public Sockets {
 public:
     int Start() override { return 0; }
-    void End() override {}
     std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override;
     std::vector<Address> InterfaceAddresses() override;
     SocketHandle Socket(Address::Family family) override;

@@ -8,11 +8,11 @@
 
 namespace tarnwell::platform {
 
-// The services of this platform that the window's logic uses.
+// The services of this platform that the window and the console use.
 struct NativeServices {
-    WinSockets sockets;
+    WinSockets sockets;  // first: Windows Sockets is started before any other service is made
     WinNetworkParams networkParams;
-    WinShellFactory shells;  // COM on the thread that makes these, the window's
+    WinShellFactory shells;
     WinFiles files;
     WinHttp http;
     WinTls tls;

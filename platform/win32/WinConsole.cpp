@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 
@@ -13,6 +14,8 @@ namespace tarnwell::platform {
 namespace {
 
 std::function<void()> onCtrlC;
+
+constexpr std::size_t kConsolePiece = 8 * 1024;  // UTF-16 units a write to the console, 16 KiB
 
 BOOL WINAPI CtrlHandler(DWORD event) {
     static std::atomic<int> count{0};
@@ -45,9 +48,16 @@ int WinStdStream::Buffer::sync() {
     const HANDLE handle = GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     DWORD mode, written = 0;
     if (GetConsoleMode(handle, &mode)) {
+        // In pieces: the console takes each from a heap of 64 KiB shared with
+        // the rest of the process (Windows 7), and fails one that does not fit
+        // (ERROR_NOT_ENOUGH_MEMORY). No piece ends inside a surrogate pair.
         const std::wstring wide = Widen(text);
-        const bool ok = WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
-        return ok && written == wide.size() ? 0 : -1;
+        for (std::size_t at = 0; at < wide.size(); at += written) {
+            std::size_t n = std::min<std::size_t>(wide.size() - at, kConsolePiece);
+            if (at + n < wide.size() && IS_HIGH_SURROGATE(wide[at + n - 1])) --n;
+            if (!WriteConsoleW(handle, wide.data() + at, static_cast<DWORD>(n), &written, nullptr) || written != n) return -1;
+        }
+        return 0;
     }
     const bool ok = WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     return ok && written == text.size() ? 0 : -1;

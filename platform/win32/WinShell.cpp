@@ -62,17 +62,10 @@ private:
 
 }  // namespace
 
-WinShellFactory::WinShellFactory() {
-    started_ = SUCCEEDED(CoInitialize(nullptr));
-}
-
-WinShellFactory::~WinShellFactory() {
-    if (started_) CoUninitialize();
-}
-
 std::unique_ptr<Shell> WinShellFactory::CreateObject(const std::string& progId) {
-    // COM is started on every thread that creates an object (the console
-    // checker checks on threads of its own), for that thread's life.
+    // COM is started on every thread that creates an object (the window's,
+    // and the console checker's threads of its own), for that thread's life,
+    // and ended once on it.
     struct ComOnThread {
         bool started = SUCCEEDED(CoInitialize(nullptr));
         ~ComOnThread() {

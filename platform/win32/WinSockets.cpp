@@ -62,13 +62,20 @@ int ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage& out
     return sizeof *sin6;
 }
 
-int WinSockets::Start() {
-    // 2.2: getaddrinfo and IPv6 sockets.
+WinSockets::WinSockets() {
+    // 2.2: getaddrinfo and IPv6 sockets. A library that offers less still
+    // starts, and says so in wVersion: that start is ended at once.
     WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data);
+    started_ = WSAStartup(MAKEWORD(2, 2), &data);
+    if (started_ == 0 && data.wVersion != MAKEWORD(2, 2)) {
+        WSACleanup();
+        started_ = WSAVERNOTSUPPORTED;
+    }
 }
 
-void WinSockets::End() { WSACleanup(); }
+WinSockets::~WinSockets() {
+    if (started_ == 0) WSACleanup();
+}
 
 // The same getaddrinfo walk as PosixSockets.cpp: written twice, since the two stand on
 // different system headers (netdb.h, ws2tcpip.h) and no file includes both.

@@ -17,11 +17,15 @@ std::optional<Address> FromSockaddr(const sockaddr* sa);
 int ToSockaddr(const Address& address, std::uint16_t port, sockaddr_storage& out);
 
 // Windows Sockets 2.2 (getaddrinfo and IPv6), with IP Helper for the
-// adapters' addresses.
+// adapters' addresses. Made, it starts Windows Sockets for the process
+// (WSAStartup); gone, it ends that start (WSACleanup), if it succeeded.
 class WinSockets : public Sockets {
 public:
-    int Start() override;
-    void End() override;
+    WinSockets();
+    ~WinSockets() override;
+    WinSockets(const WinSockets&) = delete;
+    WinSockets& operator=(const WinSockets&) = delete;
+    int Start() override { return started_; }
     std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override;
     std::vector<Address> InterfaceAddresses() override;
     SocketHandle Socket(Address::Family family) override;
@@ -30,6 +34,9 @@ public:
     Received Receive(SocketHandle s, std::uint8_t* buffer, int capacity,
                 std::chrono::milliseconds wait) override;
     void Close(SocketHandle s) override;
+
+private:
+    int started_;  // WSAStartup's status
 };
 
 }  // namespace tarnwell::platform

@@ -395,13 +395,13 @@ TEST(CheckEndings, SecondMismatchTakesAFreshShellObject) {
     EXPECT_EQ(rig.box.shown.size(), 1u);
 }
 
-// The window without sockets loads nothing; with them, the presets and the third one in the box.
-TEST(Window, LoadsOnlyWithSockets) {
-    fakes::CheckRig rig, failed;
-    failed.sockets.startResult = 10091;
-    rig.fm.Form_Load(), failed.fm.Form_Load();
+// The window starts only with sockets, and loads the presets with the third one in the box.
+TEST(Window, StartsOnlyWithSockets) {
+    fakes::CheckRig rig;
+    rig.fm.Form_Load(), rig.sockets.startResult = 10091;
     EXPECT_EQ(rig.view.combo.text, rig.view.combo.items.at(2));
-    EXPECT_TRUE(failed.view.combo.items.empty());
+    EXPECT_EQ(Fm::Start(rig.view, {rig.sockets, rig.params, rig.shells, rig.box, rig.files, rig.tls, rig.http}), nullptr);
+    EXPECT_EQ(rig.box.shown, std::vector<std::string>{"Tarnwell: Не удалось запустить Windows Sockets (ошибка 10091)?"});
 }
 
 const std::string kMatchLf = Lf(Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAgreed + Match(kEx));
@@ -416,6 +416,7 @@ TEST(Console, CommandLine) {
         std::vector<std::string> args;
         int status;
         std::string outStart, errStart;
+        int start = 0;  // the sockets' start
     };
     const Row rows[] = {
         {{"--help"}, 0, "Usage: tarnwell-check [OPTION]... DOMAIN...\n", ""},
@@ -445,9 +446,11 @@ TEST(Console, CommandLine) {
         {{"--witness", "http://192.0.2.53/q", kEx}, 64, "", "tarnwell-check: a witness must be asked over https, not http: "
                                                             "'http://192.0.2.53/q'\nTry"},
         {{"--json", "--plugin", kEx}, 3, "TARNWELL UNKNOWN - --json and --plugin exclude each other (see tarnwell-check --help)\n", ""},
+        {{kEx}, 71, "", "tarnwell-check: WSAStartup failed (10091)\n", 10091}, {{"-V"}, 0, "tarnwell-check ", "", 10091},
+        {{"--plugin", kEx}, 3, "TARNWELL UNKNOWN - WSAStartup failed (10092)\n", "", 10092},
     };
     for (const auto& row : rows) {
-        fakes::Platform p;
+        fakes::Platform p; p.sockets.startResult = row.start;
         std::ostringstream out, err;
         EXPECT_EQ(RunConsoleCheck(row.args, p.Console(), out, err, "\n"), row.status);
         EXPECT_TRUE(out.str().starts_with(row.outStart)) << out.str();
@@ -490,9 +493,7 @@ TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
     EXPECT_EQ(out.str(), Server(kEx) + "93.184.216.34\r\n" + Proofs({kNoHttps}) + kAgreed + Match(kEx) + "\r\n");
 
     for (const auto& args : {std::vector<std::string>{kEx}, {"--help"}, {"--version"}}) {
-        FullBuffer full;
-        std::ostream lost(&full);
-        std::ostringstream err2;
+        FullBuffer full; std::ostream lost(&full); std::ostringstream err2;
         EXPECT_EQ(RunConsoleCheck(args, p.Console(), lost, err2, "\n"), 74);
         EXPECT_EQ(err2.str(), "tarnwell-check: cannot write to standard output\n");
     }

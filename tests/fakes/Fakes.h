@@ -90,13 +90,12 @@ struct FakeSockets : platform::Sockets {
     std::function<void(const std::string&)> onLookup;  // called on the checking thread, unlocked
     std::vector<std::string> lookedUp;
     std::map<platform::SocketHandle, std::deque<Bytes>> pending;
-    int ended = 0, open = 0, made = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
+    int open = 0, made = 0, startResult = 0, failSocket = 0, failConnect = 0, failSend = 0, failReceive = 0;
     std::chrono::milliseconds resolverTime{0};
     bool silent = false;
     std::mutex mutex;
 
     int Start() override { return startResult; }
-    void End() override { std::lock_guard l(mutex); ++ended; }
     std::optional<std::vector<Address>> GetAddrInfo(const std::string& name) override {
         if (onLookup) onLookup(name);
         std::this_thread::sleep_for(resolverTime);

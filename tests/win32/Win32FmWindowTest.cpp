@@ -110,9 +110,7 @@ TEST(Win32FmWindow, ClosedMidCheckItUnloadsOnceTheCheckIsUnwound) {
     rig.ClickAndWait([&] { PostMessageW(rig.window.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0); }, 5000ms);
     EXPECT_TRUE(GetTickCount() - start < 1000 && rig.window.Txt_IP().Text().find("Нет ответа") == std::string::npos);
     EXPECT_EQ(rig.sockets.open, 0);  // the check's socket closed as it unwound
-    EXPECT_EQ(rig.sockets.ended, 0);  // closed after the check, from the loop
-    EXPECT_TRUE(rig.window.Run() == 0 && !rig.window.Handle());
-    EXPECT_EQ(rig.sockets.ended, 1);
+    EXPECT_TRUE(rig.window.Handle() && rig.window.Run() == 0 && !rig.window.Handle());  // closed after the check, from the loop
 }
 
 TEST(Win32FmWindow, ComboSelectsTheItemOfTheVeryText) {
