@@ -118,8 +118,8 @@ std::string_view ProofResultName(platform::ProofResult result) {
 
 std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
     constexpr std::string_view kNames[] = {"",        "name",    "untrusted", "expired",    "error",   "refused",
-                                           "timeout", "not-tls", "aborted",   "incomplete", "internal"};
-    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ProofReason::Internal) + 1);
+                                           "timeout", "not-tls", "aborted",   "incomplete", "internal", "resources"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ProofReason::Resources) + 1);
     if (reason == platform::ProofReason::None) return std::nullopt;
     return kNames[static_cast<int>(reason)];
 }

@@ -19,6 +19,8 @@
 #include <optional>
 #include <sstream>
 #include <system_error>
+#include <limits>
+#include <system_error>
 #include <thread>
 
 namespace tarnwell {
@@ -250,6 +252,7 @@ struct Run {
     std::vector<std::thread> workers;
     std::size_t maxWorkers = 1, idle = 0;
     std::function<void()> work;
+    std::function<void(Slot&)> check;  // one domain's check, on the calling thread
 };
 
 std::chrono::milliseconds Ms(Clock::duration d) { return std::chrono::duration_cast<std::chrono::milliseconds>(d); }
@@ -313,7 +316,15 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
         slot->item = std::move(item);
         run.order.push_back(slot);
         run.queued.push_back(std::move(slot));
-        if (run.idle < run.queued.size() && run.workers.size() < run.maxWorkers) run.workers.emplace_back(run.work);
+        if (run.idle < run.queued.size() && run.workers.size() < run.maxWorkers) {
+            // A worker that cannot start (a task limit, no memory) leaves its
+            // domains to those that did, or to the writer when none did.
+            try {
+                run.workers.emplace_back(run.work);
+            } catch (const std::system_error&) {
+                run.maxWorkers = run.workers.size();
+            }
+        }
         run.changed.notify_all();
         return true;
     };
@@ -331,26 +342,34 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
     run.changed.notify_all();
 }
 
+// Takes the first domain queued and marks it running; run.mutex is held.
+std::shared_ptr<Slot> TakeQueued(Run& run) {
+    auto slot = std::move(run.queued.front());
+    run.queued.pop_front();
+    slot->state = Slot::State::Running;
+    slot->started = Clock::now();
+    return slot;
+}
+
+// Checks `slot` with run.mutex released, and marks it done.
+void CheckTaken(Run& run, std::unique_lock<std::mutex>& lock, Slot& slot) {
+    lock.unlock();
+    run.check(slot);
+    lock.lock();
+    slot.state = Slot::State::Done;
+    run.changed.notify_all();
+}
+
 // One of the run's -j workers: checks the domains read, one after another,
 // until none is left or the run is closed.
-void Work(Run& run, const ConsolePlatform& platform, platform::NetworkParams& servers, const Settings& settings) {
+void Work(Run& run) {
+    std::unique_lock lock(run.mutex);
     for (;;) {
-        std::shared_ptr<Slot> slot;
-        {
-            std::unique_lock lock(run.mutex);
-            ++run.idle;
-            run.changed.wait(lock, [&] { return run.closed || !run.queued.empty() || run.inputEnded; });
-            --run.idle;
-            if (run.closed || run.queued.empty()) return;
-            slot = std::move(run.queued.front());
-            run.queued.pop_front();
-            slot->state = Slot::State::Running;
-            slot->started = Clock::now();
-        }
-        CheckOne(platform, servers, settings, *slot);
-        std::lock_guard lock(run.mutex);
-        slot->state = Slot::State::Done;
-        run.changed.notify_all();
+        ++run.idle;
+        run.changed.wait(lock, [&] { return run.closed || !run.queued.empty() || run.inputEnded; });
+        --run.idle;
+        if (run.closed || run.queued.empty()) return;
+        CheckTaken(run, lock, *TakeQueued(run));
     }
 }
 
@@ -436,6 +455,11 @@ End WriteInOrder(Run& run, Outputs& outputs, std::optional<Clock::time_point> de
             continue;
         }
         if (run.order.empty() && run.inputEnded) return late ? End::Deadline : End::Done;
+        // No worker could start: the writer checks the next domain itself.
+        if (run.workers.empty() && run.maxWorkers == 0 && !run.queued.empty() && !late) {
+            CheckTaken(run, lock, *TakeQueued(run));
+            continue;
+        }
         if (late) {
             const bool more = run.changed.wait_for(lock, kLateInput, [&] { return !run.order.empty() || run.inputEnded; });
             if (!more) return End::Deadline;
@@ -518,10 +542,17 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const auto run = std::make_shared<Run>();
     run->maxWorkers = static_cast<std::size_t>(o.jobs);
     // The workers hold the run only through this: it lives as long as the last of them.
-    run->work = [weak = std::weak_ptr<Run>(run), platform, servers, settings] {
-        if (const auto kept = weak.lock()) Work(*kept, platform, *servers, settings);
+    run->check = [platform, servers, settings](Slot& slot) { CheckOne(platform, *servers, settings, slot); };
+    run->work = [weak = std::weak_ptr<Run>(run)] {
+        if (const auto kept = weak.lock()) Work(*kept);
     };
-    std::thread reader([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
+    std::thread reader;
+    try {
+        reader = std::thread([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
+    } catch (const std::system_error&) {
+        // Without a thread of its own the list is read whole first.
+        ReadDomains(*run, o.domains, list.get(), std::numeric_limits<std::size_t>::max());
+    }
     const std::stop_callback wake(stop, [run] {
         std::lock_guard lock(run->mutex);
         run->changed.notify_all();
@@ -537,7 +568,7 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     run->changed.notify_all();
     const bool busy = std::any_of(run->order.begin(), run->order.end(),
                                   [](const auto& slot) { return slot->state == Slot::State::Running; }) || end == End::Deadline;
-    run->inputEnded ? reader.join() : reader.detach();
+    if (reader.joinable()) run->inputEnded ? reader.join() : reader.detach();
     std::vector<std::thread> workers = std::move(run->workers);  // no more start: the run is closed
     lock.unlock();
     for (auto& worker : workers) busy ? worker.detach() : worker.join();

@@ -31,6 +31,7 @@ std::string ProofText(const platform::Proof& proof) {
         case ProofReason::Aborted: return "проверить не удалось (соединение прервано)";
         case ProofReason::Incomplete: return "проверить не удалось (цепочка сертификатов неполна)";
         case ProofReason::Internal: return "проверить не удалось (внутренняя ошибка)";
+        case ProofReason::Resources: return "проверить не удалось (нет ресурсов)";
         case ProofReason::NotTls: break;
     }
     return "проверить не удалось (не HTTPS)";

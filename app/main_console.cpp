@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <system_error>
 #include <thread>
 
 int main(int argc, char* argv[]) {
@@ -28,13 +29,18 @@ int main(int argc, char* argv[]) {
     sigaddset(&interrupt, SIGINT);
     pthread_sigmask(SIG_BLOCK, &interrupt, nullptr);
     static std::stop_source stop;
-    std::thread([interrupt] {
-        for (int signal = 0, count = 0; sigwait(&interrupt, &signal) == 0;)
-            if (++count == 1) stop.request_stop();
-            else std::_Exit(tarnwell::kStatusInterrupted);
-    }).detach();
+    try {
+        std::thread([interrupt] {
+            for (int signal = 0, count = 0; sigwait(&interrupt, &signal) == 0;)
+                if (++count == 1) stop.request_stop();
+                else std::_Exit(tarnwell::kStatusInterrupted);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to be had: Ctrl-C ends the process as it would anyway.
+        pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    }
 
-    // Up to 256 checks at once, each with up to 16 probes: the soft limit of
+    // Up to 256 checks at once, each with up to 32 probes: the soft limit of
     // descriptors raised to the hard one, so that none runs out.
     if (rlimit files{}; getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
         files.rlim_cur = files.rlim_max;

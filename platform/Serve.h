@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -39,7 +40,13 @@ template <class Call>
 auto RunServed(const Serve& serve, Call call) -> decltype(call()) {
     auto task = std::make_shared<std::packaged_task<decltype(call())()>>(std::move(call));
     auto result = task->get_future();
-    std::thread worker([task] { (*task)(); });
+    std::thread worker;
+    try {
+        worker = std::thread([task] { (*task)(); });
+    } catch (const std::system_error&) {
+        (*task)();  // no thread to be had: the call blocks the caller, unserved
+        return result.get();
+    }
     try {
         while (result.wait_for(kServeSlice) != std::future_status::ready) serve();
     } catch (...) {
@@ -54,14 +61,15 @@ auto RunServed(const Serve& serve, Call call) -> decltype(call()) {
 // calling thread when `firstHere`), and waits on the calling thread until
 // all have returned or `giveUp` has passed; `serve`, when set, is called
 // between waits of at most kServeSlice. `ended` hears of each call as it
-// returns, on the calling thread, in the order they end. A call that throws,
+// returns, on the calling thread, in the order they end. A call whose thread
+// cannot be had (a task limit) gives `unstarted` at once; one that throws,
 // or still runs at `giveUp`, gives nothing; one left running holds only
 // what its function holds and the shared results, so each call must own
 // its arguments and reach only objects that outlive it.
 template <class Result>
 std::vector<std::optional<Result>> RunAll(std::vector<std::function<Result()>> calls,
                                           std::chrono::steady_clock::time_point giveUp, const Serve& serve,
-                                          bool firstHere,
+                                          bool firstHere, const Result& unstarted,
                                           const std::function<void(std::size_t, const Result&)>& ended = {}) {
     struct Shared {
         std::mutex mutex;
@@ -95,7 +103,13 @@ std::vector<std::optional<Result>> RunAll(std::vector<std::function<Result()>> c
                 if (t.joinable()) t.detach();
         }
     } leave{threads};
-    for (std::size_t i = first; i < count; ++i) threads[i] = std::thread(run, std::move(calls[i]), i);
+    for (std::size_t i = first; i < count; ++i) {
+        try {
+            threads[i] = std::thread(run, std::move(calls[i]), i);
+        } catch (const std::system_error&) {
+            run([&unstarted] { return unstarted; }, i);
+        }
+    }
     if (first) run(std::move(calls[0]), 0);
 
     std::vector<std::optional<Result>> results(count);

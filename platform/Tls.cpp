@@ -24,7 +24,8 @@ std::vector<Proof> ProbeAll(Tls& tls, const std::vector<Address>& addresses, con
         });
     // With nobody to serve and probes that keep their bound, the first runs
     // on the calling thread while the others run on theirs.
-    const auto results = RunAll<Proof>(std::move(probes), deadline + kGrace, serve, !serve && tls.Bounded(), ended);
+    const auto results = RunAll<Proof>(std::move(probes), deadline + kGrace, serve, !serve && tls.Bounded(),
+                                       Unknown(ProofReason::Resources), ended);
     std::vector<Proof> proofs;
     for (std::size_t i = 0; i < results.size(); ++i) {
         proofs.push_back(results[i].value_or(Unknown(ProofReason::Timeout)));

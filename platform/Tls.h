@@ -25,6 +25,7 @@ enum class ProofReason {
     Aborted,     // unknown: a certificate that passed, then no completed handshake
     Incomplete,  // unknown: the chain lacks an issuer that could not be fetched in time
     Internal,    // unknown: the probe itself failed
+    Resources,   // unknown: no thread, socket, descriptor or memory to be had for it
 };
 
 // A proof that was never made says nothing: unknown, for an internal reason.

@@ -82,7 +82,8 @@ WitnessAnswer AskWitnesses(platform::Http& http, const std::vector<std::string>&
         }
     }
     // A post still running at the deadline is silent.
-    const auto replies = platform::RunAll<platform::HttpsReply>(std::move(posts), deadline, serve, false);
+    const auto replies = platform::RunAll<platform::HttpsReply>(std::move(posts), deadline, serve, false,
+                                                                platform::HttpsReply{platform::HttpsEnd::Failed, {}});
     std::size_t i = 0;
     for (auto& witness : exchanges)
         for (auto& x : witness) x.reply = replies[i++].value_or(platform::HttpsReply{platform::HttpsEnd::Timeout, {}});

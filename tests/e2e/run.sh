@@ -11,12 +11,13 @@ wine= && [[ ${1-} == --wine ]] && wine=1 && shift
 here=$(cd "$(dirname "$0")" && pwd) build=$(cd "$1" && pwd)
 ns=tarnwell-e2e-$$ net=tarnwell-net-$$ veth=twa$$ peer=twb$$ # the pair: veth this computer's end, peer the network's
 etc=/etc/netns/$ns art=$build/e2e-artifacts passed=0 failed=0 xvfb=
-run=() exe='' EOL=$'\n' hosts_dir=/etc/ hosts_file=/etc/hosts
+run=() wrap=() exe='' EOL=$'\n' hosts_dir=/etc/ hosts_file=/etc/hosts
 [[ -z $wine ]] || run=(env LC_ALL=ru_RU.UTF-8 LANG=ru_RU.UTF-8 wine) exe=.exe EOL=$'\r\n' \
     hosts_dir='c:\windows\system32\drivers\etc' hosts_file='C:\windows\system32\drivers\etc\hosts'
 in_ns() { ip netns exec "$ns" "$@"; }
 program() { in_ns "${run[@]}" "$@"; } # a program of the build, natively or under Wine
-checker() { timeout 30 ip netns exec "$ns" "${run[@]}" "$build/tarnwell-check$exe" "$@" <"${stdin:-/dev/null}"; }
+checker() { timeout 30 ip netns exec "$ns" "${wrap[@]}" "${run[@]}" "$build/tarnwell-check$exe" "$@" \
+    <"${stdin:-/dev/null}"; }
 hosts() { cat >"$etc/hosts" && [[ -z $wine ]] || cp "$etc/hosts" "$WINEPREFIX/drive_c/windows/system32/drivers/etc/"; }
 named() { # ARRAY 'KEY[=DEFAULT]...' KEY=VALUE...: ARRAY holds every KEY, the pair's VALUE, else its DEFAULT or empty
     local -n into=$1 && local keys=' ' k && into=()
@@ -466,5 +467,12 @@ result "mpipe     the reader of the pipe goes away (| head -c 1)     exit $st"
 echo 'nameserver 192.0.2.14' >"$etc/resolv.conf" # 8 of 16 addresses at random, to each road
 cli n=mpool args="--json$(printf ' pool.test%.0s' {1..10})" x=0 \
     jq='length == 10 and all(.[].outcome; . == "proven" or . == "match") and any(.[].outcome; . == "proven")'
+# No thread to be had after the first K (an LD_PRELOAD shim): every domain is still written, none aborts.
+pool16="--json -j 16$(printf ' pool.test%.0s' {1..16})" && [[ -n $wine ]] ||
+    cc -shared -fPIC -o "$art/nothreads.so" "$here/nothreads.c" -ldl 2>"$art/nothreads.log" || echo "FAIL shim"
+for k in 0 1 3; do [[ -n $wine ]] && break
+    wrap=(env LD_PRELOAD="$art/nothreads.so" TARNWELL_THREADS=$k)
+    cli n=threads$k args="$pool16" jq='length == 16 and all(.[].outcome; . != null)'
+done; wrap=()
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))
