@@ -15,7 +15,7 @@ struct NativeServices {
     WinShellFactory shells;  // COM on the thread that makes these, the window's
     WinFiles files;
     WinHttp http;
-    WinTls tls;
+    WinTls tls{http};
 };
 
 }  // namespace tarnwell::platform
