@@ -29,7 +29,10 @@ std::string ProofText(const platform::Proof& proof) {
         case ProofReason::Refused: return "проверить не удалось (нет соединения)";
         case ProofReason::Timeout: return "проверить не удалось (нет ответа)";
         case ProofReason::Aborted: return "проверить не удалось (соединение прервано)";
-        case ProofReason::Incomplete: return "проверить не удалось (цепочка сертификатов неполна)";
+        case ProofReason::Incomplete:
+            return proof.result == platform::ProofResult::Failed
+                       ? "сертификат не подтверждает домен (цепочка сертификатов неполна)"
+                       : "проверить не удалось (цепочка сертификатов неполна)";
         case ProofReason::Internal: return "проверить не удалось (внутренняя ошибка)";
         case ProofReason::Resources: return "проверить не удалось (нет ресурсов)";
         case ProofReason::NotTls: break;

@@ -1,7 +1,6 @@
 #pragma once
 #include <chrono>
 #include <cstddef>
-#include <optional>
 #include <string>
 
 namespace tarnwell::platform {
@@ -19,6 +18,19 @@ struct HttpsReply {
     std::string body;  // of a Reply
 };
 
+// How a plain http GET ended.
+enum class GetEnd {
+    Reply,        // a 200 reply whose body fits
+    Timeout,      // nothing whole by the deadline
+    Unreachable,  // nobody to ask: the name not resolved, the connection refused or unreachable, or no HTTP here
+    Refused,      // the server would not give it: another status, a body too long, a broken reply, a bad URL
+};
+
+struct GetReply {
+    GetEnd end = GetEnd::Unreachable;
+    std::string body;  // of a Reply
+};
+
 // HTTP as the check uses it: small bodies fetched by plain http, such as the
 // issuer certificate a site left out of its chain (RFC 5280 section 4.2.2.1),
 // and small requests posted over HTTPS, such as a DNS query (RFC 8484).
@@ -26,12 +38,12 @@ class Http {
 public:
     virtual ~Http() = default;
 
-    // The body of a 200 reply to a GET of an http URL by the deadline, at
-    // most `maxBytes`, straight from the host the URL names (no proxy, no
-    // redirect, no other scheme); nothing otherwise. Safe to call on several
-    // threads at once.
-    virtual std::optional<std::string> Get(const std::string& url, std::size_t maxBytes,
-                                           std::chrono::steady_clock::time_point deadline) = 0;
+    // GETs an http URL by the deadline, straight from the host the URL
+    // names (no proxy, no redirect, no other scheme): the body of a 200
+    // reply of at most `maxBytes`, or how the request ended without one.
+    // Safe to call on several threads at once.
+    virtual GetReply Get(const std::string& url, std::size_t maxBytes,
+                         std::chrono::steady_clock::time_point deadline) = 0;
 
     // POSTs `body` as `contentType` to an https URL by the deadline, with
     // TLS 1.2 or later, the server's chain verified against the system's

@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Address.h"
+#include "platform/Http.h"
 #include "platform/Serve.h"
 
 #include <chrono>
@@ -23,7 +24,7 @@ enum class ProofReason {
     Timeout,     // unknown: no answer within the bound
     NotTls,      // unknown: the peer speaks no TLS
     Aborted,     // unknown: a certificate that passed, then no completed handshake
-    Incomplete,  // unknown: the chain lacks an issuer that could not be fetched in time
+    Incomplete,  // the chain lacks an issuer: failed when no caIssuers URL gave it, unknown when it could not be asked
     Internal,    // unknown: the probe itself failed
     Resources,   // unknown: no thread, socket, descriptor or memory to be had for it
 };
@@ -40,6 +41,59 @@ constexpr Proof Failed(ProofReason why) { return {ProofResult::Failed, why}; }
 constexpr Proof Unknown(ProofReason why) { return {ProofResult::Unknown, why}; }
 
 inline constexpr std::uint16_t kHttpsPort = 443;
+
+// How a TLS handshake ended.
+enum class HandshakeEnd {
+    Complete,  // the peer finished it
+    Ended,     // before that: an alert, a reset, a close, no TLS at all
+    TimedOut,  // the deadline passed first
+};
+
+// How the chain from the server's certificate to a root of the system's
+// trust store came out.
+enum class ChainEnd {
+    Trusted,        // whole, to a trusted root
+    Untrusted,      // to a root that is not trusted, a self-signed certificate included
+    TooDeep,        // more than 8 intermediate CAs
+    Error,          // another fault of the chain or of a certificate in it
+    IssuerMissing,  // it stops at a certificate whose issuer neither the server nor the system has
+};
+
+// How the fetch of a missing issuer from the caIssuers URL of the
+// certificate that lacks it (RFC 5280 section 4.2.2.1) ended.
+enum class IssuerFetch {
+    None,         // nothing was fetched
+    NoUrl,        // the certificate names no http URL for its issuer
+    HttpError,    // the URL answered with an HTTP error status, or another fault
+    Junk,         // its body held no certificate
+    Timeout,      // it did not answer by the deadline
+    Unreachable,  // nobody to ask: the name not resolved, the connection refused or unreachable
+    Fetched,      // its body held certificates: the chain is the one built again with them
+};
+
+// How the fetch ended, from how its GET ended and, for a reply, whether the
+// body held a certificate.
+IssuerFetch FetchEnded(GetEnd get, bool certificates);
+
+// What a probe saw: how its handshake ended and, when the server's
+// certificate came, what its verification found. Nothing passes unless set.
+struct CertificateFacts {
+    HandshakeEnd handshake = HandshakeEnd::Ended;
+    bool certificate = false;  // the server's certificate came
+    bool named = false;        // a subjectAltName DNS name of it stands for the name (RFC 9525)
+    bool dated = false;        // it, and the chain as far as it was checked, is within its dates
+    ChainEnd chain = ChainEnd::Error;
+    IssuerFetch fetch = IssuerFetch::None;
+};
+
+// The proof those facts make, as Chromium judges a certificate: the chain's
+// trust first, then the name, then the dates. A certificate that fails fails
+// whatever the handshake did after it; one that passes proves the name only
+// with a completed handshake, in which the peer shows that it holds the key.
+// A missing issuer fails the certificate (ERR_CERT_AUTHORITY_INVALID) once
+// its name and dates hold, unless its URL could not be asked in time: then
+// it is unknown, and the address needs another witness.
+Proof Judge(const CertificateFacts& facts);
 
 // TLS as the platform's browsers use it.
 class Tls {

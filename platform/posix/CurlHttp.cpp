@@ -111,11 +111,18 @@ Transfer Perform(const std::string& url, const char* scheme, std::size_t maxByte
 
 }  // namespace
 
-std::optional<std::string> CurlHttp::Get(const std::string& url, std::size_t maxBytes,
-                                         std::chrono::steady_clock::time_point deadline) {
+GetReply CurlHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
     auto transfer = Perform(url, "http", maxBytes, deadline, [](const Curl&, CURL*) { return CURLE_OK; });
-    if (transfer.code != CURLE_OK || transfer.status != 200) return std::nullopt;
-    return std::move(transfer.body);
+    switch (transfer.code) {
+        case CURLE_OK:
+            if (transfer.status != 200) return {GetEnd::Refused, {}};
+            return {GetEnd::Reply, std::move(transfer.body)};
+        case CURLE_OPERATION_TIMEDOUT: return {GetEnd::Timeout, {}};
+        case CURLE_FAILED_INIT:  // no libcurl, or it could not start: nothing was asked
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_CONNECT: return {GetEnd::Unreachable, {}};
+        default: return {GetEnd::Refused, {}};
+    }
 }
 
 HttpsReply CurlHttp::Post(const std::string& url, const std::string& contentType, const std::string& body,

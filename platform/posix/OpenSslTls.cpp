@@ -69,27 +69,27 @@ struct Descriptor {
     }
 };
 
-// The certificate's fault, from the first error the chain's verification met
-// (OpenSSL builds and trusts the chain before it checks the name, and checks
-// the dates last).
-Proof Judged(long verify) {
+// The chain, from the first error its verification met: OpenSSL builds and
+// trusts the chain before it checks the name, and checks the dates last.
+ChainEnd ChainOf(long verify) {
     switch (verify) {
         case X509_V_OK:
-            return kProven;
         case X509_V_ERR_HOSTNAME_MISMATCH:
-            return Failed(ProofReason::Name);
         case X509_V_ERR_CERT_HAS_EXPIRED:
         case X509_V_ERR_CERT_NOT_YET_VALID:
-            return Failed(ProofReason::Expired);
+            return ChainEnd::Trusted;
+        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
+        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
+            return ChainEnd::IssuerMissing;
         case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
         case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
         case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
-        case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
-        case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
         case X509_V_ERR_CERT_UNTRUSTED:
-            return Failed(ProofReason::Untrusted);
+            return ChainEnd::Untrusted;
+        case X509_V_ERR_CERT_CHAIN_TOO_LONG:
+            return ChainEnd::TooDeep;
         default:
-            return Failed(ProofReason::Error);
+            return ChainEnd::Error;
     }
 }
 
@@ -115,16 +115,14 @@ bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, C
     return error == 0;
 }
 
-enum class Handshake { Complete, Ended, TimedOut };
-
-Handshake Handshaken(SSL* ssl, int fd, Clock::time_point deadline) {
+HandshakeEnd Handshaken(SSL* ssl, int fd, Clock::time_point deadline) {
     for (;;) {
         const int done = SSL_connect(ssl);
-        if (done == 1) return Handshake::Complete;
+        if (done == 1) return HandshakeEnd::Complete;
         const int error = SSL_get_error(ssl, done);
         const short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-        if (!events) return Handshake::Ended;  // an alert, a reset, a close, or no TLS at all
-        if (!WaitFor(fd, events, deadline)) return Handshake::TimedOut;
+        if (!events) return HandshakeEnd::Ended;  // an alert, a reset, a close, or no TLS at all
+        if (!WaitFor(fd, events, deadline)) return HandshakeEnd::TimedOut;
     }
 }
 
@@ -173,48 +171,56 @@ OwnedCertificates Issuers(const std::string& body) {
 // same store, parameters and security level: name and dates included), with
 // `fetched` beside the certificates the server sent. They are untrusted
 // intermediates only: what a caIssuers URL serves is never a trust anchor.
-Proof Reverified(SSL* ssl, STACK_OF(X509)* fetched) {
+// The first error it met (X509_V_OK for none), or nothing if it could not be
+// made.
+std::optional<long> Reverified(SSL* ssl, STACK_OF(X509)* fetched) {
     const CertificateList untrusted(sk_X509_dup(SSL_get_peer_cert_chain(ssl)));
     const OwnedStoreContext context(X509_STORE_CTX_new());
-    if (!untrusted || !context) return Unknown(ProofReason::Internal);
+    if (!untrusted || !context) return std::nullopt;
     for (int i = 0; i < sk_X509_num(fetched); ++i)
-        if (!sk_X509_push(untrusted.get(), sk_X509_value(fetched, i))) return Unknown(ProofReason::Internal);
+        if (!sk_X509_push(untrusted.get(), sk_X509_value(fetched, i))) return std::nullopt;
     if (X509_STORE_CTX_init(context.get(), SSL_CTX_get_cert_store(SSL_get_SSL_CTX(ssl)),
                             SSL_get0_peer_certificate(ssl), untrusted.get()) != 1)
-        return Unknown(ProofReason::Internal);
+        return std::nullopt;
     X509_VERIFY_PARAM* param = X509_STORE_CTX_get0_param(context.get());
     X509_VERIFY_PARAM_set_auth_level(param, SSL_get_security_level(ssl));
     X509_STORE_CTX_set_default(context.get(), "ssl_server");
     X509_VERIFY_PARAM_set1(param, SSL_get0_param(ssl));
-    if (X509_verify_cert(context.get()) == 1) return kProven;
+    if (X509_verify_cert(context.get()) == 1) return X509_V_OK;
     const int error = X509_STORE_CTX_get_error(context.get());
-    return error == X509_V_OK ? Unknown(ProofReason::Internal) : Judged(error);
+    return error == X509_V_OK ? std::nullopt : std::optional<long>(error);
 }
 
-// The certificate the server sent, judged: the first error its chain's
-// verification met when it arrived, kept whatever the handshake did after.
-// An issuer it lacks is fetched once, by the deadline.
-Proof Judgement(SSL* ssl, const std::string& name, Clock::time_point deadline, Http& http) {
-    const long verify = SSL_get_verify_result(ssl);
-    if (verify != X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY && verify != X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE)
-        return Judged(verify);
-    // The issuer missing is that of the last certificate of the chain as far
-    // as it was built.
+// What the certificate the server sent shows: the first error its chain's
+// verification met when it arrived, and the leaf's own name and dates,
+// which that verification does not reach when the chain fails first. An
+// issuer the chain lacks is fetched once, by the deadline. False if the
+// probe itself failed.
+bool Gathered(SSL* ssl, const std::string& name, Clock::time_point deadline, Http& http, CertificateFacts& facts) {
     X509* leaf = SSL_get0_peer_certificate(ssl);
-    STACK_OF(X509)* built = SSL_get0_verified_chain(ssl);
-    X509* lacking = sk_X509_num(built) > 0 ? sk_X509_value(built, sk_X509_num(built) - 1) : leaf;
-    const auto url = IssuerUrl(lacking);
-    if (!url) return Judged(verify);
-    const auto body = http.Get(*url, kMaxIssuerBytes, deadline);
-    const OwnedCertificates issuers = body ? Issuers(*body) : nullptr;
-    if (sk_X509_num(issuers.get()) > 0) return Reverified(ssl, issuers.get());
-    // Without its issuer the certificate can still fail on what it says of
-    // itself: a URL that stays silent must not save a certificate for
-    // another name or out of its dates.
-    if (X509_check_host(leaf, name.data(), name.size(), kHostFlags, nullptr) != 1) return Failed(ProofReason::Name);
-    if (X509_cmp_current_time(X509_get0_notBefore(leaf)) > 0 || X509_cmp_current_time(X509_get0_notAfter(leaf)) < 0)
-        return Failed(ProofReason::Expired);
-    return Unknown(ProofReason::Incomplete);
+    long verify = SSL_get_verify_result(ssl);
+    facts.certificate = true;
+    facts.named = X509_check_host(leaf, name.data(), name.size(), kHostFlags, nullptr) == 1;
+    facts.chain = ChainOf(verify);
+    if (facts.chain == ChainEnd::IssuerMissing) {
+        // The issuer missing is that of the last certificate of the chain as
+        // far as it was built.
+        STACK_OF(X509)* built = SSL_get0_verified_chain(ssl);
+        X509* lacking = sk_X509_num(built) > 0 ? sk_X509_value(built, sk_X509_num(built) - 1) : leaf;
+        const auto url = IssuerUrl(lacking);
+        const GetReply got = url ? http.Get(*url, kMaxIssuerBytes, deadline) : GetReply{};
+        const OwnedCertificates issuers = got.end == GetEnd::Reply ? Issuers(got.body) : nullptr;
+        facts.fetch = url ? FetchEnded(got.end, sk_X509_num(issuers.get()) > 0) : IssuerFetch::NoUrl;
+        if (facts.fetch == IssuerFetch::Fetched) {
+            const auto again = Reverified(ssl, issuers.get());
+            if (!again) return false;
+            facts.chain = ChainOf(verify = *again);
+        }
+    }
+    facts.dated = X509_cmp_current_time(X509_get0_notBefore(leaf)) <= 0 &&
+                  X509_cmp_current_time(X509_get0_notAfter(leaf)) >= 0 && verify != X509_V_ERR_CERT_HAS_EXPIRED &&
+                  verify != X509_V_ERR_CERT_NOT_YET_VALID;
+    return true;
 }
 
 }  // namespace
@@ -280,15 +286,8 @@ Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::
     if (param && !name.empty() && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
         X509_VERIFY_PARAM_set1_host(param, name.data(), name.size()) == 1) {
         X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
-        const Handshake handshake = Handshaken(ssl, socket.fd, deadline);
-        if (SSL_get0_peer_certificate(ssl)) {
-            proof = Judgement(ssl, name, deadline, http_);
-            if (proof == kProven && handshake != Handshake::Complete) proof = Unknown(ProofReason::Aborted);
-        } else {
-            proof = handshake == Handshake::Complete   ? Failed(ProofReason::Error)
-                    : handshake == Handshake::TimedOut ? Unknown(ProofReason::Timeout)
-                                                       : Unknown(ProofReason::NotTls);
-        }
+        CertificateFacts facts{Handshaken(ssl, socket.fd, deadline)};
+        if (!SSL_get0_peer_certificate(ssl) || Gathered(ssl, name, deadline, http_, facts)) proof = Judge(facts);
     }
     ERR_clear_error();  // this thread's queue: nothing of this probe is left for the next
     return proof;

@@ -15,7 +15,7 @@ struct NativeServices {
     WinShellFactory shells;
     WinFiles files;
     WinHttp http;
-    WinTls tls;
+    WinTls tls{http};
 };
 
 }  // namespace tarnwell::platform

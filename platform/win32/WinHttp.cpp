@@ -72,9 +72,16 @@ std::wstring Component(const wchar_t* text, DWORD length) { return text ? std::w
 
 // One request of `verb` to `url`, which must be of `scheme`, with `headers`
 // and `body`, in a session of its own: a Reply with the body of a 200 reply
-// of at most `maxBytes`, by the deadline.
+// of at most `maxBytes`, by the deadline; the WinHTTP error that ended it
+// otherwise in `failure`, when given.
 HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_t* verb, const std::wstring& headers,
-                    const std::string& body, std::size_t maxBytes, Clock::time_point deadline) {
+                    const std::string& body, std::size_t maxBytes, Clock::time_point deadline,
+                    DWORD* failure = nullptr) {
+    const auto ended = [&] {
+        const DWORD error = GetLastError();
+        if (failure) *failure = error;
+        return Ended(error, deadline);
+    };
     const std::wstring wide = Widen(url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
@@ -94,24 +101,24 @@ HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_
 
     const Handle session(
         WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return Ended(GetLastError(), deadline);
+    if (!session) return ended();
     // TLS 1.2 or later: 1.3 too where WinHTTP knows it, and a WinHTTP that
     // does not refuses the option that names it.
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
     if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
         protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
         if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-            return Ended(GetLastError(), deadline);
+            return ended();
     }
     const Handle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return Ended(GetLastError(), deadline);
+    if (!connection) return ended();
     const Handle request(WinHttpOpenRequest(connection.get(), verb, target.c_str(), nullptr, WINHTTP_NO_REFERER,
                                             WINHTTP_DEFAULT_ACCEPT_TYPES,
                                             scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return Ended(GetLastError(), deadline);
+    if (!request) return ended();
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
     if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never))
-        return Ended(GetLastError(), deadline);
+        return ended();
     // HTTP/2 where WinHTTP has it (some servers speak nothing older), and
     // HTTP/1.1 where it has not.
     DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
@@ -122,12 +129,12 @@ HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_
                             static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
                             static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
         !Bound(request.get(), deadline) || !WinHttpReceiveResponse(request.get(), nullptr))
-        return Ended(GetLastError(), deadline);
+        return ended();
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
-        return Ended(GetLastError(), deadline);
+        return ended();
     if (status != 200) return {};
     // The body as it comes: each wait for more bounded by the time left,
     // then only what has come is read. A read of more may wait for all of
@@ -137,25 +144,27 @@ HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_
     for (;;) {
         DWORD available = 0;
         if (!Bound(request.get(), deadline) || !WinHttpQueryDataAvailable(request.get(), &available))
-            return Ended(GetLastError(), deadline);
+            return ended();
         if (!available) return reply;  // the whole body
         const std::size_t had = reply.body.size();
         if (available > maxBytes - had) return {};  // too long
         reply.body.resize(had + available);
         DWORD got = 0;
         if (!WinHttpReadData(request.get(), reply.body.data() + had, available, &got))
-            return Ended(GetLastError(), deadline);
+            return ended();
         reply.body.resize(had + got);
     }
 }
 
 }  // namespace
 
-std::optional<std::string> WinHttp::Get(const std::string& url, std::size_t maxBytes,
-                                        std::chrono::steady_clock::time_point deadline) {
-    HttpsReply reply = Exchange(url, INTERNET_SCHEME_HTTP, L"GET", {}, {}, maxBytes, deadline);
-    if (reply.end != HttpsEnd::Reply) return std::nullopt;
-    return std::move(reply.body);
+GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
+    DWORD error = ERROR_SUCCESS;
+    HttpsReply reply = Exchange(url, INTERNET_SCHEME_HTTP, L"GET", {}, {}, maxBytes, deadline, &error);
+    if (reply.end == HttpsEnd::Reply) return {GetEnd::Reply, std::move(reply.body)};
+    if (reply.end == HttpsEnd::Timeout) return {GetEnd::Timeout, {}};
+    const bool unreachable = error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT;
+    return {unreachable ? GetEnd::Unreachable : GetEnd::Refused, {}};
 }
 
 HttpsReply WinHttp::Post(const std::string& url, const std::string& contentType, const std::string& body,

@@ -16,8 +16,7 @@ namespace tarnwell::platform {
 // address.
 class WinHttp : public Http {
 public:
-    std::optional<std::string> Get(const std::string& url, std::size_t maxBytes,
-                                   std::chrono::steady_clock::time_point deadline) override;
+    GetReply Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) override;
     HttpsReply Post(const std::string& url, const std::string& contentType, const std::string& body,
                     std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) override;
 };

@@ -31,6 +31,9 @@ constexpr char kHandshake = 22;
 
 constexpr DWORD kMaxIntermediates = 8;
 
+// The most a caIssuers URL may give: a certificate or a few, with room.
+constexpr std::size_t kMaxIssuerBytes = 64 * 1024;
+
 // A handshake larger than this (a long chain included) is no server's.
 constexpr std::size_t kMaxHandshake = 1024 * 1024;
 
@@ -218,32 +221,59 @@ bool Named(PCCERT_CONTEXT certificate, const std::string& name) {
     return false;
 }
 
-// Whether the certificate gives an http URL for its issuer (caIssuers in its
-// Authority Information Access, RFC 5280 section 4.2.2.1). Browsers fetch
-// from no other kind (LDAP, FTP), so one of those counts as none.
-bool NamesIssuerUrl(PCCERT_CONTEXT certificate) {
+// The first http URL the certificate gives for its issuer (caIssuers in its
+// Authority Information Access, RFC 5280 section 4.2.2.1), if any. Browsers
+// fetch from no other kind (LDAP, FTP), so one of those counts as none.
+std::optional<std::string> IssuerUrl(PCCERT_CONTEXT certificate) {
     const CERT_EXTENSION* aia = Extension(certificate, szOID_AUTHORITY_INFO_ACCESS);
     const auto access = aia ? Decoded<CERT_AUTHORITY_INFO_ACCESS>(X509_AUTHORITY_INFO_ACCESS, aia->Value) : nullptr;
     for (DWORD i = 0; access && i < access->cAccDescr; ++i) {
         const CERT_ACCESS_DESCRIPTION& d = access->rgAccDescr[i];
-        if (d.pszAccessMethod && std::string_view(d.pszAccessMethod) == szOID_PKIX_CA_ISSUERS &&
-            d.AccessLocation.dwAltNameChoice == CERT_ALT_NAME_URL && d.AccessLocation.pwszURL &&
-            _wcsnicmp(d.AccessLocation.pwszURL, L"http://", 7) == 0)
-            return true;
+        const std::wstring_view url(d.AccessLocation.dwAltNameChoice == CERT_ALT_NAME_URL && d.AccessLocation.pwszURL
+                                        ? d.AccessLocation.pwszURL
+                                        : L"");
+        const bool printable = std::all_of(url.begin(), url.end(), [](wchar_t c) { return c > L' ' && c < 0x7f; });
+        if (d.pszAccessMethod && std::string_view(d.pszAccessMethod) == szOID_PKIX_CA_ISSUERS && printable &&
+            _wcsnicmp(url.data(), L"http://", 7) == 0)
+            return std::string(url.begin(), url.end());
     }
-    return false;
+    return std::nullopt;
+}
+
+struct StoreCloser {
+    void operator()(HCERTSTORE store) const { CertCloseStore(store, 0); }
+};
+using OwnedStore = std::unique_ptr<void, StoreCloser>;
+
+// The certificates of a caIssuers body, which RFC 5280 section 4.2.2.1 makes
+// one DER certificate or a certs-only PKCS #7, in a store of their own;
+// nothing for anything else.
+OwnedStore Issuers(const std::string& body) {
+    CERT_BLOB blob{static_cast<DWORD>(body.size()), reinterpret_cast<BYTE*>(const_cast<char*>(body.data()))};
+    HCERTSTORE store = nullptr;
+    if (body.empty() || body.size() > MAXDWORD ||
+        !CryptQueryObject(CERT_QUERY_OBJECT_BLOB, &blob,
+                          CERT_QUERY_CONTENT_FLAG_CERT | CERT_QUERY_CONTENT_FLAG_PKCS7_SIGNED,
+                          CERT_QUERY_FORMAT_FLAG_BINARY, 0, nullptr, nullptr, nullptr, &store, nullptr, nullptr))
+        return nullptr;
+    OwnedStore owned(store);
+    PCCERT_CONTEXT any = CertEnumCertificatesInStore(store, nullptr);
+    if (!any) return nullptr;
+    CertFreeCertificateContext(any);
+    return owned;
 }
 
 // The chain CryptoAPI builds for server authentication from the peer's
-// certificate, with the certificates the peer sent and, as Edge does, an
-// issuer they lack fetched from the caIssuers URL of the certificate that
-// lacks it, within the time left (the chain engine takes an intermediate
-// from there, never a trust anchor). The system's own retrieval (its roots
-// brought up to date) has the same bound. Nothing is fetched for
-// revocation, which is not asked, and nothing at all once no time is left.
-// Wine fetches the issuer with no bound of its own (it passes no time-out
-// down to its HTTP retrieval), whatever dwUrlRetrievalTimeout says.
-OwnedChain Chain(PCCERT_CONTEXT certificate, Clock::time_point deadline) {
+// certificate, with the certificates the peer sent and those of `more` (an
+// issuer fetched: the chain engine takes an intermediate from there, never a
+// trust anchor). The engine fetches no issuer itself: Probe does, within its
+// bound, and tells a URL that gave none from one that could not be asked,
+// which CryptoAPI does not. The system's own retrieval (its roots brought up
+// to date) has the time left. Nothing is fetched for revocation, which is
+// not asked, and nothing at all once no time is left. Wine fetches the
+// issuer all the same, with no bound of its own (it passes no time-out down
+// to its HTTP retrieval).
+OwnedChain Chain(PCCERT_CONTEXT certificate, HCERTSTORE more, Clock::time_point deadline) {
     LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH), const_cast<LPSTR>(szOID_SERVER_GATED_CRYPTO),
                       const_cast<LPSTR>(szOID_SGC_NETSCAPE)};
     CERT_CHAIN_PARA chainPara{};
@@ -253,33 +283,38 @@ OwnedChain Chain(PCCERT_CONTEXT certificate, Clock::time_point deadline) {
     chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
     const DWORD left = MillisecondsLeft(deadline);
     chainPara.dwUrlRetrievalTimeout = std::max<DWORD>(left, 1);  // 0 would be the system's default
-    const DWORD flags = CERT_CHAIN_CACHE_END_CERT | (left ? 0 : CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    const DWORD flags =
+        CERT_CHAIN_CACHE_END_CERT | CERT_CHAIN_DISABLE_AIA | (left ? 0 : CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL);
+    const OwnedStore both(more ? CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr) : nullptr);
+    if (more && (!both || !CertAddStoreToCollection(both.get(), certificate->hCertStore, 0, 0) ||
+                 !CertAddStoreToCollection(both.get(), more, 0, 0)))
+        return nullptr;
     PCCERT_CHAIN_CONTEXT chain = nullptr;
-    if (!CertGetCertificateChain(nullptr, certificate, nullptr, certificate->hCertStore, &chainPara, flags, nullptr,
-                                 &chain))
+    if (!CertGetCertificateChain(nullptr, certificate, nullptr, more ? both.get() : certificate->hCertStore, &chainPara,
+                                 flags, nullptr, &chain))
         return nullptr;
     return OwnedChain(chain);
 }
 
-// The certificate's fault, as the SSL policy of CryptoAPI reports it.
-Proof Judged(DWORD policyError) {
+// The chain as the SSL policy of CryptoAPI reports it: a certificate out of
+// its dates is not the chain's fault.
+ChainEnd ChainOf(DWORD policyError) {
     switch (policyError) {
         case ERROR_SUCCESS:
-            return kProven;
         case static_cast<DWORD>(CERT_E_EXPIRED):
-            return Failed(ProofReason::Expired);
+            return ChainEnd::Trusted;
         case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT):
         case static_cast<DWORD>(CERT_E_UNTRUSTEDTESTROOT):
         case static_cast<DWORD>(CERT_E_CHAINING):
-            return Failed(ProofReason::Untrusted);
+            return ChainEnd::Untrusted;
         default:
-            return Failed(ProofReason::Error);
+            return ChainEnd::Error;
     }
 }
 
-// The SSL policy of CryptoAPI over the chain, for its trust and dates (it
-// looks at them before the name), with its name check off: that is Named's.
-Proof PolicyCheck(PCCERT_CHAIN_CONTEXT chain) {
+// The SSL policy of CryptoAPI over the chain, for its trust and dates, with
+// its name check off (that is Named's): the error it reports.
+DWORD PolicyError(PCCERT_CHAIN_CONTEXT chain) {
     SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
     ssl.cbSize = sizeof ssl;
     ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -291,44 +326,62 @@ Proof PolicyCheck(PCCERT_CHAIN_CONTEXT chain) {
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof status;
     if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status))
-        return Failed(ProofReason::Error);
-    return Judged(status.dwError);
+        return static_cast<DWORD>(CERT_E_INVALID_POLICY);
+    return status.dwError;
 }
 
-// A chain that stops short of a root, an issuer missing. With no URL to
-// fetch it from, the certificate is not trusted. Otherwise what it says of
-// itself fails it whatever issuer might be found (a URL that stays silent
-// must not save it), and an issuer that could not be fetched in time leaves
-// it unknown.
-Proof Unfinished(const CERT_SIMPLE_CHAIN& chain, PCCERT_CONTEXT leaf, const std::string& name) {
-    if (!NamesIssuerUrl(chain.rgpElement[chain.cElement - 1]->pCertContext)) return Failed(ProofReason::Untrusted);
-    if (!Named(leaf, name)) return Failed(ProofReason::Name);
-    if (CertVerifyTimeValidity(nullptr, leaf->pCertInfo) != 0) return Failed(ProofReason::Expired);
-    return Unknown(ProofReason::Incomplete);
-}
-
-// The peer's certificate verified as a browser on Windows does: the chain to
-// a root of the system's store for server authentication, its trust first,
-// as curl reads it (Wine's SSL policy passes a chain that ends at an issuer
-// it could not find), then the SSL policy for trust and dates, then the name.
+// What the chain CryptoAPI built shows of the peer's certificate, as a
+// browser on Windows reads it: the chain to a root of the system's store for
+// server authentication, its trust first, as curl reads it (Wine's SSL
+// policy passes a chain that ends at an issuer it could not find), then the
+// SSL policy for trust and dates; the name and the leaf's own dates beside.
 // Nesting of the dates does not count (Windows ignores it), nor revocation,
 // which is not asked.
-Proof Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_point deadline) {
-    const OwnedChain chain = Chain(certificate, deadline);
-    if (!chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) return Failed(ProofReason::Error);
-    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+CertificateFacts Facts(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, const std::string& name) {
+    CertificateFacts facts;
+    facts.certificate = true;
+    facts.named = Named(certificate, name);
+    facts.dated = CertVerifyTimeValidity(nullptr, certificate->pCertInfo) == 0;
+    if (!chain || chain->cChain == 0 || chain->rgpChain[0]->cElement == 0) return facts;  // an error
     const DWORD chainErrors = chain->TrustStatus.dwErrorStatus &
                               ~(CERT_TRUST_IS_NOT_TIME_NESTED | CERT_TRUST_REVOCATION_STATUS_UNKNOWN |
                                 CERT_TRUST_IS_OFFLINE_REVOCATION);
-    if (chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) return Unfinished(simple, certificate, name);
-    if (chainErrors & CERT_TRUST_IS_UNTRUSTED_ROOT) return Failed(ProofReason::Untrusted);
-    // At most 8 intermediate CAs between the site and the root, as on Linux
-    // (and as mozilla::pkix allows): a longer chain proves nothing.
-    if (simple.cElement > kMaxIntermediates + 2) return Failed(ProofReason::Error);
-    if (const Proof policy = PolicyCheck(chain.get()); policy != kProven) return policy;
-    if (!Named(certificate, name)) return Failed(ProofReason::Name);
-    if (chainErrors & CERT_TRUST_IS_NOT_TIME_VALID) return Failed(ProofReason::Expired);
-    return chainErrors ? Failed(ProofReason::Error) : kProven;
+    if (chainErrors & CERT_TRUST_IS_PARTIAL_CHAIN) {
+        facts.chain = ChainEnd::IssuerMissing;
+    } else if (chainErrors & CERT_TRUST_IS_UNTRUSTED_ROOT) {
+        facts.chain = ChainEnd::Untrusted;
+    } else if (chain->rgpChain[0]->cElement > kMaxIntermediates + 2) {
+        // At most 8 intermediate CAs between the site and the root, as on
+        // Linux (and as mozilla::pkix allows): a longer chain proves nothing.
+        facts.chain = ChainEnd::TooDeep;
+    } else {
+        const DWORD policy = PolicyError(chain);
+        facts.chain = ChainOf(policy);
+        if (facts.chain == ChainEnd::Trusted && chainErrors & ~CERT_TRUST_IS_NOT_TIME_VALID)
+            facts.chain = ChainEnd::Error;
+        facts.dated = facts.dated && policy != static_cast<DWORD>(CERT_E_EXPIRED) &&
+                      !(chainErrors & CERT_TRUST_IS_NOT_TIME_VALID);
+    }
+    return facts;
+}
+
+// The peer's certificate verified, an issuer the chain lacks fetched from
+// the caIssuers URL of the certificate that lacks it, once, by the deadline.
+CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_point deadline,
+                          Http& http) {
+    const OwnedChain chain = Chain(certificate, nullptr, deadline);
+    CertificateFacts facts = Facts(chain.get(), certificate, name);
+    if (facts.chain != ChainEnd::IssuerMissing) return facts;
+    const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
+    const auto url = IssuerUrl(simple.rgpElement[simple.cElement - 1]->pCertContext);
+    const GetReply got = url ? http.Get(*url, kMaxIssuerBytes, deadline) : GetReply{};
+    const OwnedStore issuers = got.end == GetEnd::Reply ? Issuers(got.body) : nullptr;
+    facts.fetch = url ? FetchEnded(got.end, issuers != nullptr) : IssuerFetch::NoUrl;
+    if (facts.fetch != IssuerFetch::Fetched) return facts;
+    const OwnedChain again = Chain(certificate, issuers.get(), deadline);
+    facts = Facts(again.get(), certificate, name);
+    facts.fetch = IssuerFetch::Fetched;
+    return facts;
 }
 
 // One handshake on a connected socket, its certificate judged as soon as
@@ -336,8 +389,8 @@ Proof Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_
 // after it, one that passes proves the name once the handshake completes.
 class Handshake {
 public:
-    Handshake(SOCKET s, const std::string& name, Clock::time_point deadline)
-        : socket_(s), name_(name), target_(name.begin(), name.end()), deadline_(deadline) {}
+    Handshake(SOCKET s, const std::string& name, Clock::time_point deadline, Http& http)
+        : socket_(s), name_(name), target_(name.begin(), name.end()), deadline_(deadline), http_(http) {}
 
     ~Handshake() {
         if (haveContext_) DeleteSecurityContext(&context_);
@@ -346,10 +399,10 @@ public:
 
     Proof Run() {
         if (!AcquireCredentials()) return Unknown(ProofReason::NotTls);
-        const std::optional<Proof> ended = Exchange();  // nothing once complete
-        Judge();  // a certificate that came with the peer's last bytes
-        if (!verdict_) return ended ? *ended : Failed(ProofReason::Error);
-        return ended && *verdict_ == kProven ? Unknown(ProofReason::Aborted) : *verdict_;
+        const HandshakeEnd ended = Exchange();
+        Gather();  // a certificate that came with the peer's last bytes
+        facts_.handshake = ended;
+        return Judge(facts_);
     }
 
 private:
@@ -380,58 +433,65 @@ private:
         return haveCredentials_;
     }
 
-    // The handshake's messages until it is complete: nothing, or why the
-    // address cannot be asked.
-    std::optional<Proof> Exchange() {
+    // Whether the certificate came and does not pass, whatever the
+    // handshake does next.
+    bool Unproven() const {
+        CertificateFacts whole = facts_;
+        whole.handshake = HandshakeEnd::Complete;
+        return facts_.certificate && Judge(whole) != kProven;
+    }
+
+    // The handshake's messages until it is complete, or how it ended before.
+    HandshakeEnd Exchange() {
         std::vector<char> in;  // the peer's bytes not yet taken by SChannel
         SECURITY_STATUS state = Step(nullptr);
         bool askedForCertificate = false;
         for (;;) {
-            Judge();
-            if (verdict_ && *verdict_ != kProven) return Unknown(ProofReason::Aborted);  // nothing more is sent
-            if (state == SEC_E_OK) return std::nullopt;
-            if (!MillisecondsLeft(deadline_)) return Unknown(ProofReason::Timeout);
+            Gather();
+            if (Unproven()) return HandshakeEnd::Ended;  // nothing more is sent
+            if (state == SEC_E_OK) return HandshakeEnd::Complete;
+            if (!MillisecondsLeft(deadline_)) return HandshakeEnd::TimedOut;
             if (state == SEC_I_INCOMPLETE_CREDENTIALS && !askedForCertificate) {
                 // The peer asks for a certificate of ours: go on without one.
                 askedForCertificate = true;
                 state = Step(&in);
                 continue;
             }
-            if (sendFailed_) return Unknown(ProofReason::NotTls);  // reset while we sent
+            if (sendFailed_) return HandshakeEnd::Ended;  // reset while we sent
             if (state != SEC_I_CONTINUE_NEEDED && state != SEC_E_INCOMPLETE_MESSAGE)
-                return Unknown(ProofReason::NotTls);  // not TLS, or the peer gave up
+                return HandshakeEnd::Ended;  // not TLS, or the peer gave up
             if (state == SEC_I_CONTINUE_NEEDED && !in.empty()) {
                 state = Step(&in);  // a record of the peer's is still to be taken
                 if (state != SEC_E_INCOMPLETE_MESSAGE) continue;
             }
-            if (!WaitFor(socket_, false, deadline_)) return Unknown(ProofReason::Timeout);
+            if (!WaitFor(socket_, false, deadline_)) return HandshakeEnd::TimedOut;
             char chunk[16 * 1024];
             const int n = recv(socket_, chunk, sizeof chunk, 0);
             if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
-            if (n <= 0) return Unknown(ProofReason::NotTls);  // closed, or reset
+            if (n <= 0) return HandshakeEnd::Ended;  // closed, or reset
             // A TLS server's first record is a handshake or an alert (RFC
             // 8446 section 5.1); SChannel may wait for more of anything else.
-            if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return Unknown(ProofReason::NotTls);
+            if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return HandshakeEnd::Ended;
             answered_ = true;
-            if (in.size() + static_cast<std::size_t>(n) > kMaxHandshake) return Unknown(ProofReason::NotTls);
+            if (in.size() + static_cast<std::size_t>(n) > kMaxHandshake) return HandshakeEnd::Ended;
             in.insert(in.end(), chunk, chunk + n);
             state = Step(&in);
         }
     }
 
-    // The peer's certificate judged once SChannel shows it: at each turn of
-    // the handshake and once more after it ended, completed or not. Wine
+    // The peer's certificate verified once SChannel shows it: at each turn
+    // of the handshake and once more after it ended, completed or not. Wine
     // shows it as soon as the server's Certificate message is taken, and
     // still on the context of a handshake that failed after it (an alert, a
     // reset). Where SChannel would show none for a handshake that failed,
     // the failure stands as it is (NotTls, Timeout).
-    void Judge() {
-        if (verdict_ || !haveContext_) return;
+    void Gather() {
+        if (facts_.certificate || !haveContext_) return;
         PCCERT_CONTEXT certificate = nullptr;
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
             !certificate)
             return;
-        verdict_ = Verified(certificate, name_, deadline_);
+        facts_ = Verified(certificate, name_, deadline_, http_);
         CertFreeCertificateContext(certificate);
     }
 
@@ -477,7 +537,8 @@ private:
     std::string name_;     // the ACE name: ASCII
     std::wstring target_;  // the same, for SNI
     Clock::time_point deadline_;
-    std::optional<Proof> verdict_;  // the certificate's, once it has come
+    Http& http_;
+    CertificateFacts facts_;  // the certificate's, once it has come
     CredHandle credentials_{};
     CtxtHandle context_{};
     bool haveCredentials_ = false;
@@ -493,7 +554,7 @@ Proof WinTls::Probe(const Address& address, const std::string& name, Clock::time
     Proof failure;
     const SocketCloser s{Connected(address, port, deadline, failure)};
     if (s.s == INVALID_SOCKET) return failure;
-    return Handshake(s.s, name, deadline).Run();
+    return Handshake(s.s, name, deadline, http_).Run();
 }
 
 }  // namespace tarnwell::platform

@@ -252,6 +252,8 @@ const Ending kEndings[] = {
              "проверить не удалось (соединение прервано)"),
     ProofRow("proof: an issuer not had in time", ProofResult::Unknown, ProofReason::Incomplete,
              "проверить не удалось (цепочка сертификатов неполна)"),
+    ProofRow("proof: an issuer its URL did not give", ProofResult::Failed, ProofReason::Incomplete,
+             "сертификат не подтверждает домен (цепочка сертификатов неполна)"),
     ProofRow("proof: the probe failed", ProofResult::Unknown, ProofReason::Internal, "проверить не удалось (внутренняя ошибка)"),
     ProofRow("proof: self-signed", ProofResult::Failed, ProofReason::Untrusted,
              "сертификат не подтверждает домен (издатель не является доверенным)"),

@@ -4,7 +4,8 @@
 192.0.2.97 accepts and never answers; hostile ones: 192.0.2.96 a name with a NUL in it (nulname.test\\0.other.test),
 192.0.2.95 a chain of 20 CAs below the root for longchain.test; the others as "NAME+HOW" says: trickle the handshake
 one byte at a time, slow 1 s before it, client asks for a client certificate, tls12 stops at TLS 1.2, keyless sends
-the certificate without proof of its key. 192.0.2.80 serves the directory over http (the caIssuers URLs)."""
+the certificate without proof of its key. 192.0.2.80 serves the directory over http (the caIssuers URLs: 404 for a
+file that is not there)."""
 import functools
 import http.server
 import os
@@ -31,6 +32,7 @@ sites = {"192.0.2.31": "site", "192.0.2.32": "site", "2001:db8::31": "site", "19
          "192.0.2.94": "site+trickle", "192.0.2.81": "cnonly.test", "192.0.2.82": "iponly.test",
          "192.0.2.83": "self+client+tls12", "192.0.2.84": "site+client+tls12", "192.0.2.85": "site+keyless",
          "192.0.2.86": "aia", "192.0.2.87": "aiaquiet", "192.0.2.88": "rogue", "192.0.2.89": "site+client",
+         "192.0.2.78": "aiajunk", "192.0.2.79": "aia404",
          **{f"192.0.2.{h}": "site" for h in range(40, 56)}, **{f"192.0.2.{h}": "site+slow" for h in range(60, 64)}}
 listeners, silent = {}, []
 for address, served in sites.items():

@@ -50,7 +50,7 @@ ip -n "$ns" link set "$veth" up && ip -n "$net" link set "$peer" up
 ip -n "$ns" addr add 192.0.2.200/32 dev "$veth" && ip -n "$net" route add 192.0.2.200/32 dev "$peer" &&
     ip -n "$net" route add 192.0.2.1/32 dev "$peer" # the relay of servers.py asks the computer's dnsmasq
 ip -n "$ns" -6 addr add 2001:db8:1::1/64 dev "$veth" nodad; ip -n "$net" -6 addr add 2001:db8:1::2/64 dev "$peer" nodad
-for h in {2..11} 13 14 31 32 {40..55} {60..63} 70 71 {80..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
+for h in {2..11} 13 14 31 32 {40..55} {60..63} 70 71 {78..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
     ip -n "$ns" route add 192.0.2.$h/32 dev "$veth"; done
 ip -n "$net" -6 addr add 2001:db8::31/128 dev lo nodad && ip -n "$ns" -6 route add 2001:db8::31/128 via 2001:db8:1::2
 ip -n "$net" -6 route add 2001:db8::/64 via 2001:db8:1::1
@@ -67,7 +67,8 @@ records=(good.test,198.51.100.10 good.test,198.51.100.11 edge.chain.test,198.51.
     client13.site.test,192.0.2.89 slow.site.test,192.0.2.{60..63} doh.test,192.0.2.70 dohself.test,192.0.2.71
     web80.test,192.0.2.5 mixed.site.test,192.0.2.5 mixed.site.test,192.0.2.31
     mixed2.site.test,192.0.2.31 mixed2.site.test,192.0.2.5
-    dns64.test,64:ff9b::c000:205 v6rogue.test,2001:db8::66 lo.test,127.0.0.1 lo2.test,127.0.0.1 zero.test,0.0.0.0)
+    dns64.test,64:ff9b::c000:205 v6rogue.test,2001:db8::66 lo.test,127.0.0.1 lo2.test,127.0.0.1 zero.test,0.0.0.0
+    aiajunk.site.test,192.0.2.78 aia404.site.test,192.0.2.79)
 in_ns "${dnsmasq[@]}" --no-hosts --listen-address=127.0.0.1,192.0.2.1,::1 --local=/#/ --no-round-robin --log-queries \
     --log-facility="$art/dnsmasq.log" "${records[@]/#/--host-record=}" \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test &
@@ -98,12 +99,14 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
     for k in {1..20}; do cert ca$k ca$((k - 1)) "$ec" "$ca" || exit 1; done
     cert long ca20 "$ec" subjectAltName=DNS:longchain.test && cat ca{20..1}.pem >>long.pem
     # the name only in the CN, only as an IP address; leaves served without their issuer, its caIssuers URL given (of
-    # this run: Wine keeps what it fetched): ca1 over http, one that never answers, an untrusted CA's own certificate
+    # this run: Wine keeps what it fetched): ca1 over http, one that never answers, an untrusted CA's own certificate,
+    # text, a file that is not there (404)
     cert cnonly.test ca0 $rsa basicConstraints=CA:FALSE && cert iponly.test ca0 $rsa subjectAltName=IP:192.0.2.82 &&
         openssl req -x509 -newkey $rsa -nodes -keyout rogueca.key -out rogueca.pem -days 1 -subj /CN=rogue-ca || exit 1
     aia() { cert $1 $2 "$ec" "subjectAltName=DNS:$3"$'\n'"authorityInfoAccess=caIssuers;URI:http://$4?$$"; }
     aia aia ca1 aia.site.test 192.0.2.80/ca1.der && aia aiaquiet ca1 aiaquiet.site.test 192.0.2.97:443/ca1.der &&
-        aia rogue rogueca rogue.test 192.0.2.80/rogueca.der || exit 1
+        aia rogue rogueca rogue.test 192.0.2.80/rogueca.der && aia aiajunk ca1 aiajunk.site.test 192.0.2.80/junk.der &&
+        aia aia404 ca1 aia404.site.test 192.0.2.80/none.der && echo 'not a certificate' >junk.der || exit 1
     for c in ca1 rogueca; do openssl x509 -in $c.pem -outform der -out $c.der || exit 1; done
 ) >"$art/pki.log" 2>&1 && cp "$art/pki/ca0.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
@@ -179,8 +182,8 @@ de='Domen Error: Данные о домене некорректны' unw='tarnw
 ok='сертификат подтверждает домен' nc='проверить не удалось (нет соединения)' na='проверить не удалось (нет ответа)'
 bad='сертификат не подтверждает домен' && elsewhere="$bad (выдан для другого домена)"
 ab='проверить не удалось (соединение прервано)' incomplete='проверить не удалось (цепочка сертификатов неполна)'
-untrusted="$bad (издатель не является доверенным)"
-[[ -z $wine ]] || incomplete=$na # Wine fetches an issuer with no bound of its own: the probe is given up
+untrusted="$bad (издатель не является доверенным)" unissued="$bad (цепочка сертификатов неполна)"
+[[ -z $wine ]] || incomplete=$na # Wine's chain engine fetches an issuer itself, unbounded: the probe is given up
 row n=1 d=good.test dns="$g" a='two A records, not in hosts'
 row n=2 d=good.test h=203.0.113.66 is=mismatch dns="$g" p="$nc" a='hosts maps it elsewhere'
 row n=3 d=www.chain.test dns="$ch" a='CNAME chain ending in A'
@@ -252,6 +255,8 @@ row n=59 d=aia.site.test s=192.0.2.11 is=proven ip=192.0.2.86 dns=192.0.2.32 p="
 row n=60 d=aiaquiet.site.test s=192.0.2.11 is=mismatch ip=192.0.2.87 dns=192.0.2.32 p="$incomplete" min=2500 max=4500 \
     a='its caIssuers URL never answers'
 row n=61 d=rogue.test is=impostor dns=192.0.2.88 p="$untrusted" a="an untrusted CA's own certificate from caIssuers"
+row n=63 d=aiajunk.site.test is=impostor dns=192.0.2.78 p="$unissued" a='its caIssuers URL serves text'
+row n=65 d=aia404.site.test is=impostor dns=192.0.2.79 p="$unissued" a='its caIssuers URL answers 404'
 row n=62 d=bank.test h='0.0.0.0 127.0.0.1' is=mismatch ip=127.0.0.1 p=none a='blocking lines, HTTPS here: no probe'
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)

@@ -209,13 +209,17 @@ struct FakeTls : platform::Tls {
 // Witnesses by URL: one in `zone` answers every query with its addresses of
 // the query's type (NXDOMAIN when it has none of either family), one in
 // `ends` ends its posts so, any other is refused. The settings' witness
-// agrees with the resolver's example.com.
+// agrees with the resolver's example.com. A GET has its reply from `gets`
+// by URL, or nobody to ask.
 struct FakeHttp : platform::Http {
     std::map<std::string, std::vector<Address>> zone{{kWitnessUrl, {A("93.184.216.34")}}};
     std::map<std::string, platform::HttpsEnd> ends;
+    std::map<std::string, platform::GetReply> gets;
     std::atomic<int> posts{0};
     using Time = std::chrono::steady_clock::time_point;
-    std::optional<std::string> Get(const std::string&, std::size_t, Time) override { return std::nullopt; }
+    platform::GetReply Get(const std::string& url, std::size_t, Time) override {
+        return gets.contains(url) ? gets.at(url) : platform::GetReply{};
+    }
     platform::HttpsReply Post(const std::string& url, const std::string&, const std::string& body, std::size_t,
                               Time) override {
         ++posts;

@@ -1,8 +1,8 @@
 // The OpenSSL probe against TLS servers on 127.0.0.1 with certificates made
-// here under a private root, and a caIssuers URL on 127.0.0.1 for the issuer
-// a server leaves out.
-#include "platform/posix/CurlHttp.h"
+// here under a private root, and the fake's caIssuers URLs for the issuer a
+// server leaves out.
 #include "platform/posix/OpenSslTls.h"
+#include "tests/fakes/Fakes.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -72,11 +72,11 @@ std::string Encoded(const T* object, int (*i2d)(const T*, unsigned char**)) {
     return der;
 }
 std::string Der(const Issued& c) { return Encoded(c.cert.get(), i2d_X509); }
-std::string Pkcs7(const Issued& c, std::size_t copies = 1) {  // certs-only
+std::string Pkcs7(const Issued& c) {  // certs-only
     const std::unique_ptr<PKCS7, decltype(&PKCS7_free)> p7(PKCS7_new(), PKCS7_free);
     PKCS7_set_type(p7.get(), NID_pkcs7_signed);
     PKCS7_content_new(p7.get(), NID_pkcs7_data);
-    while (copies-- > 0) PKCS7_add_certificate(p7.get(), c.cert.get());
+    PKCS7_add_certificate(p7.get(), c.cert.get());
     return Encoded(p7.get(), i2d_PKCS7);
 }
 
@@ -110,26 +110,17 @@ struct Server {
     std::thread thread;
 };
 
-// What the caIssuers URL serves: an intermediate (DER or PKCS #7), a PKCS #7
-// of it over 64 KiB, nothing at all, text, a self-signed certificate; or the
-// URL is LDAP.
-enum class Aia { Der, Pkcs7, Oversized, Silent, Text, Rogue, Ldap };
+// What the caIssuers URL gives: the intermediate (DER or PKCS #7), the root
+// (not the issuer), a self-signed certificate, text; an HTTP error, no answer
+// in time, nobody to ask (with the intermediate as a body all the same); or
+// the URL is LDAP (with the intermediate there).
+enum class Aia { Der, Pkcs7, Root, Rogue, Text, HttpError, Silent, Unreachable, Ldap };
 
-void ServeHttp(int fd, Aia aia) {
-    if (aia == Aia::Silent) return Drain(fd);
-    const std::string body = aia == Aia::Der       ? Der(kIntermediate)
-                             : aia == Aia::Pkcs7   ? Pkcs7(kIntermediate)
-                             : aia == Aia::Rogue   ? Der(kRogue)
-                             : aia == Aia::Text    ? std::string("not a certificate")
-                                                   : Pkcs7(kIntermediate, 64 * 1024 / Der(kIntermediate).size() + 1);
-    std::string request;
-    char buffer[4096];
-    for (ssize_t n; request.find("\r\n\r\n") == std::string::npos && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
-        request.append(buffer, n);
-    // No Content-Length: the body ends with the connection, and only what
-    // came counts against the limit.
-    const std::string reply = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n" + body;
-    ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+GetReply Served(Aia aia) {
+    const GetEnd end = aia == Aia::HttpError ? GetEnd::Refused : aia == Aia::Silent ? GetEnd::Timeout
+                       : aia == Aia::Unreachable ? GetEnd::Unreachable : GetEnd::Reply;
+    return {end, aia == Aia::Pkcs7 ? Pkcs7(kIntermediate) : aia == Aia::Root ? Der(kRoot)
+                 : aia == Aia::Rogue ? Der(kRogue) : aia == Aia::Text ? "not a certificate" : Der(kIntermediate)};
 }
 
 // The TLS server: a whole handshake; one that asks for a client certificate
@@ -187,16 +178,16 @@ struct Row {
     Proof expected;
 };
 
-// Serves the row's leaf (and its caIssuers URL) and probes it.
-Proof Probe(OpenSslTls& tls, const Row& row) {
-    std::unique_ptr<Server> http;
+// The caIssuers URL of the row numbered `n`.
+std::string Url(const Row& row, std::size_t n) {
+    return (row.aia == Aia::Ldap ? "ldap" : "http") + std::string("://ca.test/") + std::to_string(n);
+}
+
+// Serves the row numbered `n`'s leaf, its issuer at its caIssuers URL, and probes it.
+Proof Probe(OpenSslTls& tls, const Row& row, std::size_t n = 0) {
     std::vector<std::pair<int, std::string>> extensions = {{NID_authority_key_identifier, "keyid"}}, ca = kCa;
-    if (row.aia) {
-        http = std::make_unique<Server>([aia = *row.aia](int fd) { ServeHttp(fd, aia); });
-        const std::string url = (row.aia == Aia::Ldap ? "ldap://" : "http://") + std::string("127.0.0.1:") +
-                                std::to_string(http->port);
-        (row.signer == Signer::Deep ? ca : extensions).emplace_back(NID_info_access, "caIssuers;URI:" + url + "/ca");
-    }
+    if (row.aia)
+        (row.signer == Signer::Deep ? ca : extensions).emplace_back(NID_info_access, "caIssuers;URI:" + Url(row, n));
     if (row.san) extensions.emplace_back(NID_subject_alt_name, row.san);
     const Issued sub = Issue("Tarnwell Test Sub", ca, &kIntermediate);
     const Issued* issuer = row.signer == Signer::Self    ? nullptr
@@ -211,7 +202,7 @@ Proof Probe(OpenSslTls& tls, const Row& row) {
 
 constexpr auto kName = Failed(ProofReason::Name), kUntrusted = Failed(ProofReason::Untrusted),
                kExpired = Failed(ProofReason::Expired), kAborted = Unknown(ProofReason::Aborted),
-               kIncomplete = Unknown(ProofReason::Incomplete);
+               kIncomplete = Failed(ProofReason::Incomplete), kNotHad = Unknown(ProofReason::Incomplete);
 constexpr const char *kSan = "DNS:example.test", *kName0 = "example.test";
 
 // The test root as a file of trust anchors, at a path of this process's.
@@ -239,27 +230,33 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"reset after the certificate", kName0, kSan, 30, Signer::Chain, Peer::Reset12, {}, kAborted},
         {"reset after a CN-only certificate", kName0, nullptr, 30, Signer::Chain, Peer::Reset12, {}, kName},
         {"not TLS", kName0, kSan, 30, Signer::Chain, Peer::NotTls, {}, Unknown(ProofReason::NotTls)},
-        {"issuer left out, no URL", kName0, kSan, 30, Signer::Hidden, Peer::Tls, {}, kUntrusted},
+        {"issuer left out, no URL", kName0, kSan, 30, Signer::Hidden, Peer::Tls, {}, kIncomplete},
+        {"issuer left out, no URL, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, {}, kName},
         {"issuer fetched as DER", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Der, kProven},
         {"issuer fetched as PKCS #7", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Pkcs7, kProven},
         {"issuer fetched, then reset", kName0, kSan, 30, Signer::Hidden, Peer::Reset12, Aia::Der, kAborted},
         {"issuer fetched, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, Aia::Der, kName},
-        {"issuer URL silent", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Silent, kIncomplete},
-        {"issuer URL silent, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, Aia::Silent, kName},
-        {"issuer URL over 64 KiB", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Oversized, kIncomplete},
+        {"issuer fetched, expired", kName0, kSan, -1, Signer::Hidden, Peer::Tls, Aia::Der, kExpired},
+        {"issuer URL silent", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Silent, kNotHad},
+        {"issuer URL silent, expired", kName0, kSan, -1, Signer::Hidden, Peer::Tls, Aia::Silent, kExpired},
+        {"issuer URL unreachable", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Unreachable, kNotHad},
+        {"issuer URL answers an HTTP error", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::HttpError, kIncomplete},
         {"issuer URL serves text", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Text, kIncomplete},
+        {"issuer URL serves another CA", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Root, kIncomplete},
         {"issuer of the sent CA fetched", kName0, kSan, 30, Signer::Deep, Peer::Tls, Aia::Der, kProven},
-        {"issuer URL is LDAP", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Ldap, kUntrusted},
+        {"issuer URL is LDAP", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Ldap, kIncomplete},
         {"self-signed issuer fetched", kName0, kSan, 30, Signer::Rogue, Peer::Tls, Aia::Rogue, kUntrusted},
     };
     const auto anchors = Anchors();
-    CurlHttp http;
+    fakes::FakeHttp http;
+    for (std::size_t n = 0; n < std::size(rows); ++n)
+        if (rows[n].aia) http.gets[Url(rows[n], n)] = Served(*rows[n].aia);
     OpenSslTls tls(http, anchors);
     std::vector<std::jthread> probes;
-    for (const Row& row : rows)
-        probes.emplace_back([&] {
-            SCOPED_TRACE(row.label);
-            EXPECT_EQ(Probe(tls, row), row.expected);
+    for (std::size_t n = 0; n < std::size(rows); ++n)
+        probes.emplace_back([&, n] {
+            SCOPED_TRACE(rows[n].label);
+            EXPECT_EQ(Probe(tls, rows[n], n), rows[n].expected);
         });
     probes.clear();
     std::filesystem::remove(anchors);
@@ -268,7 +265,7 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
 // A trust store that could not be loaded (its file missing, no descriptor
 // free) is loaded again at the next probe, not kept empty for the run.
 TEST(OpenSslTls, LoadsTheTrustStoreAgainAfterAFailure) {
-    CurlHttp http;
+    fakes::FakeHttp http;
     OpenSslTls tls(http, Anchors(false));
     const Row row{"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven};
     EXPECT_NE(Probe(tls, row), kProven);
