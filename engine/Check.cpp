@@ -138,11 +138,11 @@ private:
                 Tell(event::Proved{told});
             }
         };
-        platform::ProbeAll(platform_.tls, targets, name_.ace, Clock::now() + options_.proofWait, platform_.serve,
-                           [&](std::size_t i, const platform::Proof& proof) {
-                               ended[i] = proof;
-                               tellReady();
-                           });  // every address is heard of, a timed-out one included
+        platform_.tls.ProbeAll(targets, name_.ace, Clock::now() + options_.proofWait, platform_.serve,
+                               [&](std::size_t i, const platform::Proof& proof) {
+                                   ended[i] = proof;
+                                   tellReady();
+                               });  // every address is heard of, a timed-out one included
     }
 
     // The witnesses, asked when an address could not prove the name and no

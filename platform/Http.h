@@ -1,7 +1,10 @@
 #pragma once
+#include "platform/Serve.h"
+
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace tarnwell::platform {
 
@@ -16,6 +19,15 @@ enum class HttpsEnd {
 struct HttpsReply {
     HttpsEnd end = HttpsEnd::Failed;
     std::string body;  // of a Reply
+};
+
+// A small request to post over HTTPS: `body` as `contentType` to an https
+// URL, asking for `contentType` back, at most `maxBytes` of it.
+struct HttpsPost {
+    std::string url;
+    std::string contentType;
+    std::string body;
+    std::size_t maxBytes = 0;
 };
 
 // How a plain http GET ended.
@@ -45,14 +57,16 @@ public:
     virtual GetReply Get(const std::string& url, std::size_t maxBytes,
                          std::chrono::steady_clock::time_point deadline) = 0;
 
-    // POSTs `body` as `contentType` to an https URL by the deadline, with
-    // TLS 1.2 or later, the server's chain verified against the system's
-    // trust store for the URL's host (an IP address by an iPAddress
-    // subjectAltName), straight to that host (no proxy, no redirect, no
-    // other scheme), asking for `contentType` back, at most `maxBytes`.
-    // Safe to call on several threads at once.
-    virtual HttpsReply Post(const std::string& url, const std::string& contentType, const std::string& body,
-                            std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) = 0;
+    // Makes every post at once by the deadline, with TLS 1.2 or later, each
+    // server's chain verified against the system's trust store for the
+    // URL's host (an IP address by an iPAddress subjectAltName), straight to
+    // that host (no proxy, no redirect, no other scheme). Waits on the
+    // calling thread, serving `serve`, when set, between waits of at most
+    // kServeSlice; a post not ended by the deadline timed out. The replies
+    // come back in the order of `posts`. Safe to call on several threads at
+    // once.
+    virtual std::vector<HttpsReply> PostAll(const std::vector<HttpsPost>& posts,
+                                            std::chrono::steady_clock::time_point deadline, const Serve& serve) = 0;
 };
 
 }  // namespace tarnwell::platform

@@ -36,21 +36,21 @@ Proof Judge(const CertificateFacts& facts) {
     return facts.handshake == HandshakeEnd::Complete ? kProven : Unknown(ProofReason::Aborted);
 }
 
-std::vector<Proof> ProbeAll(Tls& tls, const std::vector<Address>& addresses, const std::string& name,
-                            std::chrono::steady_clock::time_point deadline, const Serve& serve,
-                            const ProbeEnded& ended, std::uint16_t port) {
+std::vector<Proof> ProbeOnThreads(const std::function<Proof(const Address&)>& probe, bool bounded,
+                                  const std::vector<Address>& addresses, std::chrono::steady_clock::time_point deadline,
+                                  const Serve& serve, const ProbeEnded& ended) {
     std::vector<std::function<Proof()>> probes;
     for (const auto& address : addresses)
-        probes.push_back([&tls, address, name, deadline, port] {
+        probes.push_back([probe, address] {
             try {
-                return tls.Probe(address, name, deadline, port);
+                return probe(address);
             } catch (...) {
                 return Proof{};  // unknown, internal
             }
         });
     // With nobody to serve and probes that keep their bound, the first runs
     // on the calling thread while the others run on theirs.
-    const auto results = RunAll<Proof>(std::move(probes), deadline + kGrace, serve, !serve && tls.Bounded(),
+    const auto results = RunAll<Proof>(std::move(probes), deadline + kGrace, serve, !serve && bounded,
                                        Unknown(ProofReason::Resources), ended);
     std::vector<Proof> proofs;
     for (std::size_t i = 0; i < results.size(); ++i) {

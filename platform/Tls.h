@@ -95,42 +95,40 @@ struct CertificateFacts {
 // it is unknown, and the address needs another witness.
 Proof Judge(const CertificateFacts& facts);
 
+// Hears of each probe as it ends: its index among the addresses and its proof.
+using ProbeEnded = std::function<void(std::size_t index, const Proof& proof)>;
+
 // TLS as the platform's browsers use it.
 class Tls {
 public:
     virtual ~Tls() = default;
 
-    // Connects to `address` by TCP, makes a TLS handshake with `name` (an
-    // ACE host name) as SNI, judges the certificate chain against the
-    // system's trust store, the name (subjectAltName DNS names only, RFC
-    // 9525) and the validity dates as soon as it arrives, and closes once
-    // the handshake is complete: no request is sent. Proven needs both a
-    // certificate that passed and a completed handshake. Ends by
-    // `deadline`, whatever the peer does, as far as the platform allows.
+    // Asks every address at once to prove `name` (an ACE host name): a TCP
+    // connection, a TLS handshake with the name as SNI, the certificate
+    // chain judged against the system's trust store, the name
+    // (subjectAltName DNS names only, RFC 9525) and the validity dates as
+    // soon as it arrives, and the connection closed once the handshake is
+    // complete: no request is sent. Proven needs both a certificate that
+    // passed and a completed handshake. Waits on the calling thread until
+    // every probe has ended, by `deadline` (and a moment's grace) whatever
+    // the peers do; `serve`, when set, is called between waits of at most
+    // kServeSlice; `ended` hears of each probe on the calling thread as it
+    // ends. A probe that cannot have what it needs (a socket, a descriptor,
+    // memory) ends unknown for want of resources, one still running at the
+    // grace timed out. The proofs come back in the order of `addresses`.
     // Safe to call on several threads at once.
-    virtual Proof Probe(const Address& address, const std::string& name,
-                        std::chrono::steady_clock::time_point deadline, std::uint16_t port = kHttpsPort) = 0;
-
-    // Whether every probe ends by its deadline whatever the peer and the
-    // network do. One that may not (a chain engine that fetches on its own)
-    // is never run on the caller's thread.
-    virtual bool Bounded() const { return true; }
+    virtual std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                        std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                        const ProbeEnded& ended, std::uint16_t port = kHttpsPort) = 0;
 };
 
-// Hears of each probe as it ends: its index among the addresses and its proof.
-using ProbeEnded = std::function<void(std::size_t index, const Proof& proof)>;
-
-// Probes every address at once, each with the whole bound, on a thread of
-// its own (the first on the calling thread when nobody is served and the
-// probes are bounded), and waits on the calling thread until all have ended or the
-// deadline (and a moment's grace) has passed; `serve`, when set, is called
-// between waits of at most kServeSlice. `ended` is called on the calling
-// thread, in the order the probes end. A probe that throws is unknown
-// (internal); one still running after the grace (a platform call that
-// honours no bound) is left to itself and counts as timed out. The proofs
-// come back in the order of `addresses`.
-std::vector<Proof> ProbeAll(Tls& tls, const std::vector<Address>& addresses, const std::string& name,
-                            std::chrono::steady_clock::time_point deadline, const Serve& serve,
-                            const ProbeEnded& ended, std::uint16_t port = kHttpsPort);
+// ProbeAll for a platform whose probe of one address blocks: each on a
+// thread of its own (the first on the calling thread when nobody is served
+// and `bounded`, the probe ending by its deadline whatever the peer does).
+// A probe that throws is unknown (internal); one still running after the
+// grace is left to itself.
+std::vector<Proof> ProbeOnThreads(const std::function<Proof(const Address&)>& probe, bool bounded,
+                                  const std::vector<Address>& addresses, std::chrono::steady_clock::time_point deadline,
+                                  const Serve& serve, const ProbeEnded& ended);
 
 }  // namespace tarnwell::platform

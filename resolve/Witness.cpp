@@ -70,23 +70,20 @@ WitnessAnswer AskWitnesses(platform::Http& http, const std::vector<std::string>&
                            const platform::Serve& serve) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     std::vector<std::vector<WitnessExchange>> exchanges(urls.size());
-    std::vector<std::function<platform::HttpsReply()>> posts;
+    std::vector<platform::HttpsPost> posts;
     for (std::size_t w = 0; w < urls.size(); ++w) {
         for (const bool v6 : {false, true}) {
             if (v6 && !aaaa) continue;
             auto query = dns::BuildQuery(qname, v6 ? dns::kTypeAaaa : dns::kTypeA, 0);
-            posts.push_back([&http, url = urls[w], body = std::string(query.begin(), query.end()), deadline] {
-                return http.Post(url, std::string(kDnsMessageType), body, kMaxDnsMessage, deadline);
-            });
+            posts.push_back({urls[w], std::string(kDnsMessageType), std::string(query.begin(), query.end()), kMaxDnsMessage});
             exchanges[w].push_back({v6, std::move(query), {}});
         }
     }
     // A post still running at the deadline is silent.
-    const auto replies = platform::RunAll<platform::HttpsReply>(std::move(posts), deadline, serve, false,
-                                                                platform::HttpsReply{platform::HttpsEnd::Failed, {}});
+    const auto replies = http.PostAll(posts, deadline, serve);
     std::size_t i = 0;
     for (auto& witness : exchanges)
-        for (auto& x : witness) x.reply = replies[i++].value_or(platform::HttpsReply{platform::HttpsEnd::Timeout, {}});
+        for (auto& x : witness) x.reply = i < replies.size() ? replies[i++] : platform::HttpsReply{platform::HttpsEnd::Timeout, {}};
     return ReadWitnesses(exchanges);
 }
 

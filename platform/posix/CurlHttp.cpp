@@ -166,4 +166,14 @@ HttpsReply CurlHttp::Post(const std::string& url, const std::string& contentType
     }
 }
 
+std::vector<HttpsReply> CurlHttp::PostAll(const std::vector<HttpsPost>& posts, std::chrono::steady_clock::time_point deadline,
+                                   const Serve& serve) {
+    std::vector<std::function<HttpsReply()>> calls;
+    for (const auto& p : posts) calls.push_back([this, p, deadline] { return Post(p.url, p.contentType, p.body, p.maxBytes, deadline); });
+    const auto replies = RunAll<HttpsReply>(std::move(calls), deadline, serve, false, HttpsReply{HttpsEnd::Failed, {}});
+    std::vector<HttpsReply> out;
+    for (const auto& r : replies) out.push_back(r.value_or(HttpsReply{HttpsEnd::Timeout, {}}));
+    return out;
+}
+
 }  // namespace tarnwell::platform

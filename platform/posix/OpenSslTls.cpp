@@ -270,6 +270,13 @@ SSL_CTX* OpenSslTls::Made() const {
 
 OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
 
+std::vector<Proof> OpenSslTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                        Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
+                                        std::uint16_t port) {
+    return ProbeOnThreads([=, this](const Address& a) { return Probe(a, name, deadline, port); }, true, addresses,
+                          deadline, serve, ended);
+}
+
 Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
                         std::uint16_t port) {
     Proof failure;

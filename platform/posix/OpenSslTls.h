@@ -23,8 +23,12 @@ public:
     OpenSslTls(const OpenSslTls&) = delete;
     OpenSslTls& operator=(const OpenSslTls&) = delete;
 
+    std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                const ProbeEnded& ended, std::uint16_t port = kHttpsPort) override;
+    // One address's probe, blocking until it ends.
     Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
-                std::uint16_t port = kHttpsPort) override;
+                std::uint16_t port = kHttpsPort);
 
 private:
     // A reference to the context, which the caller frees; none if it could

@@ -549,6 +549,16 @@ private:
 
 }  // namespace
 
+// CryptoAPI's chain engine may bring the system's roots up to date, and
+// Wine's fetches what the site leaves out, without a bound: no probe runs on
+// the calling thread.
+std::vector<Proof> WinTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                    Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
+                                    std::uint16_t port) {
+    return ProbeOnThreads([=, this](const Address& a) { return Probe(a, name, deadline, port); }, false, addresses,
+                          deadline, serve, ended);
+}
+
 Proof WinTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
                     std::uint16_t port) {
     Proof failure;

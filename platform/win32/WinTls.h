@@ -15,11 +15,12 @@ namespace tarnwell::platform {
 class WinTls : public Tls {
 public:
     explicit WinTls(Http& http) : http_(http) {}
+    std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                const ProbeEnded& ended, std::uint16_t port = kHttpsPort) override;
+    // One address's probe, blocking until it ends.
     Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
-                std::uint16_t port = kHttpsPort) override;
-    // CryptoAPI's chain engine may bring the system's roots up to date, and
-    // Wine's fetches what the site leaves out, without a bound.
-    bool Bounded() const override { return false; }
+                std::uint16_t port = kHttpsPort);
 
 private:
     Http& http_;

@@ -99,7 +99,7 @@ TEST(ProbeAll, EveryProofInItsPlace) {
     tls.throws = {"10.0.0.3"};
     std::vector<std::size_t> heard;
     int serves = 0;
-    const auto proofs = platform::ProbeAll(tls, {A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3"), A("10.0.0.4")}, "a.test",
+    const auto proofs = tls.ProbeAll({A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3"), A("10.0.0.4")}, "a.test",
                                            std::chrono::steady_clock::now() + 500ms, [&] { ++serves; },
                                            [&](std::size_t i, const platform::Proof&) { heard.push_back(i); });
     EXPECT_EQ(proofs, (std::vector<platform::Proof>{platform::kProven, platform::Failed(platform::ProofReason::Name),
@@ -118,7 +118,7 @@ TEST(ProbeAll, HearsAProbeThatEndsWhileAnotherIsTold) {
     fakes::FakeTls tls;
     tls.pause = {{"10.0.0.2", 100ms}, {"10.0.0.3", 10ms}};
     const auto told = [](std::size_t i, const platform::Proof&) { i == 2 ? std::this_thread::sleep_for(200ms) : void(); };
-    EXPECT_EQ(platform::ProbeAll(tls, {A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3")}, "a.test",
+    EXPECT_EQ(tls.ProbeAll({A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3")}, "a.test",
                                  std::chrono::steady_clock::now() + 1h, {}, told).size(), 3u);
 }
 

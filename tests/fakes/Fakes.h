@@ -190,8 +190,12 @@ struct FakeTls : platform::Tls {
     std::set<std::string> throws;                            // after the pause
     std::vector<std::string> probed;
     std::mutex mutex;
-    platform::Proof Probe(const Address& a, const std::string& name, std::chrono::steady_clock::time_point,
-                          std::uint16_t) override {
+    std::vector<platform::Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                          std::chrono::steady_clock::time_point deadline, const platform::Serve& serve,
+                                          const platform::ProbeEnded& ended, std::uint16_t = platform::kHttpsPort) override {
+        return platform::ProbeOnThreads([&](const Address& a) { return Probe(a, name); }, true, addresses, deadline, serve, ended);
+    }
+    platform::Proof Probe(const Address& a, const std::string& name) {
         std::unique_lock l(mutex);
         probed.push_back(a.Text() + " " + name);
         if (const auto p = pause.find(a.Text()); p != pause.end()) {
@@ -220,8 +224,12 @@ struct FakeHttp : platform::Http {
     platform::GetReply Get(const std::string& url, std::size_t, Time) override {
         return gets.contains(url) ? gets.at(url) : platform::GetReply{};
     }
-    platform::HttpsReply Post(const std::string& url, const std::string&, const std::string& body, std::size_t,
-                              Time) override {
+    std::vector<platform::HttpsReply> PostAll(const std::vector<platform::HttpsPost>& all, Time, const platform::Serve&) override {
+        std::vector<platform::HttpsReply> replies;
+        for (const auto& p : all) replies.push_back(Post(p.url, p.body));
+        return replies;
+    }
+    platform::HttpsReply Post(const std::string& url, const std::string& body) {
         ++posts;
         if (ends.contains(url)) return {ends.at(url), {}};
         if (!zone.contains(url)) return {};
