@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Address.h"
+#include "platform/Files.h"
 #include "platform/Tls.h"
 #include "resolve/HostsFile.h"
 #include "resolve/Verdict.h"
@@ -53,7 +54,8 @@ struct CheckRecord {
     std::optional<Address> disputed = {};       // the address a witness disputes
     bool localEcho = false;                     // a match from a server on this computer that serves the hosts file
     std::optional<std::string> hostsFile = {};  // the hosts file's path, when its lines were looked up
-    bool hostsReadable = false;
+    // Why it could not be read whole; a missing file has no lines, and no fault.
+    std::optional<platform::ReadFault> hostsFault = {};
     hosts::Matches hostsLines = {};
     std::chrono::milliseconds elapsed{0};
 
@@ -62,6 +64,9 @@ struct CheckRecord {
     std::optional<Address> SystemAddress() const;
     // The first proof with that result, in the resolver's order, or nullptr.
     const AddressProof* FirstProof(platform::ProofResult result) const;
+    // Whether the hosts file, once looked up, may map the name: a line maps
+    // it, or the file could not be read whole (what was not read may).
+    bool HostsMayMap() const { return hostsLines.total > 0 || hostsFault.has_value(); }
 };
 
 }  // namespace tarnwell
