@@ -59,6 +59,13 @@ std::string Seconds(std::chrono::milliseconds elapsed) {
     return std::to_string(ms / 1000) + "." + fraction;
 }
 
+// Why the hosts file could not be read: "denied", "directory", "error".
+std::string_view ReadFaultName(platform::ReadFault fault) {
+    constexpr std::string_view kNames[] = {"missing", "denied", "directory", "too_large", "error"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ReadFault::Error) + 1);
+    return kNames[static_cast<int>(fault)];
+}
+
 }  // namespace
 
 std::string_view OutcomeName(CheckEnd end) {
@@ -153,6 +160,7 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
         {"rcode", OrNull(r.rcode)},
         {"hosts_file", OrNull(r.hostsFile)},
         {"hosts_lines", lines},
+        {"hosts_error", r.hostsFault ? Json(ReadFaultName(*r.hostsFault)) : Json(nullptr)},
         {"elapsed_ms", r.elapsed.count()},
         {"system_addresses", Texts(r.systemAddresses)},
         {"proof", proofs},
@@ -250,6 +258,9 @@ std::string PluginLine(const CheckRecord& r) {
                 line += "; hosts file " + Printable(r.hostsFile.value_or("")) + " line " +
                         std::to_string(r.hostsLines.lines.front().number) + ": " +
                         Printable(r.hostsLines.lines.front().text);
+            else if (r.hostsFault)
+                line += "; hosts file " + Printable(r.hostsFile.value_or("")) + " cannot be read (" +
+                        std::string(ReadFaultName(*r.hostsFault)) + ")";
             return line;
         }
         case CheckEnd::Inconclusive:

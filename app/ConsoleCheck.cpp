@@ -527,12 +527,13 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
     const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
     std::optional<Clock::time_point> deadline;
     if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
-    // The witnesses: none with --no-witness, else those of --witness, else
-    // the settings files'; a wrong file is a usage error, the check does not
-    // run on guesses.
+    // The witnesses: none with --no-witness, nor with --no-proof (without the
+    // proof none is asked), else those of --witness, else the settings
+    // files', read only then; a file that is wrong or cannot be read is a
+    // usage error, the check does not run on guesses.
     std::vector<Witness> witnesses;
-    if (!o.noWitness && !o.witnesses.empty()) witnesses = o.witnesses;
-    if (!o.noWitness && o.witnesses.empty()) {
+    if (!o.noWitness && o.proof && !o.witnesses.empty()) witnesses = o.witnesses;
+    if (!o.noWitness && o.proof && o.witnesses.empty()) {
         auto loaded = LoadWitnesses(platform.files);
         if (const auto* fault = std::get_if<std::string>(&loaded)) return usageError(*fault, false);
         witnesses = std::get<std::vector<Witness>>(std::move(loaded));

@@ -16,6 +16,18 @@ constexpr std::size_t kPresentLength = 5;
 
 std::string Text(const std::optional<Address>& a) { return a ? a->Text() : std::string(); }
 
+// Why the hosts file could not be read, in the report's words.
+std::string_view FaultText(platform::ReadFault fault) {
+    switch (fault) {
+        case platform::ReadFault::Missing: return "файла нет";
+        case platform::ReadFault::Denied: return "нет доступа";
+        case platform::ReadFault::Directory: return "это папка";
+        case platform::ReadFault::TooLarge: return "файл слишком велик";
+        case platform::ReadFault::Error: break;
+    }
+    return "ошибка чтения";
+}
+
 }  // namespace
 
 std::string ProofText(const platform::Proof& proof) {
@@ -204,8 +216,10 @@ void ReportWriter::WitnessBlock(const CheckRecord& r) {
 // The hosts file and its lines that map the domain, after the verdict.
 void ReportWriter::HostsBlock(const CheckRecord& r) {
     if (!r.hostsFile) return;
+    if (r.hostsFault)
+        return Write("\r\nФайл HOSTS прочитать не удалось: " + *r.hostsFile + " (" +
+                     std::string(FaultText(*r.hostsFault)) + ")" + kCrLf);
     Write("\r\nФайл HOSTS: " + *r.hostsFile + kCrLf);
-    if (!r.hostsReadable) return Write("Прочитать файл не удалось.\r\n");
     const auto& found = r.hostsLines;
     for (const auto& line : found.lines) {
         Write("Строка " + std::to_string(line.number) + ": " + line.text + kCrLf);

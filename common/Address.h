@@ -1,5 +1,6 @@
 #pragma once
 #include <array>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -43,6 +44,7 @@ public:
     bool IsUnspecified() const;  // 0.0.0.0, ::
 
     bool operator==(const Address&) const = default;
+    auto operator<=>(const Address&) const = default;  // an order of no meaning, for sets
 
 private:
     Family family_ = Family::V4;

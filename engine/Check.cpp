@@ -190,7 +190,7 @@ private:
         const bool local = OnThisComputer(*record_.server);
         if (!local && Missing(record_.systemAddresses, record_.serverAddresses).empty()) return;
         FindHostsLines(RegistryDirectory(false));
-        evidence.hostsLineMaps = record_.hostsLines.total > 0;
+        evidence.hostsLineMaps = record_.HostsMayMap();
         evidence.echo = local && EchoesHostsFile();
     }
 
@@ -218,12 +218,12 @@ private:
         Tell(event::HostsRead{});
     }
 
-    // Whether a hosts line maps the name to an address of the computer's.
+    // Whether a hosts line, any of them, maps the name to an address of the computer's.
     bool EchoesHostsFile() const {
         const auto& computer = record_.systemAddresses;
-        return std::any_of(record_.hostsLines.lines.begin(), record_.hostsLines.lines.end(), [&](const hosts::Line& line) {
-            const auto address = Address::Parse(line.address, true);
-            return address && std::find(computer.begin(), computer.end(), *address) != computer.end();
+        const auto& mapped = record_.hostsLines.addresses;
+        return std::any_of(mapped.begin(), mapped.end(), [&](const Address& a) {
+            return std::find(computer.begin(), computer.end(), a) != computer.end();
         });
     }
 
@@ -243,18 +243,25 @@ private:
         return directory;
     }
 
-    // The lines of the hosts file in `directory` that map the name; read
-    // once a check, again only when the registry named another directory.
+    // The lines of the hosts file in `directory` that map the name, read
+    // to its end as it streams in; once a check, again only when the
+    // registry named another directory. A missing file has no lines, as the
+    // resolver reads none.
     void FindHostsLines(const std::string& directory) {
         std::optional<std::string> path;
         Step([&] { path = platform_.files.HostsPath(directory); });
         if (!path || path == record_.hostsFile) return;
         record_.hostsFile = path;
-        std::optional<std::string> bytes;
-        Step([&] { bytes = platform_.files.Read(*path, hosts::kMaxFileBytes); });
-        record_.hostsReadable = bytes.has_value();
-        record_.hostsLines = {};
-        if (bytes) record_.hostsLines = hosts::FindLines(*bytes, name_.ace, platform_.files.Syntax());
+        hosts::Finder finder(name_.ace, platform_.files.Syntax());
+        std::optional<platform::ReadFault> fault = platform::ReadFault::Error;  // should the platform's call fail
+        Step([&] {
+            fault = platform_.files.ReadChunks(*path, [&](std::string_view chunk) {
+                finder.Feed(chunk);
+                return true;
+            });
+        });
+        record_.hostsFault = fault == platform::ReadFault::Missing ? std::nullopt : fault;
+        record_.hostsLines = record_.hostsFault ? hosts::Matches{} : finder.End();
     }
 
     const CheckPlatform& platform_;

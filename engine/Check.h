@@ -73,7 +73,7 @@ struct Concluded {};       // end and judgement are set
 struct RegistryRead {      // on a mismatch: the hosts directory the registry names, as read
     std::string directory;
 };
-struct HostsRead {};       // hostsFile, hostsReadable and hostsLines are set
+struct HostsRead {};       // hostsFile, hostsFault and hostsLines are set
 }  // namespace event
 
 using CheckEvent = std::variant<event::Rejected, event::Begun, event::Resolved, event::QueryBegun,

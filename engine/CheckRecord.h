@@ -1,5 +1,6 @@
 #pragma once
 #include "common/Address.h"
+#include "platform/Files.h"
 #include "platform/Tls.h"
 #include "resolve/HostsFile.h"
 #include "resolve/Verdict.h"
@@ -57,7 +58,8 @@ struct CheckRecord {
     std::optional<WitnessRecord> witness = {};  // when the witnesses were asked
     Judgement judgement = {};                   // each address's state, and the address that decided
     std::optional<std::string> hostsFile = {};  // the hosts file's path, when its lines were looked up
-    bool hostsReadable = false;
+    // Why it could not be read whole; a missing file has no lines, and no fault.
+    std::optional<platform::ReadFault> hostsFault = {};
     hosts::Matches hostsLines = {};
     std::chrono::milliseconds elapsed{0};
 
@@ -70,6 +72,9 @@ struct CheckRecord {
     const AddressProof* ProofOf(const Address& address) const;
     // The hosts of the witnesses that decided the outcome's address, ", " apart.
     std::string DecisiveWitnesses() const;
+    // Whether the hosts file, once looked up, may map the name: a line maps
+    // it, or the file could not be read whole (what was not read may).
+    bool HostsMayMap() const { return hostsLines.total > 0 || hostsFault.has_value(); }
 };
 
 }  // namespace tarnwell

@@ -1,6 +1,7 @@
 #include "engine/Settings.h"
 
 #include "common/Address.h"
+#include "common/Text.h"
 
 #include <algorithm>
 #include <cctype>
@@ -37,6 +38,15 @@ bool IsPort(std::string_view port) {
     if (port.empty() || port.size() > 5 || port.front() == '0') return false;
     if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) return false;
     return std::stoi(std::string(port)) <= 65535;
+}
+
+std::string Why(platform::ReadFault fault) {
+    switch (fault) {
+        case platform::ReadFault::Denied: return "permission denied";
+        case platform::ReadFault::Directory: return "it is a directory";
+        case platform::ReadFault::TooLarge: return "larger than " + std::to_string(kMaxSettingsBytes / 1024) + " KiB";
+        default: return "read error";
+    }
 }
 
 }  // namespace
@@ -79,10 +89,11 @@ std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, s
         ++number;
         if (line.ends_with('\r')) line.remove_suffix(1);
         line = Trimmed(line);
-        if (line.empty() || line.starts_with('#')) continue;
         const auto fault = [&](const std::string& what) {
             return std::string(path) + ":" + std::to_string(number) + ": " + what;
         };
+        if (!text::ValidUtf8(line)) return fault("not UTF-8 text");
+        if (line.empty() || line.starts_with('#')) continue;
         const auto equals = line.find('=');
         if (equals == std::string_view::npos) return fault("not a \"key = value\" line");
         const std::string_view key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
@@ -110,11 +121,16 @@ std::vector<Witness> DefaultWitnesses() {
 }
 
 std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& files) {
+    using platform::ReadFault;
     WitnessSetting setting;
     for (const auto& path : files.SettingsPaths()) {
         const auto bytes = files.Read(path, kMaxSettingsBytes);
-        if (!bytes) continue;  // missing: nothing set there
-        auto read = ReadSettings(*bytes, path);
+        if (const auto* fault = std::get_if<ReadFault>(&bytes)) {
+            if (*fault == ReadFault::Missing) continue;  // nothing set there
+            // Any other: what it sets is not known, so nothing may be guessed.
+            return path + ": cannot be read (" + Why(*fault) + ")";
+        }
+        auto read = ReadSettings(std::get<std::string>(bytes), path);
         if (auto* fault = std::get_if<std::string>(&read)) return *fault;
         if (auto& set = std::get<WitnessSetting>(read)) setting = std::move(set);
     }

@@ -31,7 +31,7 @@ std::variant<Witness, std::string> ParseWitness(std::string_view url);
 // What settings say of the witnesses: these, none at all (off), or nothing.
 using WitnessSetting = std::optional<std::vector<Witness>>;
 
-// A settings file: UTF-8 with an optional byte order mark, LF or CRLF,
+// A settings file: UTF-8 (of at most 64 KiB) with an optional byte order mark, LF or CRLF,
 // blank lines, "#" comments and "key = value" lines. The one key is
 // "witness", its value "off" or URLs apart by blanks. What the file sets, or
 // "PATH:LINE: what is wrong" (an unknown key is wrong: a typo is not
@@ -39,7 +39,8 @@ using WitnessSetting = std::optional<std::vector<Witness>>;
 std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, std::string_view path);
 
 // The witnesses of the settings files, a later file overriding an earlier;
-// the defaults when none names any; or the first fault found.
+// the defaults when none names any; or the first fault found: a file that
+// cannot be read is one ("PATH: cannot be read (why)"), a missing one not.
 std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& files);
 
 std::vector<Witness> DefaultWitnesses();

@@ -1,5 +1,6 @@
 // Any hosts file and name (the first byte is the name's length): at most kMaxShownLines lines, ascending, no more
-// than the total nor the file has; each text and address UTF-8 without controls but TAB, in kMaxShownChars + "...".
+// than the total nor the file has; each text and address UTF-8 without controls but TAB, in kMaxShownChars + "...";
+// the same when the file comes in two pieces.
 #include "common/Text.h"
 #include "resolve/HostsFile.h"
 
@@ -19,7 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view input(reinterpret_cast<const char*>(data), size);
     const std::string_view name = input.substr(1, std::min<std::size_t>(data[0] & 0x7F, size - 1));
     const std::string_view file = input.substr(1 + name.size());
-    const hosts::Matches m = hosts::FindLines(file, name, (data[0] & 0x80) ? platform::kWindowsHosts : platform::kGlibcHosts);
+    const auto& syntax = (data[0] & 0x80) ? platform::kWindowsHosts : platform::kGlibcHosts;
+    const hosts::Matches m = hosts::FindLines(file, name, syntax);
+    hosts::Finder pieces(name, syntax);  // the same file in two pieces, split anywhere, finds the same
+    pieces.Feed(file.substr(0, size % (file.size() + 1))), pieces.Feed(file.substr(size % (file.size() + 1)));
+    if (pieces.End() != m) std::abort();
     const auto most = static_cast<std::size_t>(std::count(file.begin(), file.end(), '\n')) + 1;  // lines in the file
     if (m.lines.size() > hosts::kMaxShownLines || m.total < m.lines.size() || m.total > most) std::abort();
     for (std::size_t k = 0; k < m.lines.size(); ++k)

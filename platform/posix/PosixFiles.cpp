@@ -23,30 +23,40 @@ std::vector<std::string> PosixFiles::SettingsPaths() const {
     return paths;
 }
 
-std::optional<std::string> PosixFiles::Read(const std::string& path, std::size_t maxBytes) {
+namespace {
+
+ReadFault FaultOf(int error) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR: return ReadFault::Missing;
+        case EACCES:
+        case EPERM: return ReadFault::Denied;
+        case EISDIR: return ReadFault::Directory;
+        default: return ReadFault::Error;
+    }
+}
+
+}  // namespace
+
+std::optional<ReadFault> PosixFiles::ReadChunks(const std::string& path, const Take& take) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
-    std::optional<std::string> out;
+    if (fd < 0) return FaultOf(errno);
+    std::optional<ReadFault> fault;
     struct stat st{};
     // A regular file only: a FIFO or a device could block or never end.
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && static_cast<std::size_t>(st.st_size) <= maxBytes) {
-        std::string bytes;
-        bytes.resize(static_cast<std::size_t>(st.st_size));
-        std::size_t got = 0;
-        ssize_t n = 1;
-        while (got < bytes.size() && n > 0) {
-            n = ::read(fd, bytes.data() + got, bytes.size() - got);
-            if (n > 0) got += static_cast<std::size_t>(n);
-            else if (n < 0 && errno == EINTR) n = 1;
-        }
-        // A read error gives nothing rather than the file's first part.
-        if (n >= 0) {
-            bytes.resize(got);
-            out = std::move(bytes);
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        fault = S_ISDIR(st.st_mode) ? ReadFault::Directory : ReadFault::Error;
+    } else {
+        std::string chunk(kChunkBytes, '\0');
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk.data(), chunk.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) fault = FaultOf(errno);
+            if (n <= 0 || !take(std::string_view(chunk.data(), static_cast<std::size_t>(n)))) break;
         }
     }
     ::close(fd);
-    return out;
+    return fault;
 }
 
 }  // namespace tarnwell::platform

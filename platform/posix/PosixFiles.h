@@ -9,7 +9,7 @@ namespace tarnwell::platform {
 class PosixFiles : public Files {
 public:
     std::string HostsPath(const std::string& directory) override;
-    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+    std::optional<ReadFault> ReadChunks(const std::string& path, const Take& take) override;
     HostsSyntax Syntax() const override { return kGlibcHosts; }
     // /etc/tarnwell/tarnwell.conf, then the user's in $XDG_CONFIG_HOME
     // (~/.config when it is unset or not absolute: XDG Base Directory).

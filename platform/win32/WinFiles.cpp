@@ -30,25 +30,34 @@ std::vector<std::string> WinFiles::SettingsPaths() const {
     return {Narrow(Expanded(L"%APPDATA%\\Tarnwell\\tarnwell.conf"))};
 }
 
-std::optional<std::string> WinFiles::Read(const std::string& path, std::size_t maxBytes) {
-    const HANDLE file = CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::optional<std::string> out;
-    LARGE_INTEGER size{};
-    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size) && size.QuadPart >= 0 &&
-        static_cast<unsigned long long>(size.QuadPart) <= maxBytes) {
-        std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
-        std::size_t got = 0;
-        DWORD n = 0;
-        while (got < bytes.size() &&
-               ReadFile(file, bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n, nullptr) && n > 0)
-            got += n;
-        bytes.resize(got);
-        out = std::move(bytes);
+// CreateFileW opens no directory without FILE_FLAG_BACKUP_SEMANTICS (it
+// fails with ERROR_ACCESS_DENIED), so a directory is told by its attributes
+// first.
+std::optional<ReadFault> WinFiles::ReadChunks(const std::string& path, const Take& take) {
+    const std::wstring wide = Widen(path);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) return ReadFault::Directory;
+    const HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        switch (GetLastError()) {
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND: return ReadFault::Missing;
+            case ERROR_ACCESS_DENIED: return ReadFault::Denied;
+            default: return ReadFault::Error;
+        }
+    }
+    // A disk file only: a pipe or a device could block or never end.
+    std::optional<ReadFault> fault;
+    if (GetFileType(file) != FILE_TYPE_DISK) fault = ReadFault::Error;
+    std::string chunk(kChunkBytes, '\0');
+    DWORD n = 0;
+    while (!fault) {
+        if (!ReadFile(file, chunk.data(), static_cast<DWORD>(chunk.size()), &n, nullptr)) fault = ReadFault::Error;
+        else if (n == 0 || !take(std::string_view(chunk.data(), n))) break;  // 0 bytes read: the end
     }
     CloseHandle(file);
-    return out;
+    return fault;
 }
 
 }  // namespace tarnwell::platform

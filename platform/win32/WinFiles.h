@@ -8,7 +8,7 @@ namespace tarnwell::platform {
 class WinFiles : public Files {
 public:
     std::string HostsPath(const std::string& directory) override;
-    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override;
+    std::optional<ReadFault> ReadChunks(const std::string& path, const Take& take) override;
     HostsSyntax Syntax() const override { return kWindowsHosts; }
     // %APPDATA%\Tarnwell\tarnwell.conf
     std::vector<std::string> SettingsPaths() const override;

@@ -64,6 +64,9 @@ const std::string kHosts = kWarning + "c:\\windows\\system32\\drivers\\etc\r\n" 
 const std::string kNoReplyBlock =
     "\r\nНет ответа от DNS сервера. Сравнить IP адреса не удалось, повторите проверку позже.\r\n";
 const std::string kNoReply = kNoReplyBlock + kNoLine;
+std::string Unread(const std::string& why) {  // the block when the fake's file cannot be read
+    return "\r\nФайл HOSTS прочитать не удалось: C:\\WINDOWS\\System32\\drivers\\etc\\hosts (" + why + ")\r\n";
+}
 const std::string kBlocked = "Домен заблокирован этой строкой (так делают списки блокировки рекламы).\r\n";
 // A hosts file of `lines` lines that block example.com; with `shown`, the
 // report's lines of it: those shown, then how many more.
@@ -156,7 +159,7 @@ const std::string kEcho = "\r\nDNS сервер работает на этом �
                           "домен другим сервером (tarnwell-check --server АДРЕС ДОМЕН).\r\n" + kFile;
 const std::string kEchoed = "Строка 1: 93.184.216.34 example.com\r\n";
 const std::string kLower = "c:\\windows\\system32\\drivers\\etc\r\n";
-using platform::ProofResult, platform::ProofReason;
+using platform::ProofResult, platform::ProofReason, platform::ReadFault;
 
 const Ending kEndings[] = {
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
@@ -182,15 +185,19 @@ const Ending kEndings[] = {
         "Строка 3: 0.0.0.0\tEXAMPLE.com ads.test\r\n" + kBlocked, {}, CheckEnd::Mismatch, 1},
     {"more than twenty hosts lines", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts = Blocking(22); },
      Server(kEx) + kNoReplyBlock + kFile + Blocking(22, 20), {}, CheckEnd::Inconclusive, 3},
-    {"the hosts file cannot be read", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts.reset(); },
-     Server(kEx) + kNoReplyBlock + kFile + "Прочитать файл не удалось.\r\n", {}, CheckEnd::Inconclusive, 3},
+    {"hosts is a folder", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts = ReadFault::Directory; },
+     Server(kEx) + kNoReplyBlock + Unread("это папка"), {}, CheckEnd::Inconclusive, 3},
     {"a local server echoes the hosts file", kEx,
      [](auto& p) { p.params.servers = As({"127.0.0.1"}), p.files.hosts = "93.184.216.34 example.com\n"; },
      Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + kEcho + kEchoed, {}, CheckEnd::Inconclusive, 3},
+    {"a local server echoes the 21st hosts line", kEx, [](auto& p) {
+         p.params.servers = As({"127.0.0.1"}), p.files.hosts = Blocking(20) + "93.184.216.34 example.com\n";
+     },
+     Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + kEcho + Blocking(21, 20), {}, CheckEnd::Inconclusive, 3},
     {"a local server, no hosts line", kEx, [](auto& p) { p.params.servers = As({"127.0.0.1"}); },
      Server(kEx, "127.0.0.1") + "93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
-    {"silent server", kEx, [](auto& p) { p.sockets.server = nullptr; }, Server(kEx) + kNoReply, {},
-     CheckEnd::Inconclusive, 3},
+    {"silent server, no hosts", kEx, [](auto& p) { p.sockets.server = nullptr, p.files.hosts = ReadFault::Missing; },
+     Server(kEx) + kNoReply, {}, CheckEnd::Inconclusive, 3},
     {"SERVFAIL carrying our address", kEx, [](auto& p) { p.Answer({A("93.184.216.34")}, 2); }, Server(kEx) + kNoReply,
      {}, CheckEnd::Inconclusive, 3},
     {"TC with addresses, none the computer's", kEx,
@@ -282,6 +289,10 @@ const Ending kEndings[] = {
          p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven, p.files.hosts = "93.184.216.34 example.com\n";
      }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + kLower + kFile + kEchoed, {},
      CheckEnd::Mismatch, 1, "", true},
+    {"proof: a hosts file not read keeps the mismatch", kEx, [](auto& p) {
+         p.Answer({A("10.1.1.1")}), p.tls.proofs["93.184.216.34"] = kProven, p.files.hosts = ReadFault::Denied;
+     }, Server(kEx) + "10.1.1.1\r\n" + Proofs({kProvenLine}) + kWarning + kLower + Unread("нет доступа"), {},
+     CheckEnd::Mismatch, 1, "", true},
     {"proof: a genuine second address behind a substituted first", kEx,
      [](auto& p) { p.sockets.hosts[kEx] = {A("203.0.113.66"), A("93.184.216.34")}, p.tls.proofs["93.184.216.34"] = kProven; },
      Resolved(kEx, "203.0.113.66\r\n") + "93.184.216.34\r\n" +
@@ -299,7 +310,7 @@ const Ending kEndings[] = {
     {"witness: NODATA for the family disputes it too", kEx, Witnessing({A("2001:db8::9")}), Asked("Результат:\r\n") +
      Disputed("93.184.216.34"), {}, CheckEnd::Disputed, 1, "", true},
     {"witness: two silent, no usable reply either", kEx, [](auto& p) {
-         p.sockets.server = nullptr, p.files.settings["/etc/t.conf"] += "witness = " + kWitness + " https://w.test/q\n";
+         p.sockets.server = nullptr, p.files.settings["/etc/t.conf"] = "witness = " + kWitness + " https://w.test/q\n";
          p.http.ends = {{kWitness, platform::HttpsEnd::Timeout}, {"https://w.test/q", platform::HttpsEnd::Timeout}};
      }, Server(kEx) + Proofs({kNoHttps}) + "\r\n- Сверяем с независимым DNS сервером [192.0.2.53, w.test] (DNS через HTTPS)\r\n"
         "Независимый DNS сервер не ответил\r\n" + kUnverified, {}, CheckEnd::Unverified, 3, "", true},
@@ -463,26 +474,34 @@ TEST(Console, CommandLine) {
     }
 }
 
-// A wrong settings file stops the console and the window, naming its line;
-// --no-witness reads no file and asks nobody, --witness asks its own.
+// A wrong settings file stops the console and the window, naming its line,
+// and so does one that cannot be read; --no-witness and --no-proof read no
+// file and ask nobody, --witness asks its own.
 TEST(Console, SettingsFileAndWitnessOptions) {
     fakes::Platform p;
     Witnessing({A("10.1.1.1")})(p);
-    p.files.settings["/etc/t.conf"] += "wittness = off\n";
+    p.files.settings["/etc/t.conf"] = "witness = " + kWitness + "\nwittness = off\n";
     const std::string fault = "/etc/t.conf:2: unknown key 'wittness' (the one key is witness)";
     std::ostringstream out, err;
     EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\n"), 64);
     EXPECT_EQ(err.str(), "tarnwell-check: " + fault + "\n");
+    p.files.read.clear();
     EXPECT_EQ(RunConsoleCheck({"--no-witness", kEx}, p.Console(), out, err, "\n"), 0);
+    EXPECT_EQ(RunConsoleCheck({"--no-proof", kEx}, p.Console(), out, err, "\n"), 0);
     EXPECT_EQ(p.http.posts, 0);
     out.str("");
     EXPECT_EQ(RunConsoleCheck({"--witness", kWitness, "--json", kEx}, p.Console(), out, err, "\n"), 1);
     EXPECT_EQ(nlohmann::json::parse(out.str())["witness"],
               nlohmann::json::parse(R"({"asked": [")" + kWitness + R"("], "answered": [")" + kWitness +
                                     R"("], "result": "answered", "addresses": ["10.1.1.1"]})"));
+    EXPECT_EQ(std::ranges::count_if(p.files.read, [](auto& path) { return path.ends_with(".conf"); }), 0);
+    p.files.settings = {{"/home/t.conf", ReadFault::Directory}};  // read, and no witness taken for granted
+    const std::string unread = "/home/t.conf: cannot be read (it is a directory)";
+    EXPECT_EQ(RunConsoleCheck({"--plugin", kEx}, p.Console(), out, err, "\n"), 3);
+    EXPECT_TRUE(out.str().ends_with("TARNWELL UNKNOWN - " + unread + " (see tarnwell-check --help)\n")) << out.str();
     fakes::FakeView view; fakes::RecordingMessageBox box;
     EXPECT_EQ(Fm::Start(view, {p.sockets, p.params, p.shells, box, p.files, p.tls, p.http}), nullptr);
-    EXPECT_EQ(box.shown, std::vector<std::string>{"Tarnwell: " + fault + "?"});
+    EXPECT_EQ(box.shown, std::vector<std::string>{"Tarnwell: " + unread + "?"});
 }
 
 TEST(Console, WritesEachReportWholeAndReportsLostOutput) {
@@ -529,7 +548,7 @@ TEST(Output, EveryOutcome) {
         SCOPED_TRACE(r.outcome);
         const auto json = nlohmann::json::parse(JsonLine(Record("a.test", r.end)));
         EXPECT_EQ(json.at("outcome"), r.outcome);
-        EXPECT_TRUE(json.at("hosts_file").is_null() && json.at("rcode").is_null());  // not 0, not ""
+        EXPECT_TRUE(json.at("hosts_file").is_null() && json.at("rcode").is_null() && json.at("hosts_error").is_null());
         EXPECT_EQ(PluginStateOf(r.end), r.state);
         EXPECT_EQ(StatusOf(r.end), r.status);
     }
@@ -565,6 +584,11 @@ TEST(Output, PluginLines) {
     const auto mismatch = nlohmann::json::parse(JsonLine(kMismatch));
     EXPECT_TRUE(mismatch.at("hosts_file") == "/etc/hosts" && mismatch.at("rcode") == 0 &&
                 mismatch.at("hosts_lines").at(0).at("line") == 3);
+    CheckRecord unread = kMismatch;
+    unread.hostsLines = {}, unread.hostsFault = ReadFault::Denied;
+    EXPECT_EQ(PluginLine(unread), "b.test: 10.0.0.1 not among the DNS server's 10.1.1.1, 10.1.1.2; hosts file "
+                                  "/etc/hosts cannot be read (denied)");
+    EXPECT_EQ(nlohmann::json::parse(JsonLine(unread)).at("hosts_error"), "denied");
     CheckRecord echo = kMismatch;
     echo.end = CheckEnd::Inconclusive;
     echo.judgement.verdict = Verdict::LocalEcho;

@@ -120,7 +120,8 @@ for w in doh:70 dohself:71; do
     ip netns exec "$net" python3 "$here/doh.py" "$art/pki/${w%:*}".{pem,key} "192.0.2.${w#*:}" "${zone[@]}" \
         2>>"$art/witness-${w%:*}.log" & done
 settings() { for d in "$art/cfg/tarnwell" ${wine:+"$WINEPREFIX/drive_c/users/$(id -un)/AppData/Roaming/Tarnwell"}
-    do mkdir -p "$d" && printf '%s\n' "$@" >"$d/tarnwell.conf"; done; } # the settings file's LINES
+    do rm -rf "$d/tarnwell.conf" && mkdir -p "$d" && if [[ ${1-} == -d ]]; then mkdir "$d/tarnwell.conf"
+    else printf '%s\n' "$@" >"$d/tarnwell.conf"; fi; done; } # the settings file's LINES, or -d: a directory
 export XDG_CONFIG_HOME=$art/cfg && settings 'witness = off' # as before: only the witness rows name one
 in_ns openssl s_server -quiet -accept 127.0.0.1:443 -cert "$art/pki/site.pem" -key "$art/pki/site.key" &>/dev/null <&- &
 listening() { ip netns exec "$1" ss -Hl"$2"n "sport = :$3" | wc -l; } # NS u|t PORT: how many sockets listen
@@ -381,6 +382,10 @@ cli n=f6 x=3 args='--plugin -t 1 --server 192.0.2.2 good.test' \
     grep='^TARNWELL UNKNOWN - good.test: no usable .* 192.0.2.2|time=1\.'
 cli n=f7 x=1 args='--server 127.0.0.20 www.chain.test' grep='^192.0.2.99.\?$'
 cli n=f8 x=64 args='--server 127.0.0.256 good.test' same=/dev/null
+# Scenario 2's hosts line, then 65 MiB of comments: the file is read to its end (Linux only; laid anew after).
+if [[ -z $wine ]]; then load 2 && r[p]= && mismatch >"$art/f9.expected"
+    head -c $((65 << 20)) /dev/zero | tr '\0' '#' >>"$etc/hosts" && cli n=f9 x=1 args=good.test same="$art/f9.expected"
+    scenario 2; fi
 
 # Nagios 4 in the namespace runs docs/nagios-tarnwell.cfg (the program's path put in) for one host and a service per
 # outcome, each check forced through the command file; the states read back from status.dat within 60 s. A service:
@@ -445,8 +450,12 @@ cli n=v7 args="--json --witness $W zero.test" x=3 jq="$(o filtered 0.0.0.0)"
 cli n=v8 args="--witness $W lo2.test" x=0 # its public DNS says 127.0.0.1
 cli n=v9 args="--json --witness $W other-cert.test" x=3 jq="$(o unproven 192.0.2.98)" # a shared host's default cert
 cli n=v10 args="--plugin -t 1 --server 192.0.2.2 --witness $W intra.corp.test" x=3 grep='gave a whole IPv4 answer'
-settings 'witness = off' 'wittness = on' && cli n=w13 args=good.test x=64 grep='tarnwell.conf:2: unknown key' &&
-    settings 'witness = off'
+settings 'witness = off' 'wittness = on' && cli n=w13 args=good.test x=64 grep='tarnwell.conf:2: unknown key'
+settings -d && cli n=w14 args=good.test x=64 grep='tarnwell.conf: cannot be read (it is a directory)'
+cli n=w15 args="--witness $W good.test" x=0 posts=1 # the file is not read
+settings "$(printf %065536d)" && cli n=w16 args=good.test x=64 grep='tarnwell.conf: cannot be read (larger than 64 KiB)'
+settings 'witness = off' $'#\xff' && cli n=w17 args=good.test x=64 grep='tarnwell.conf:2: not UTF-8 text'
+settings 'witness = off'
 
 # Many domains at once through 192.0.2.13, which never answers for silent*.test (in the hosts file).
 silent=$(printf ' silent%d.test' {1..20}) forty=$(for i in {1..20}; do printf ' good.test silent%d.test' $i; done)

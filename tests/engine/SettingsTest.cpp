@@ -34,20 +34,32 @@ TEST(Settings, ReadsWitnessesOrSaysWhereAFileIsWrong) {
         {"witness = https://a.test:65536/\n", "t.conf:1: no port in 'https://a.test:65536/'"},
         {"witness = https://a.test:/\n", "t.conf:1: no port in 'https://a.test:/'"},
         {"witness = https://a.test:0443/\n", "t.conf:1: no port in 'https://a.test:0443/'"},
+        {"witness = off\n# \xc0\xaf\n", "t.conf:2: not UTF-8 text"},
     };
     for (const auto& [bytes, said] : rows) EXPECT_EQ(Said(ReadSettings(bytes, "t.conf")), said) << bytes;
 }
 
-TEST(Settings, ALaterFileOverridesAnEarlierAndNoneGivesTheDefaults) {
-    fakes::FakeFiles files;
-    files.settings = {{"/etc/t.conf", "witness = https://192.0.2.1/q\n"}, {"/home/t.conf", "# nothing set\n"}};
-    EXPECT_EQ(std::get<std::vector<Witness>>(LoadWitnesses(files)).at(0).url, "https://192.0.2.1/q");
-    files.settings["/home/t.conf"] = "witness = off\n";
-    EXPECT_TRUE(std::get<std::vector<Witness>>(LoadWitnesses(files)).empty());
-    files.settings["/etc/t.conf"] = "bogus = 1\n";
-    EXPECT_EQ(std::get<std::string>(LoadWitnesses(files)), "/etc/t.conf:1: unknown key 'bogus' (the one key is witness)");
-    files.settings.clear();
-    EXPECT_EQ(std::get<std::vector<Witness>>(LoadWitnesses(files)), DefaultWitnesses());
+// Two files, each its text or why it cannot be read: a later one overrides an earlier, none gives the
+// defaults, and one that cannot be read whole is a fault that names it, never taken for a missing one.
+TEST(Settings, TwoFiles) {
+    using platform::ReadFault;
+    const std::string witness = "witness = https://192.0.2.1/q\n";
+    const std::tuple<fakes::FakeFiles::File, fakes::FakeFiles::File, std::string> rows[] = {
+        {witness, "# nothing set\n", "192.0.2.1 "}, {witness, "witness = off\n", ""},
+        {witness, ReadFault::Missing, "192.0.2.1 "},
+        {"bogus = 1\n", "witness = off\n", "/etc/t.conf:1: unknown key 'bogus' (the one key is witness)"},
+        {ReadFault::Missing, ReadFault::Missing, "1.1.1.1 8.8.8.8 "},
+        {witness, ReadFault::Denied, "/home/t.conf: cannot be read (permission denied)"},
+        {ReadFault::Directory, witness, "/etc/t.conf: cannot be read (it is a directory)"},
+        {witness, ReadFault::Error, "/home/t.conf: cannot be read (read error)"},
+        {witness, std::string(64 * 1024 + 1, '#'), "/home/t.conf: cannot be read (larger than 64 KiB)"},
+        {witness, std::string(64 * 1024, '#'), "192.0.2.1 "}};
+    for (const auto& [etc, home, said] : rows) {
+        fakes::FakeFiles files;
+        files.settings = {{"/etc/t.conf", etc}, {"/home/t.conf", home}};
+        const auto loaded = LoadWitnesses(files);
+        EXPECT_EQ(loaded.index() ? std::get<1>(loaded) : Said(WitnessSetting(std::get<0>(loaded))), said) << said;
+    }
 }
 
 }  // namespace

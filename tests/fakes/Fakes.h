@@ -168,17 +168,25 @@ struct FakeShellFactory : platform::ShellFactory, platform::Shell {
 
 inline const std::string kWitnessUrl = "https://192.0.2.53/dns-query";  // the fake settings' witness
 
-// A file system of one hosts file, or none when `hosts` is empty.
+// A file system of one hosts file and settings files by path (any other
+// missing), each its text or why it cannot be read; read 5 octets at a time,
+// the paths read kept.
 struct FakeFiles : platform::Files {
-    std::optional<std::string> hosts = "127.0.0.1 localhost\n";
+    using File = std::variant<std::string, platform::ReadFault>;
+    File hosts = "127.0.0.1 localhost\n";
+    std::map<std::string, File> settings{{"/etc/t.conf", "witness = " + kWitnessUrl + "\n"}};
+    std::vector<std::string> read;
+    std::mutex mutex;
     std::string HostsPath(const std::string& directory) override { return directory + "\\hosts"; }
-    std::map<std::string, std::string> settings{{"/etc/t.conf", "witness = " + kWitnessUrl + "\n"}};  // by path
     platform::HostsSyntax Syntax() const override { return platform::kGlibcHosts; }
     std::vector<std::string> SettingsPaths() const override { return {"/etc/t.conf", "/home/t.conf"}; }
-    std::optional<std::string> Read(const std::string& path, std::size_t maxBytes) override {
-        if (settings.count(path)) return settings[path];
-        if (!hosts || !path.ends_with("\\hosts") || hosts->size() > maxBytes) return std::nullopt;
-        return hosts;
+    std::optional<platform::ReadFault> ReadChunks(const std::string& path, const Take& take) override {
+        { std::lock_guard l(mutex); read.push_back(path); }
+        const File* file = path.ends_with("\\hosts") ? &hosts : settings.contains(path) ? &settings.at(path) : nullptr;
+        if (!file || file->index()) return file ? std::get<1>(*file) : platform::ReadFault::Missing;
+        const std::string_view bytes = std::get<0>(*file);
+        for (std::size_t at = 0; at < bytes.size() && take(bytes.substr(at, 5)); at += 5) {}
+        return std::nullopt;
     }
 };
 

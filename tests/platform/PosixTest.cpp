@@ -9,6 +9,7 @@
 #include "platform/posix/ResolvConf.h"
 #include "resolve/HostName.h"
 #include "resolve/DirectQuery.h"
+#include "resolve/HostsFile.h"
 #include "tests/fakes/Fakes.h"
 
 #include <arpa/inet.h>
@@ -135,17 +136,24 @@ TEST(ConfiguredNameServers, LocalStubsGiveWayToTheirUpstreams) {
     std::filesystem::remove_all(dir);
 }
 
-TEST(PosixFiles, ReadsRegularFilesUpToTheLimit) {
+TEST(PosixFiles, ReadsRegularFilesOrSaysWhyNot) {
     const auto dir = std::filesystem::temp_directory_path() / ("tarnwell-files-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(dir);
+    std::filesystem::create_directories(dir / "folder");
     std::ofstream(dir / "hosts") << "127.0.0.1 localhost\n";
     ::mkfifo((dir / "fifo").c_str(), 0600);  // no writer: a blocking open would never return
-    const std::tuple<std::string, std::size_t, std::optional<std::string>> rows[] = {
-        {"hosts", 20, "127.0.0.1 localhost\n"}, {"hosts", 19, std::nullopt}, {"missing", 20, std::nullopt},
-        {"", 20, std::nullopt}, {"fifo", 20, std::nullopt}};
+    using platform::ReadFault;
+    const std::tuple<std::string, std::size_t, std::variant<std::string, ReadFault>> rows[] = {
+        {"hosts", 20, "127.0.0.1 localhost\n"}, {"hosts", 19, ReadFault::TooLarge}, {"missing", 20, ReadFault::Missing},
+        {"hosts/x", 20, ReadFault::Missing}, {"fifo", 20, ReadFault::Error}, {"folder", 20, ReadFault::Directory}};
     platform::PosixFiles files;
     for (const auto& [name, limit, want] : rows) EXPECT_EQ(files.Read(dir / name, limit), want) << name << " " << limit;
     EXPECT_EQ(files.HostsPath("C:\\Windows\\System32\\drivers\\etc"), "/etc/hosts");
+    // 65 MiB of comments on one line, then a line that maps the name: read to the end, a chunk at a time.
+    std::ofstream(dir / "large") << "#" << std::string(65 << 20, 'x') << "\n10.0.0.1 a.test\n";
+    hosts::Finder finder("a.test", files.Syntax());
+    const auto take = [&](std::string_view chunk) { return finder.Feed(chunk), chunk.size() <= platform::kChunkBytes; };
+    EXPECT_EQ(files.ReadChunks(dir / "large", take), std::nullopt);
+    EXPECT_EQ(finder.End().lines, (std::vector<hosts::Line>{{2, "10.0.0.1 a.test", "10.0.0.1"}}));
     std::filesystem::remove_all(dir);
 }
 
