@@ -8,7 +8,8 @@
 # of 1,000 and of 100,000 lines, and that of 64 checks at once that each read a 40 MiB hosts file (as
 # ad-blocking hosts files run to tens of megabytes).
 #
-#   bench/many.sh [BUILD_DIR]     default build/test (tarnwell-check must be built there)
+#   bench/many.sh [BUILD_DIR] [hosts]     default build/test (tarnwell-check must be built there); with
+#                                         `hosts`, the hosts file's figure alone
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -34,6 +35,8 @@ run() { # NAME ARGS...: the run's wall time, peak RSS and the most descriptors i
     printf '%-28s wall %6.2f s, peak RSS %6.1f MiB, descriptors %3d\n' "$1" \
         "$(((${EPOCHREALTIME/[.,]/} - t0) / 1000))e-3" "$(($(tail -n 1 "$tmp/$1.rss") * 10 / 1024))e-1" "$fds"
 }
+only=${2-}
+[[ -n $only ]] || {
 echo "=== 200 domains, 100 answered and 100 silent, -t 1 ($(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg))"
 run "-j 1" --json -t 1 -j 1 $domains
 run "default (-j 16)" --json -t 1 $domains
@@ -49,6 +52,7 @@ for n in 1000 100000; do
     yes x.y | head -n "$n" >"$tmp/list"
     run "$n lines, -j 256" --json -j 256 -f "$tmp/list"
 done
+}
 
 echo "=== a 40 MiB hosts file, 64 silent domains at once (-j 64 -t 1): each check reads it"
 { cat "$etc/hosts"; for i in $(seq 1 1300000); do echo "0.0.0.0 ad$i.tracker.example"; done; } >"$tmp/hosts"
