@@ -22,6 +22,7 @@
 #include <limits>
 #include <system_error>
 #include <thread>
+#include <variant>
 
 namespace tarnwell {
 
@@ -471,111 +472,131 @@ End WriteInOrder(Run& run, Outputs& outputs, std::optional<Clock::time_point> de
     }
 }
 
+// What ends a run before any check: its text, whether the hint of --help
+// follows it, and the exit status (a plugin's is UNKNOWN whatever it is).
+struct Fault {
+    std::string text;
+    bool tryHelp = false;
+    int status = kStatusUsage;
+};
+
+int Refuse(const Fault& f, bool plugin, std::ostream& out, std::ostream& err, const std::string& newline) {
+    if (!plugin) {
+        err << "tarnwell-check: " << f.text << "\n" << (f.tryHelp ? kTryHelp : "") << std::flush;
+        return f.status;
+    }
+    // A plugin's usage error is one line of its own output.
+    out << output::PluginUsageError(f.status == kStatusUsage ? f.text + " (see tarnwell-check --help)" : f.text)
+        << newline;
+    return Written(out, err, output::kPluginUnknown, output::kPluginUnknown);
+}
+
+// The list of -f, opened before any check and read as the checks go: the
+// caller's standard input for "-"; none without -f.
+std::variant<std::shared_ptr<std::istream>, Fault> OpenList(const Options& o, std::istream* in) {
+    if (o.from == "-") return std::shared_ptr<std::istream>(std::shared_ptr<std::istream>(), in);  // the caller's
+    if (!o.from) return std::shared_ptr<std::istream>();
+    const std::filesystem::path path(std::u8string(o.from->begin(), o.from->end()));
+    auto file = std::make_shared<std::ifstream>();
+    std::error_code ec;
+    std::string reason = "it is a directory";
+    if (!std::filesystem::is_directory(path, ec)) {
+        errno = 0;
+        file->open(path, std::ios::binary);
+        reason = errno ? std::generic_category().message(errno) : "it cannot be opened";
+    }
+    if (!file->is_open()) return Fault{"cannot read '" + *o.from + "': " + reason};
+    return file;
+}
+
+// The witnesses: none with --no-witness, nor with --no-proof (without the
+// proof none is asked), else those of --witness, else the settings files',
+// read only then; a file that is wrong or cannot be read is a usage error,
+// the check does not run on guesses.
+std::variant<std::vector<Witness>, Fault> ChooseWitnesses(const Options& o, platform::Files& files) {
+    if (o.noWitness || !o.proof) return std::vector<Witness>{};
+    if (!o.witnesses.empty()) return o.witnesses;
+    auto loaded = LoadWitnesses(files);
+    if (const auto* fault = std::get_if<std::string>(&loaded)) return Fault{*fault};
+    return std::get<std::vector<Witness>>(std::move(loaded));
+}
+
+// The run of `settings`' checks, its -j workers started as the domains come,
+// and its reader of the domains started: on a thread of its own, or, when
+// none can be had, on this one, the list read whole first.
+std::shared_ptr<Run> StartRun(const ConsolePlatform& platform, Settings settings, const Options& o,
+                              std::shared_ptr<std::istream> list, std::thread& reader) {
+    const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
+    const auto run = std::make_shared<Run>();
+    run->maxWorkers = static_cast<std::size_t>(o.jobs);
+    run->check = [platform, servers, settings](Slot& slot) { CheckOne(platform, *servers, settings, slot); };
+    // The workers hold the run only through this: it lives as long as the last of them.
+    run->work = [weak = std::weak_ptr<Run>(run)] {
+        if (const auto kept = weak.lock()) Work(*kept);
+    };
+    const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
+    try {
+        reader = std::thread([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
+    } catch (const std::system_error&) {
+        ReadDomains(*run, o.domains, list.get(), std::numeric_limits<std::size_t>::max());
+    }
+    return run;
+}
+
+// Closes the run: checks still running are left to themselves, and so is a
+// reader that waits for input; idle workers end.
+void EndRun(Run& run, std::thread& reader, End end) {
+    std::unique_lock lock(run.mutex);
+    run.closed = run.ended = true;
+    run.changed.notify_all();
+    const bool busy = end == End::Deadline || std::any_of(run.order.begin(), run.order.end(), [](const auto& slot) {
+                          return slot->state == Slot::State::Running;
+                      });
+    if (reader.joinable()) run.inputEnded ? reader.join() : reader.detach();
+    std::vector<std::thread> workers = std::move(run.workers);  // no more start: the run is closed
+    lock.unlock();
+    for (auto& worker : workers) busy ? worker.detach() : worker.join();
+}
+
 }  // namespace
 
 int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform& platform,
                     std::ostream& out, std::ostream& err, const std::string& newline,
                     std::istream* in, std::stop_token stop) {
-    using Clock = std::chrono::steady_clock;
     const auto begun = Clock::now();
-    // A plugin's usage error is one line of its own output: known before parsing.
+    // Plugin mode is known before parsing: a usage error is its output too.
     const auto dashes = std::find(args.begin(), args.end(), "--");
     const bool plugin = std::find(args.begin(), dashes, "--plugin") != dashes;
-    const auto usageError = [&](const std::string& error, bool tryHelp) {
-        if (!plugin) {
-            err << "tarnwell-check: " << error << "\n" << (tryHelp ? kTryHelp : "") << std::flush;
-            return int{kStatusUsage};
-        }
-        out << output::PluginUsageError(error + " (see tarnwell-check --help)") << newline;
-        return Written(out, err, output::kPluginUnknown, output::kPluginUnknown);
-    };
+    const auto refuse = [&](const Fault& fault) { return Refuse(fault, plugin, out, err, newline); };
     Options o;
-    if (const auto error = Parse(args, o)) return usageError(*error, true);
+    if (const auto error = Parse(args, o)) return refuse({*error, true});
     if (o.help || o.version) {
         out << (o.help ? Usage() : kVersion);
         return Written(out, err, 0);
     }
-    // No check without sockets: a start that failed is told, as a plugin's status line in plugin mode.
-    if (const int started = platform.sockets.Start(); started != 0) {
-        const std::string fault = "WSAStartup failed (" + std::to_string(started) + ")";
-        if (!plugin) {
-            err << "tarnwell-check: " << fault << "\n" << std::flush;
-            return kStatusOsError;
-        }
-        out << output::PluginUsageError(fault) << newline;
-        return Written(out, err, output::kPluginUnknown, output::kPluginUnknown);
-    }
+    // No check without sockets.
+    if (const int started = platform.sockets.Start(); started != 0)
+        return refuse({"WSAStartup failed (" + std::to_string(started) + ")", false, kStatusOsError});
+    auto list = OpenList(o, in);
+    if (const auto* fault = std::get_if<Fault>(&list)) return refuse(*fault);
+    auto witnesses = ChooseWitnesses(o, platform.files);
+    if (const auto* fault = std::get_if<Fault>(&witnesses)) return refuse(*fault);
 
-    // The list is opened before any check; it is read as the checks go.
-    std::shared_ptr<std::istream> list;
-    if (o.from == "-") {
-        list = std::shared_ptr<std::istream>(std::shared_ptr<std::istream>(), in);  // the caller's
-    } else if (o.from) {
-        const std::filesystem::path path(std::u8string(o.from->begin(), o.from->end()));
-        auto file = std::make_shared<std::ifstream>();
-        std::error_code ec;
-        std::string reason = "it is a directory";
-        if (!std::filesystem::is_directory(path, ec)) {
-            errno = 0;
-            file->open(path, std::ios::binary);
-            reason = errno ? std::generic_category().message(errno) : "it cannot be opened";
-        }
-        if (!file->is_open()) return usageError("cannot read '" + *o.from + "': " + reason, false);
-        list = std::move(file);
-    }
-
-    const std::size_t room = 4 * static_cast<std::size_t>(o.jobs);  // domains read but not yet written
-    std::optional<Clock::time_point> deadline;
-    if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
-    // The witnesses: none with --no-witness, nor with --no-proof (without the
-    // proof none is asked), else those of --witness, else the settings
-    // files', read only then; a file that is wrong or cannot be read is a
-    // usage error, the check does not run on guesses.
-    std::vector<Witness> witnesses;
-    if (!o.noWitness && o.proof && !o.witnesses.empty()) witnesses = o.witnesses;
-    if (!o.noWitness && o.proof && o.witnesses.empty()) {
-        auto loaded = LoadWitnesses(platform.files);
-        if (const auto* fault = std::get_if<std::string>(&loaded)) return usageError(*fault, false);
-        witnesses = std::get<std::vector<Witness>>(std::move(loaded));
-    }
-    const Settings settings{o.mode, newline, o.timeout, o.proof, o.server, std::move(witnesses)};
-    const auto servers = std::make_shared<SharedServerList>(platform.networkParams);
-    const auto run = std::make_shared<Run>();
-    run->maxWorkers = static_cast<std::size_t>(o.jobs);
-    // The workers hold the run only through this: it lives as long as the last of them.
-    run->check = [platform, servers, settings](Slot& slot) { CheckOne(platform, *servers, settings, slot); };
-    run->work = [weak = std::weak_ptr<Run>(run)] {
-        if (const auto kept = weak.lock()) Work(*kept);
-    };
+    Settings settings{o.mode, newline, o.timeout, o.proof, o.server, std::get<0>(std::move(witnesses))};
     std::thread reader;
-    try {
-        reader = std::thread([run, domains = o.domains, list, room] { ReadDomains(*run, domains, list.get(), room); });
-    } catch (const std::system_error&) {
-        // Without a thread of its own the list is read whole first.
-        ReadDomains(*run, o.domains, list.get(), std::numeric_limits<std::size_t>::max());
-    }
+    const auto run = StartRun(platform, std::move(settings), o, std::get<0>(std::move(list)), reader);
     const std::stop_callback wake(stop, [run] {
         std::lock_guard lock(run->mutex);
         run->changed.notify_all();
     });
-
+    std::optional<Clock::time_point> deadline;
+    if (o.deadline) deadline = begun + std::chrono::seconds(*o.deadline);
     Outputs outputs(o.mode, out, err, newline);
     const End end = WriteInOrder(*run, outputs, deadline, stop);
-
-    // Checks still running are left to themselves, and so is a reader that
-    // waits for input; idle workers end.
-    std::unique_lock lock(run->mutex);
-    run->closed = run->ended = true;
-    run->changed.notify_all();
-    const bool busy = std::any_of(run->order.begin(), run->order.end(),
-                                  [](const auto& slot) { return slot->state == Slot::State::Running; }) || end == End::Deadline;
-    if (reader.joinable()) run->inputEnded ? reader.join() : reader.detach();
-    std::vector<std::thread> workers = std::move(run->workers);  // no more start: the run is closed
-    lock.unlock();
-    for (auto& worker : workers) busy ? worker.detach() : worker.join();
+    EndRun(*run, reader, end);
 
     if (end == End::Interrupted) return kStatusInterrupted;
-    if (end == End::Done && outputs.count == 0) return usageError("expected at least one DOMAIN: the list has none", true);
+    if (end == End::Done && outputs.count == 0) return refuse({"expected at least one DOMAIN: the list has none", true});
     const int lost = plugin ? int{output::kPluginUnknown} : int{kStatusIoError};
     if (plugin && out)
         for (const auto& line : output::PluginOutput(outputs.records, Ms(Clock::now() - begun)))
