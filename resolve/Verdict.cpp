@@ -54,8 +54,6 @@ public:
         return Unproven(a, inServer);
     }
 
-    bool AnyProven() const { return anyProven_; }
-
 private:
     // An address whose proof is unknown, or that was not probed.
     AddressVerdict Unproven(const Address& a, bool inServer) const {

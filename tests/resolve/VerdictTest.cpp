@@ -97,6 +97,8 @@ const Row kRows[] = {
      "vouched#0"},
     {"vouched: only the witness that gives it is named", Ev({"192.0.2.1"}, {"192.0.2.1"}).W({"192.0.2.1"}).W({"192.0.2.9"}),
      Verdict::Match, "vouched#0"},
+    {"only a witness whole for the family is named", Ev({"2001:db8::1"}, {"2001:db8::1"}).W({"192.0.2.1"}, true, false)
+         .W({"2001:db8::9"}), Verdict::Disputed, "disputed#1 @2001:db8::1"},
     {"a witness not whole for the family", Ev({"2001:db8::1"}, {"2001:db8::1"}).W({"192.0.2.9"}, true, false),
      Verdict::Unverified, "unverified @2001:db8::1"},
     {"no witness answered", Ev({"192.0.2.1"}, {"192.0.2.1"}).Nobody(), Verdict::Unverified, "unverified @192.0.2.1"},
