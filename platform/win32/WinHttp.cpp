@@ -7,8 +7,12 @@
 
 #include <algorithm>
 #include <climits>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 namespace tarnwell::platform {
 
@@ -70,70 +74,89 @@ bool Bound(HINTERNET request, Clock::time_point deadline) {
 
 std::wstring Component(const wchar_t* text, DWORD length) { return text ? std::wstring(text, length) : std::wstring(); }
 
-// One request of `verb` to `url`, which must be of `scheme`, with `headers`
-// and `body`, in a session of its own: a Reply with the body of a 200 reply
-// of at most `maxBytes`, by the deadline; the WinHTTP error that ended it
-// otherwise in `failure`, when given.
-HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_t* verb, const std::wstring& headers,
-                    const std::string& body, std::size_t maxBytes, Clock::time_point deadline,
-                    DWORD* failure = nullptr) {
-    const auto ended = [&] {
-        const DWORD error = GetLastError();
-        if (failure) *failure = error;
-        return Ended(error, deadline);
-    };
+// What WinHttpConnect and WinHttpOpenRequest take of a URL.
+struct Target {
+    std::wstring host;  // an IPv6 address keeps its brackets, as WinHttpConnect takes it
+    INTERNET_PORT port = 0;
+    std::wstring path;  // with the query, never the fragment
+};
+
+// The URL's target, when the URL is of `scheme` and names a host.
+std::optional<Target> Parse(const std::string& url, INTERNET_SCHEME scheme) {
     const std::wstring wide = Widen(url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = parts.dwUrlPathLength = parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-    if (wide.empty() || wide.size() > MAXDWORD || body.size() > MAXDWORD || headers.size() > MAXDWORD ||
+    // The port is the URL's or the scheme's own, never 0: WinHttpConnect
+    // would take that for the scheme's.
+    if (wide.empty() || wide.size() > MAXDWORD ||
         !WinHttpCrackUrl(wide.c_str(), static_cast<DWORD>(wide.size()), 0, &parts) || parts.nScheme != scheme ||
         !parts.dwHostNameLength || !parts.nPort)
-        return {};
-    // An IPv6 address keeps its brackets, as WinHttpConnect takes it. The
-    // port is the URL's or the scheme's own, never 0: WinHttpConnect would
-    // take that for the scheme's.
-    const std::wstring host = Component(parts.lpszHostName, parts.dwHostNameLength);
-    std::wstring target = Component(parts.lpszUrlPath, parts.dwUrlPathLength);
+        return std::nullopt;
+    Target target{Component(parts.lpszHostName, parts.dwHostNameLength), parts.nPort,
+                  Component(parts.lpszUrlPath, parts.dwUrlPathLength)};
     const std::wstring extra = Component(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-    target += extra.substr(0, extra.find(L'#'));  // the query, never the fragment
-    if (target.empty()) target = L"/";
+    target.path += extra.substr(0, extra.find(L'#'));
+    if (target.path.empty()) target.path = L"/";
+    return target;
+}
 
-    const Handle session(
-        WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!session) return ended();
-    // TLS 1.2 or later: 1.3 too where WinHTTP knows it, and a WinHTTP that
-    // does not refuses the option that names it.
+// A session straight to the URL's host whatever proxy the system names,
+// with TLS 1.2 or later: 1.3 too where WinHTTP knows it, and a WinHTTP that
+// does not refuses the option that names it. False, with the reason as the
+// last error, when it cannot be had.
+bool OpenSession(Handle& session, DWORD flags) {
+    session.reset(
+        WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags));
+    if (!session) return false;
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
-    if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) {
-        protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
-        if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols))
-            return ended();
-    }
-    const Handle connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
-    if (!connection) return ended();
-    const Handle request(WinHttpOpenRequest(connection.get(), verb, target.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            scheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return ended();
+    if (WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) return true;
+    protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2;
+    return WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols);
+}
+
+// The connection to the target's host and a request of `verb` on it, no
+// redirect followed, HTTP/2 where WinHTTP has it (some servers speak
+// nothing older) and HTTP/1.1 where it has not. False, with the reason as
+// the last error, when either cannot be had.
+bool OpenRequest(HINTERNET session, const Target& target, const wchar_t* verb, bool secure, Handle& connection,
+                 Handle& request) {
+    connection.reset(WinHttpConnect(session, target.host.c_str(), target.port, 0));
+    if (!connection) return false;
+    request.reset(WinHttpOpenRequest(connection.get(), verb, target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                     WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return false;
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never))
-        return ended();
-    // HTTP/2 where WinHTTP has it (some servers speak nothing older), and
-    // HTTP/1.1 where it has not.
+    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never)) return false;
     DWORD http2 = WINHTTP_PROTOCOL_FLAG_HTTP2;
     WinHttpSetOption(request.get(), WINHTTP_OPTION_ENABLE_HTTP_PROTOCOL, &http2, sizeof http2);
+    return true;
+}
 
-    if (!Bound(request.get(), deadline) ||
-        !WinHttpSendRequest(request.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
-                            static_cast<DWORD>(headers.size()), const_cast<char*>(body.data()),
-                            static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
-        !Bound(request.get(), deadline) || !WinHttpReceiveResponse(request.get(), nullptr))
-        return ended();
-    DWORD status = 0;
+// The status code of the request's reply, whose headers have come.
+bool QueryStatus(HINTERNET request, DWORD& status) {
     DWORD size = sizeof status;
-    if (!WinHttpQueryHeaders(request.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    return WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
+}
+
+// One GET of an http URL in a session of its own, blocking: a Reply with
+// the body of a 200 reply of at most `maxBytes`, by the deadline; the
+// WinHTTP error that ended it otherwise in `failure`.
+HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, DWORD& failure) {
+    const auto ended = [&] {
+        failure = GetLastError();
+        return Ended(failure, deadline);
+    };
+    const auto target = Parse(url, INTERNET_SCHEME_HTTP);
+    if (!target) return {};
+    Handle session, connection, request;  // closed in the reverse order
+    DWORD status = 0;
+    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", false, connection, request) ||
+        !Bound(request.get(), deadline) ||
+        !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        !Bound(request.get(), deadline) || !WinHttpReceiveResponse(request.get(), nullptr) ||
+        !QueryStatus(request.get(), status))
         return ended();
     if (status != 200) return {};
     // The body as it comes: each wait for more bounded by the time left,
@@ -150,38 +173,238 @@ HttpsReply Exchange(const std::string& url, INTERNET_SCHEME scheme, const wchar_
         if (available > maxBytes - had) return {};  // too long
         reply.body.resize(had + available);
         DWORD got = 0;
-        if (!WinHttpReadData(request.get(), reply.body.data() + had, available, &got))
-            return ended();
+        if (!WinHttpReadData(request.get(), reply.body.data() + had, available, &got)) return ended();
         reply.body.resize(had + got);
     }
+}
+
+// The replies of one call's posts, shared by the calling thread and
+// WinHTTP's callbacks under one lock. A callback takes it again when a call
+// it makes calls back at once, on the same thread.
+struct Flight {
+    Flight(std::size_t posts, Clock::time_point end) : replies(posts), deadline(end) {}
+    std::recursive_mutex mutex;
+    std::condition_variable_any changed;
+    std::vector<std::optional<HttpsReply>> replies;
+    const Clock::time_point deadline;
+
+    // Post i has ended so, unless it had already; under the lock.
+    void End(std::size_t i, HttpsReply reply) {
+        if (replies[i]) return;
+        replies[i] = std::move(reply);
+        changed.notify_all();
+    }
+};
+
+// One post, from its request's sending to its handle's closing: the
+// context of WinHTTP's callbacks for its request, freed by the last of
+// them (HANDLE_CLOSING). All but `closed` is the callbacks' alone.
+struct Post {
+    std::shared_ptr<Flight> flight;
+    std::size_t index = 0;
+    HINTERNET request = nullptr;
+    std::wstring headers;
+    std::string body;  // WinHTTP reads it as long as the request is open
+    std::size_t maxBytes = 0;
+    std::string received;     // the reply's body so far
+    std::size_t reading = 0;  // where the read under way writes in it
+    bool closed = false;      // its handle closed by the caller: nothing more is asked of it
+};
+
+// The post's next step on WinHTTP's news of its request (each step asked
+// for only once the one before has completed, as WinHTTP's asynchronous
+// mode asks), under the lock.
+void Step(Post& post, DWORD status, void* info, DWORD length) {
+    Flight& flight = *post.flight;
+    const auto failed = [&] { flight.End(post.index, Ended(GetLastError(), flight.deadline)); };
+    switch (status) {
+        case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+            if (!WinHttpReceiveResponse(post.request, nullptr)) failed();
+            return;
+        case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: {
+            DWORD code = 0;
+            if (!QueryStatus(post.request, code)) return failed();
+            if (code != 200) return flight.End(post.index, {});
+            break;
+        }
+        case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE: {
+            const DWORD available = *static_cast<const DWORD*>(info);
+            if (!available) return flight.End(post.index, {HttpsEnd::Reply, std::move(post.received)});  // all of it
+            if (available > post.maxBytes - post.received.size()) return flight.End(post.index, {});  // too long
+            post.reading = post.received.size();
+            post.received.resize(post.reading + available);
+            if (!WinHttpReadData(post.request, post.received.data() + post.reading, available, nullptr)) failed();
+            return;
+        }
+        case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+            post.received.resize(post.reading + std::min<std::size_t>(length, post.received.size() - post.reading));
+            break;
+        case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+            return flight.End(post.index,
+                              Ended(static_cast<const WINHTTP_ASYNC_RESULT*>(info)->dwError, flight.deadline));
+        default:
+            return;
+    }
+    // Only what has come is read: a read of more may wait for all of it,
+    // and a peer sending a byte at a time would hold it past the deadline.
+    if (!WinHttpQueryDataAvailable(post.request, nullptr)) failed();
+}
+
+// WinHTTP's callback, on its own threads (or on the caller's, within a call
+// that completes at once).
+void CALLBACK Notified(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+    if (!context) return;  // the session's and the connections', which have none
+    auto* post = reinterpret_cast<Post*>(context);
+    if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+        delete post;  // the last call for its handle
+        return;
+    }
+    std::lock_guard lock(post->flight->mutex);
+    if (post->closed || post->flight->replies[post->index]) return;
+    try {
+        Step(*post, status, info, length);
+    } catch (...) {
+        post->flight->End(post->index, {});  // no memory for the body
+    }
+}
+
+// The posts of one call at once: a session in WinHTTP's asynchronous mode
+// for them all, a connection and a request each, the calling thread
+// waiting for their ends.
+class Posts {
+public:
+    Posts(std::size_t count, Clock::time_point deadline) : flight_(std::make_shared<Flight>(count, deadline)) {
+        connections_.reserve(count);
+        requests_.reserve(count);
+        // The callback set on the session before its connections and
+        // requests are made is theirs too.
+        constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        if (!OpenSession(session_, WINHTTP_FLAG_ASYNC) ||
+            WinHttpSetStatusCallback(session_.get(), Notified, kNotices, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+            unopened_ = GetLastError();
+            session_.reset();
+        }
+    }
+
+    // Every request closed, then the connections, then the session. A
+    // callback may still run for a request closed: its post is freed by
+    // the HANDLE_CLOSING that follows, not here (the callback stays set to
+    // bring it; setting none would not stop one already on its way).
+    ~Posts() {
+        for (auto& [request, post] : requests_) {
+            {
+                std::lock_guard lock(flight_->mutex);
+                post->closed = true;
+            }
+            request.reset();
+        }
+        requests_.clear();
+        connections_.clear();
+        session_.reset();
+    }
+    Posts(const Posts&) = delete;
+    Posts& operator=(const Posts&) = delete;
+
+    void Start(std::size_t i, const HttpsPost& post);
+
+    // Waits until every post has ended or the deadline has passed, serving
+    // `serve`, when set, between waits of at most kServeSlice.
+    void Wait(const Serve& serve) {
+        Flight& flight = *flight_;
+        const auto all = [&] {
+            return std::all_of(flight.replies.begin(), flight.replies.end(), [](const auto& r) { return r.has_value(); });
+        };
+        std::unique_lock lock(flight.mutex);
+        for (auto now = Clock::now(); !all() && now < flight.deadline; now = Clock::now()) {
+            flight.changed.wait_until(lock, serve ? std::min(flight.deadline, now + kServeSlice) : flight.deadline, all);
+            if (!serve) continue;
+            lock.unlock();
+            serve();
+            lock.lock();
+        }
+    }
+
+    // The replies, a post not ended timed out.
+    std::vector<HttpsReply> Replies() {
+        std::lock_guard lock(flight_->mutex);
+        std::vector<HttpsReply> replies;
+        for (auto& r : flight_->replies) replies.push_back(r ? std::move(*r) : HttpsReply{HttpsEnd::Timeout, {}});
+        return replies;
+    }
+
+    // Post i ended without a request sent.
+    void End(std::size_t i, HttpsReply reply) {
+        std::lock_guard lock(flight_->mutex);
+        flight_->End(i, std::move(reply));
+    }
+
+private:
+    std::shared_ptr<Flight> flight_;
+    Handle session_;
+    DWORD unopened_ = ERROR_SUCCESS;  // why there is no session
+    std::vector<Handle> connections_;
+    std::vector<std::pair<Handle, Post*>> requests_;  // each post WinHTTP's from its request's sending
+};
+
+// Sends post i's request with its body, as `application/dns-message` and
+// the like ask: its type given and the same asked for back. The rest is
+// the callbacks'.
+void Posts::Start(std::size_t i, const HttpsPost& post) {
+    const Clock::time_point deadline = flight_->deadline;
+    const auto failed = [&] { End(i, Ended(GetLastError(), deadline)); };
+    const std::wstring type = Widen(post.contentType);
+    const std::wstring headers = L"Content-Type: " + type + L"\r\nAccept: " + type;
+    const auto target = Parse(post.url, INTERNET_SCHEME_HTTPS);
+    if (!target || post.body.size() > MAXDWORD || headers.size() > MAXDWORD) return End(i, {});
+    if (!session_) return End(i, Ended(unopened_, deadline));
+    Handle connection, request;
+    if (!OpenRequest(session_.get(), *target, L"POST", true, connection, request) || !Bound(request.get(), deadline))
+        return failed();
+    auto owned = std::make_unique<Post>(Post{flight_, i, request.get(), headers, post.body, post.maxBytes, {}, 0, false});
+    auto context = reinterpret_cast<DWORD_PTR>(owned.get());
+    if (!WinHttpSetOption(request.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) return failed();
+    Post& sent = *owned;
+    connections_.push_back(std::move(connection));
+    requests_.emplace_back(std::move(request), owned.release());  // room reserved: WinHTTP's from here
+    const auto size = static_cast<DWORD>(sent.body.size());
+    if (!WinHttpSendRequest(sent.request, sent.headers.c_str(), static_cast<DWORD>(sent.headers.size()),
+                            sent.body.data(), size, size, context))
+        failed();
 }
 
 }  // namespace
 
 GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
     DWORD error = ERROR_SUCCESS;
-    HttpsReply reply = Exchange(url, INTERNET_SCHEME_HTTP, L"GET", {}, {}, maxBytes, deadline, &error);
+    HttpsReply reply = Exchange(url, maxBytes, deadline, error);
     if (reply.end == HttpsEnd::Reply) return {GetEnd::Reply, std::move(reply.body)};
     if (reply.end == HttpsEnd::Timeout) return {GetEnd::Timeout, {}};
     const bool unreachable = error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT;
     return {unreachable ? GetEnd::Unreachable : GetEnd::Refused, {}};
 }
 
-HttpsReply WinHttp::Post(const std::string& url, const std::string& contentType, const std::string& body,
-                         std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
-    const std::wstring type = Widen(contentType);
-    return Exchange(url, INTERNET_SCHEME_HTTPS, L"POST", L"Content-Type: " + type + L"\r\nAccept: " + type, body,
-                    maxBytes, deadline);
-}
-
-std::vector<HttpsReply> WinHttp::PostAll(const std::vector<HttpsPost>& posts, std::chrono::steady_clock::time_point deadline,
-                                   const Serve& serve) {
-    std::vector<std::function<HttpsReply()>> calls;
-    for (const auto& p : posts) calls.push_back([this, p, deadline] { return Post(p.url, p.contentType, p.body, p.maxBytes, deadline); });
-    const auto replies = RunAll<HttpsReply>(std::move(calls), deadline, serve, false, HttpsReply{HttpsEnd::Failed, {}});
-    std::vector<HttpsReply> out;
-    for (const auto& r : replies) out.push_back(r.value_or(HttpsReply{HttpsEnd::Timeout, {}}));
-    return out;
+std::vector<HttpsReply> WinHttp::PostAll(const std::vector<HttpsPost>& posts,
+                                         std::chrono::steady_clock::time_point deadline, const Serve& serve) {
+    if (posts.empty()) return {};
+    try {
+        Posts flight(posts.size(), deadline);
+        for (std::size_t i = 0; i < posts.size(); ++i) {
+            try {
+                flight.Start(i, posts[i]);
+            } catch (const std::bad_alloc&) {
+                flight.End(i, {});  // no memory for it
+            }
+        }
+        flight.Wait(serve);
+        return flight.Replies();
+    } catch (const std::exception&) {
+        // No memory for the call itself: every post failed.
+        try {
+            return std::vector<HttpsReply>(posts.size());
+        } catch (...) {
+            return {};
+        }
+    }
 }
 
 }  // namespace tarnwell::platform

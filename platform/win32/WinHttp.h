@@ -3,12 +3,15 @@
 
 namespace tarnwell::platform {
 
-// HTTP through WinHTTP, a session of its own for each request: straight to
-// the URL's host whatever proxy the system names, no redirect followed, and
-// over HTTPS TLS 1.2 or later with the server's certificate verified as
-// WinHTTP does by default (CryptoAPI's chain to the system's trust store,
-// the name or address against the certificate). Each call is bounded by the
-// time left before the deadline as far as WinHTTP's time-outs allow.
+// HTTP through WinHTTP: straight to the URL's host whatever proxy the
+// system names, no redirect followed, and over HTTPS TLS 1.2 or later with
+// the server's certificate verified as WinHTTP does by default (CryptoAPI's
+// chain to the system's trust store, the name or address against the
+// certificate). A GET blocks in a session of its own, each of its steps
+// bounded by the time left before the deadline as far as WinHTTP's
+// time-outs allow; the posts of a call share one session in WinHTTP's
+// asynchronous mode, all at once, and those not ended by the deadline are
+// closed.
 // Wine's WinHTTP differs: a certificate it refuses ends the request as any
 // failed handshake does (Failed, never Untrusted), it matches an IP address
 // against the subject's common name but not the iPAddress entries of the
@@ -19,9 +22,6 @@ public:
     GetReply Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) override;
     std::vector<HttpsReply> PostAll(const std::vector<HttpsPost>& posts, std::chrono::steady_clock::time_point deadline,
                                     const Serve& serve) override;
-    // One post, blocking until it ends.
-    HttpsReply Post(const std::string& url, const std::string& contentType, const std::string& body,
-                    std::size_t maxBytes, std::chrono::steady_clock::time_point deadline);
 };
 
 }  // namespace tarnwell::platform

@@ -13,9 +13,14 @@
 #include <sspi.h>
 
 #include <algorithm>
+#include <climits>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace tarnwell::platform {
@@ -40,70 +45,6 @@ constexpr std::size_t kMaxHandshake = 1024 * 1024;
 DWORD MillisecondsLeft(Clock::time_point deadline) {
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left > 0 ? static_cast<DWORD>(left) : 0;
-}
-
-// Waits until the socket is readable (or, with `write`, writable or failed to
-// connect) by the deadline: whether it is.
-bool WaitFor(SOCKET s, bool write, Clock::time_point deadline) {
-    const DWORD left = MillisecondsLeft(deadline);
-    if (!left) return false;
-    fd_set ready, failed;
-    FD_ZERO(&ready);
-    FD_ZERO(&failed);
-    FD_SET(s, &ready);
-    FD_SET(s, &failed);
-    timeval limit{static_cast<long>(left / 1000), static_cast<long>((left % 1000) * 1000)};
-    return select(0, write ? nullptr : &ready, write ? &ready : nullptr, &failed, &limit) > 0;
-}
-
-// Closes a socket on every way out.
-struct SocketCloser {
-    SOCKET s;
-    ~SocketCloser() {
-        if (s != INVALID_SOCKET) closesocket(s);
-    }
-};
-
-// A non-blocking TCP connection to the peer by the deadline, or the reason
-// there is none.
-SOCKET Connected(const Address& address, std::uint16_t port, Clock::time_point deadline, Proof& failure) {
-    failure = Unknown(ProofReason::Refused);
-    sockaddr_storage to;
-    const int length = ToSockaddr(address, port, to);
-    if (!length) return INVALID_SOCKET;
-    SocketCloser owned{socket(to.ss_family, SOCK_STREAM, IPPROTO_TCP)};
-    const SOCKET s = owned.s;
-    if (s == INVALID_SOCKET) return s;
-    u_long nonBlocking = 1;
-    if (ioctlsocket(s, FIONBIO, &nonBlocking) == 0) {
-        bool connected = connect(s, reinterpret_cast<const sockaddr*>(&to), length) == 0;
-        if (!connected && WSAGetLastError() == WSAEWOULDBLOCK) {
-            if (WaitFor(s, true, deadline)) {
-                int error = 0;
-                int size = sizeof error;
-                connected = getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 && !error;
-            } else {
-                failure = Unknown(ProofReason::Timeout);  // no answer by the deadline
-            }
-        }
-        if (connected) owned.s = INVALID_SOCKET;  // the caller's now
-        if (connected) return s;
-    }
-    return INVALID_SOCKET;
-}
-
-// Sends all of `data` by the deadline.
-bool SendAll(SOCKET s, const char* data, int length, Clock::time_point deadline) {
-    while (length > 0) {
-        const int n = send(s, data, length, 0);
-        if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK || !WaitFor(s, true, deadline)) return false;
-            continue;
-        }
-        data += n;
-        length -= n;
-    }
-    return true;
 }
 
 // SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h: the SSL policy leaves
@@ -266,7 +207,7 @@ OwnedStore Issuers(const std::string& body) {
 // The chain CryptoAPI builds for server authentication from the peer's
 // certificate, with the certificates the peer sent and those of `more` (an
 // issuer fetched: the chain engine takes an intermediate from there, never a
-// trust anchor). The engine fetches no issuer itself: Probe does, within its
+// trust anchor). The engine fetches no issuer itself: Verified does, within its
 // bound, and tells a URL that gave none from one that could not be asked,
 // which CryptoAPI does not. The system's own retrieval (its roots brought up
 // to date) has the time left. Nothing is fetched for revocation, which is
@@ -384,33 +325,315 @@ CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, C
     return facts;
 }
 
-// One handshake on a connected socket, its certificate judged as soon as
-// it has come: a judgement that fails stands whatever the handshake does
-// after it, one that passes proves the name once the handshake completes.
-class Handshake {
-public:
-    Handshake(SOCKET s, const std::string& name, Clock::time_point deadline, Http& http)
-        : socket_(s), name_(name), target_(name.begin(), name.end()), deadline_(deadline), http_(http) {}
+struct CertificateFreer {
+    void operator()(PCCERT_CONTEXT certificate) const { CertFreeCertificateContext(certificate); }
+};
+using OwnedCertificate = std::unique_ptr<const CERT_CONTEXT, CertificateFreer>;
 
-    ~Handshake() {
+struct ContextBufferFreer {
+    void operator()(void* buffer) const { FreeContextBuffer(buffer); }
+};
+
+// How a certificate's verification ended: its facts, or the proof of a
+// probe that could not have it (no memory for it, or another fault).
+struct Verification {
+    std::size_t probe = 0;
+    CertificateFacts facts;
+    std::optional<Proof> failed;
+};
+
+// The certificates' verifications of one call, which block (CryptoAPI's
+// chain engine may bring the system's roots up to date, Wine's fetches a
+// missing issuer with no bound of its own, and the issuer's GET waits for
+// its server), on at most kVerifiers threads of the call's own, in the
+// order they are asked for. Gone, it drops those not begun; one running
+// ends on its own with its thread, holding only what the two share.
+class Verifiers {
+public:
+    Verifiers(const std::string& name, Clock::time_point deadline, Http& http, std::size_t probes)
+        : shared_(std::make_shared<Shared>(name, deadline, http, probes)) {}
+    ~Verifiers() {
+        std::lock_guard lock(shared_->mutex);
+        shared_->closed = true;
+        shared_->queue.clear();
+        shared_->changed.notify_all();
+    }
+    Verifiers(const Verifiers&) = delete;
+    Verifiers& operator=(const Verifiers&) = delete;
+
+    // Asks for the verification of the probe's certificate: false when no
+    // thread can be had for it.
+    bool Ask(std::size_t probe, OwnedCertificate certificate);
+
+    // Waits until a verification has ended, or `until`.
+    void Wait(Clock::time_point until) {
+        std::unique_lock lock(shared_->mutex);
+        shared_->changed.wait_until(lock, until, [&] { return shared_->ended > 0; });
+    }
+
+    // A verification that has ended, if any, taken.
+    std::optional<Verification> Next();
+
+private:
+    static constexpr std::size_t kVerifiers = 2;
+    struct Job {
+        std::size_t probe;
+        OwnedCertificate certificate;
+    };
+    struct Shared {
+        Shared(const std::string& n, Clock::time_point d, Http& h, std::size_t probes)
+            : name(n), deadline(d), http(h), results(probes) {}
+        const std::string name;
+        const Clock::time_point deadline;
+        Http& http;
+        std::mutex mutex;
+        std::condition_variable changed;
+        std::deque<Job> queue;
+        std::vector<std::optional<Verification>> results;  // by probe: nothing to allocate once it ends
+        std::size_t ended = 0;  // results not yet taken
+        std::size_t threads = 0;
+        std::size_t idle = 0;
+        bool closed = false;
+    };
+    static void Work(const std::shared_ptr<Shared>& shared);
+    std::shared_ptr<Shared> shared_;
+};
+
+bool Verifiers::Ask(std::size_t probe, OwnedCertificate certificate) {
+    Shared& s = *shared_;
+    std::lock_guard lock(s.mutex);
+    s.queue.push_back({probe, std::move(certificate)});
+    if (s.queue.size() > s.idle && s.threads < kVerifiers) {
+        try {
+            std::thread(Work, shared_).detach();
+            ++s.threads;
+        } catch (const std::exception&) {
+            // a thread limit, or no memory: those running take it
+        }
+    }
+    if (s.threads == 0) {
+        s.queue.pop_back();
+        return false;
+    }
+    s.changed.notify_all();
+    return true;
+}
+
+std::optional<Verification> Verifiers::Next() {
+    std::lock_guard lock(shared_->mutex);
+    for (auto& result : shared_->results) {
+        if (!result) continue;
+        std::optional<Verification> taken = std::move(result);
+        result.reset();
+        --shared_->ended;
+        return taken;
+    }
+    return std::nullopt;
+}
+
+void Verifiers::Work(const std::shared_ptr<Shared>& s) {
+    std::unique_lock lock(s->mutex);
+    for (;;) {
+        ++s->idle;
+        s->changed.wait(lock, [&] { return s->closed || !s->queue.empty(); });
+        --s->idle;
+        if (s->closed) return;
+        Job job = std::move(s->queue.front());
+        s->queue.pop_front();
+        lock.unlock();
+        Verification done{job.probe, {}, std::nullopt};
+        try {
+            done.facts = Verified(job.certificate.get(), s->name, s->deadline, s->http);
+        } catch (const std::bad_alloc&) {
+            done.failed = Unknown(ProofReason::Resources);
+        } catch (...) {
+            done.failed = Proof{};  // unknown, internal
+        }
+        job.certificate.reset();
+        lock.lock();
+        s->results[done.probe] = done;
+        ++s->ended;
+        s->changed.notify_all();
+    }
+}
+
+// What a probe waits for.
+enum class Awaits { Connection, Read, Write, Verification, Nothing };
+
+// One address's probe, a step at a time and never blocking: a TCP
+// connection, a handshake through SChannel fed by the socket, and its
+// certificate judged as soon as it has come: a judgement that fails stands
+// whatever the handshake does after it, one that passes proves the name
+// once the handshake completes.
+class Probe {
+public:
+    Probe(std::size_t index, const std::string& name, Clock::time_point deadline)
+        : index_(index), target_(name.begin(), name.end()), deadline_(deadline) {}
+    ~Probe() {
+        Close();
         if (haveContext_) DeleteSecurityContext(&context_);
         if (haveCredentials_) FreeCredentialsHandle(&credentials_);
     }
+    Probe(const Probe&) = delete;
+    Probe& operator=(const Probe&) = delete;
 
-    Proof Run() {
-        if (!AcquireCredentials()) return Unknown(ProofReason::NotTls);
-        const HandshakeEnd ended = Exchange();
-        Gather();  // a certificate that came with the peer's last bytes
-        facts_.handshake = ended;
-        return Judge(facts_);
+    Awaits awaits() const { return proof_ ? Awaits::Nothing : awaits_; }
+    SOCKET handle() const { return socket_; }
+    const std::optional<Proof>& proof() const { return proof_; }
+
+    // A non-blocking connection to the peer begun.
+    void Start(const Address& address, std::uint16_t port, Verifiers& verifiers) {
+        sockaddr_storage to;
+        const int length = ToSockaddr(address, port, to);
+        if (!length) return End(Unknown(ProofReason::Refused));
+        socket_ = socket(to.ss_family, SOCK_STREAM, IPPROTO_TCP);
+        if (socket_ == INVALID_SOCKET) return End(Unknown(Lacking(WSAGetLastError())));
+        u_long nonBlocking = 1;
+        if (ioctlsocket(socket_, FIONBIO, &nonBlocking) != 0) return End(Proof{});
+        if (connect(socket_, reinterpret_cast<const sockaddr*>(&to), length) == 0) return Begin(verifiers);
+        const int error = WSAGetLastError();
+        if (error != WSAEWOULDBLOCK) return End(Unknown(Lacking(error)));
+        awaits_ = Awaits::Connection;
+    }
+
+    // Its socket is ready as it awaits, or (`failed`) its connection failed.
+    void Ready(bool failed, Verifiers& verifiers) {
+        if (awaits_ == Awaits::Connection) {
+            int error = 0;
+            int size = sizeof error;
+            const bool connected =
+                !failed && getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+                !error;
+            return connected ? Begin(verifiers) : End(Unknown(ProofReason::Refused));
+        }
+        if (awaits_ == Awaits::Read) return Receive(verifiers);
+        Advance(verifiers);
+    }
+
+    // Its certificate's verification has ended.
+    void Verified(const Verification& verification, Verifiers& verifiers) {
+        if (verification.failed) return End(*verification.failed);
+        facts_ = verification.facts;
+        if (ended_) return Judged();
+        Advance(verifiers);
+    }
+
+    // The deadline has passed: a verification asked for has the grace.
+    void Expire(Verifiers& verifiers) {
+        if (proof_ || awaits_ == Awaits::Verification) return;
+        if (awaits_ == Awaits::Connection) return End(Unknown(ProofReason::Timeout));
+        Finish(HandshakeEnd::TimedOut, verifiers);
+    }
+
+    void End(const Proof& proof) {
+        Close();
+        proof_ = proof;
     }
 
 private:
+    // The reason for a socket error: a lack of resources, or the peer.
+    static ProofReason Lacking(int error) {
+        return error == WSAEMFILE || error == WSAENOBUFS ? ProofReason::Resources : ProofReason::Refused;
+    }
+
+    void Close() {
+        if (socket_ != INVALID_SOCKET) closesocket(socket_);
+        socket_ = INVALID_SOCKET;
+    }
+
+    // The connection is made: the handshake's first message.
+    void Begin(Verifiers& verifiers) {
+        const SECURITY_STATUS acquired = AcquireCredentials();
+        if (acquired != SEC_E_OK)
+            return End(Unknown(acquired == SEC_E_INSUFFICIENT_MEMORY ? ProofReason::Resources : ProofReason::NotTls));
+        state_ = Step(nullptr);
+        Advance(verifiers);
+    }
+
+    // The handshake as far as it goes without waiting: until it waits for
+    // the peer's bytes, for the socket to take ours or for its certificate's
+    // verification, or it has ended.
+    void Advance(Verifiers& verifiers) {
+        for (;;) {
+            if (!Flush()) return;
+            if (Gather(verifiers)) return;
+            if (Unproven()) return Finish(HandshakeEnd::Ended, verifiers);  // nothing more is sent
+            if (state_ == SEC_E_OK) return Finish(HandshakeEnd::Complete, verifiers);
+            if (state_ == SEC_E_INSUFFICIENT_MEMORY) return End(Unknown(ProofReason::Resources));
+            if (Clock::now() >= deadline_) return Finish(HandshakeEnd::TimedOut, verifiers);
+            if (state_ == SEC_I_INCOMPLETE_CREDENTIALS && !askedForCertificate_) {
+                // The peer asks for a certificate of ours: go on without one.
+                askedForCertificate_ = true;
+                state_ = Step(&in_);
+                continue;
+            }
+            // Reset while we sent, not TLS, or the peer gave up.
+            if (sendFailed_ || (state_ != SEC_I_CONTINUE_NEEDED && state_ != SEC_E_INCOMPLETE_MESSAGE))
+                return Finish(HandshakeEnd::Ended, verifiers);
+            if (state_ == SEC_I_CONTINUE_NEEDED && !in_.empty()) {
+                state_ = Step(&in_);  // a record of the peer's is still to be taken
+                if (state_ != SEC_E_INCOMPLETE_MESSAGE) continue;
+            }
+            awaits_ = Awaits::Read;
+            return;
+        }
+    }
+
+    // The peer's bytes that have come, to SChannel.
+    void Receive(Verifiers& verifiers) {
+        char chunk[16 * 1024];
+        const int n = recv(socket_, chunk, sizeof chunk, 0);
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return Advance(verifiers);
+        if (n <= 0) return Finish(HandshakeEnd::Ended, verifiers);  // closed, or reset
+        // A TLS server's first record is a handshake or an alert (RFC 8446
+        // section 5.1); SChannel may wait for more of anything else.
+        if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return Finish(HandshakeEnd::Ended, verifiers);
+        answered_ = true;
+        if (in_.size() + static_cast<std::size_t>(n) > kMaxHandshake) return Finish(HandshakeEnd::Ended, verifiers);
+        in_.insert(in_.end(), chunk, chunk + n);
+        state_ = Step(&in_);
+        Advance(verifiers);
+    }
+
+    // Sends what SChannel gave as far as the socket takes it: false while
+    // some is left to send. A send that fails ends the exchange.
+    bool Flush() {
+        while (!out_.empty()) {
+            const int n = send(socket_, out_.data(), static_cast<int>(std::min<std::size_t>(out_.size(), INT_MAX)), 0);
+            if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+                awaits_ = Awaits::Write;
+                return false;
+            }
+            if (n == SOCKET_ERROR) {
+                sendFailed_ = true;  // reset
+                state_ = SEC_E_INTERNAL_ERROR;
+                out_.clear();
+                break;
+            }
+            out_.erase(out_.begin(), out_.begin() + n);
+        }
+        return true;
+    }
+
+    // The handshake has ended so: a certificate that came with the peer's
+    // last bytes verified, then the facts judged.
+    void Finish(HandshakeEnd ended, Verifiers& verifiers) {
+        Close();
+        ended_ = ended;
+        if (!Gather(verifiers)) Judged();
+    }
+
+    void Judged() {
+        CertificateFacts facts = facts_;
+        facts.handshake = *ended_;
+        End(Judge(facts));
+    }
+
     // The certificate is judged here, not by SChannel, and no certificate
     // of ours is offered. SCH_CREDENTIALS (Windows 10 1809 on) brings the
     // system's protocols, TLS 1.3 included; SCHANNEL_CRED stops at TLS 1.2
     // and serves older systems. TLS 1.2 at least, as the browsers ask.
-    bool AcquireCredentials() {
+    SECURITY_STATUS AcquireCredentials() {
         constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
         TLS_PARAMETERS parameters{};
         parameters.grbitDisabledProtocols =
@@ -424,13 +647,14 @@ private:
         older.dwVersion = SCHANNEL_CRED_VERSION;
         older.dwFlags = kFlags;
         older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
         for (void* cred : {static_cast<void*>(&current), static_cast<void*>(&older)}) {
-            haveCredentials_ =
-                AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr,
-                                          cred, nullptr, nullptr, &credentials_, nullptr) == SEC_E_OK;
+            status = AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                               nullptr, cred, nullptr, nullptr, &credentials_, nullptr);
+            haveCredentials_ = status == SEC_E_OK;
             if (haveCredentials_) break;
         }
-        return haveCredentials_;
+        return status;
     }
 
     // Whether the certificate came and does not pass, whatever the
@@ -441,62 +665,29 @@ private:
         return facts_.certificate && Judge(whole) != kProven;
     }
 
-    // The handshake's messages until it is complete, or how it ended before.
-    HandshakeEnd Exchange() {
-        std::vector<char> in;  // the peer's bytes not yet taken by SChannel
-        SECURITY_STATUS state = Step(nullptr);
-        bool askedForCertificate = false;
-        for (;;) {
-            Gather();
-            if (Unproven()) return HandshakeEnd::Ended;  // nothing more is sent
-            if (state == SEC_E_OK) return HandshakeEnd::Complete;
-            if (!MillisecondsLeft(deadline_)) return HandshakeEnd::TimedOut;
-            if (state == SEC_I_INCOMPLETE_CREDENTIALS && !askedForCertificate) {
-                // The peer asks for a certificate of ours: go on without one.
-                askedForCertificate = true;
-                state = Step(&in);
-                continue;
-            }
-            if (sendFailed_) return HandshakeEnd::Ended;  // reset while we sent
-            if (state != SEC_I_CONTINUE_NEEDED && state != SEC_E_INCOMPLETE_MESSAGE)
-                return HandshakeEnd::Ended;  // not TLS, or the peer gave up
-            if (state == SEC_I_CONTINUE_NEEDED && !in.empty()) {
-                state = Step(&in);  // a record of the peer's is still to be taken
-                if (state != SEC_E_INCOMPLETE_MESSAGE) continue;
-            }
-            if (!WaitFor(socket_, false, deadline_)) return HandshakeEnd::TimedOut;
-            char chunk[16 * 1024];
-            const int n = recv(socket_, chunk, sizeof chunk, 0);
-            if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) continue;
-            if (n <= 0) return HandshakeEnd::Ended;  // closed, or reset
-            // A TLS server's first record is a handshake or an alert (RFC
-            // 8446 section 5.1); SChannel may wait for more of anything else.
-            if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return HandshakeEnd::Ended;
-            answered_ = true;
-            if (in.size() + static_cast<std::size_t>(n) > kMaxHandshake) return HandshakeEnd::Ended;
-            in.insert(in.end(), chunk, chunk + n);
-            state = Step(&in);
-        }
-    }
-
-    // The peer's certificate verified once SChannel shows it: at each turn
-    // of the handshake and once more after it ended, completed or not. Wine
-    // shows it as soon as the server's Certificate message is taken, and
-    // still on the context of a handshake that failed after it (an alert, a
-    // reset). Where SChannel would show none for a handshake that failed,
-    // the failure stands as it is (NotTls, Timeout).
-    void Gather() {
-        if (facts_.certificate || !haveContext_) return;
+    // The peer's certificate sent to be verified once SChannel shows it: at
+    // each turn of the handshake and once more after it ended, completed or
+    // not; whether the probe now waits for it (or has ended without a
+    // thread for it). Wine shows it as soon as the server's Certificate
+    // message is taken, and still on the context of a handshake that failed
+    // after it (an alert, a reset). Where SChannel would show none for a
+    // handshake that failed, the failure stands as it is (NotTls, Timeout).
+    bool Gather(Verifiers& verifiers) {
+        if (facts_.certificate || !haveContext_) return false;
         PCCERT_CONTEXT certificate = nullptr;
         if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
             !certificate)
-            return;
-        facts_ = Verified(certificate, name_, deadline_, http_);
-        CertFreeCertificateContext(certificate);
+            return false;
+        if (verifiers.Ask(index_, OwnedCertificate(certificate)))
+            awaits_ = Awaits::Verification;
+        else
+            End(Unknown(ProofReason::Resources));
+        return true;
     }
 
     // One call of InitializeSecurityContext with the peer's bytes (none at
-    // the start); sends what it gives and keeps in `in` what it left.
+    // the start); keeps what it gives to send in `out_`, and in `in` what it
+    // left.
     SECURITY_STATUS Step(std::vector<char>* in) {
         const bool first = !haveContext_;
         SecBuffer inBuffers[2]{};
@@ -511,18 +702,13 @@ private:
                                      ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
         unsigned long got = 0;
         const SECURITY_STATUS state = InitializeSecurityContextW(
-            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()),
-            wanted, 0, 0, in ? &inDesc : nullptr, 0, first ? &context_ : nullptr, &outDesc, &got, nullptr);
+            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()), wanted, 0, 0,
+            in ? &inDesc : nullptr, 0, first ? &context_ : nullptr, &outDesc, &got, nullptr);
         if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
             haveContext_ = true;
-        if (outBuffer.pvBuffer) {
-            if (outBuffer.cbBuffer &&
-                !SendAll(socket_, static_cast<const char*>(outBuffer.pvBuffer), static_cast<int>(outBuffer.cbBuffer),
-                         deadline_))
-                sendFailed_ = true;
-            FreeContextBuffer(outBuffer.pvBuffer);
-        }
-        if (sendFailed_) return SEC_E_INTERNAL_ERROR;
+        const std::unique_ptr<void, ContextBufferFreer> given(outBuffer.pvBuffer);
+        const char* bytes = static_cast<const char*>(outBuffer.pvBuffer);
+        if (bytes) out_.insert(out_.end(), bytes, bytes + outBuffer.cbBuffer);
         if (in && state != SEC_E_INCOMPLETE_MESSAGE && state != SEC_I_INCOMPLETE_CREDENTIALS) {
             // What SChannel did not take stays for the next call.
             if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer <= in->size())
@@ -533,38 +719,168 @@ private:
         return state;
     }
 
-    SOCKET socket_;
-    std::string name_;     // the ACE name: ASCII
-    std::wstring target_;  // the same, for SNI
+    std::size_t index_;
+    std::wstring target_;  // the ACE name, for SNI
     Clock::time_point deadline_;
-    Http& http_;
-    CertificateFacts facts_;  // the certificate's, once it has come
+    SOCKET socket_ = INVALID_SOCKET;
+    Awaits awaits_ = Awaits::Nothing;
+    std::optional<Proof> proof_;            // once it has ended
+    std::optional<HandshakeEnd> ended_;     // once the handshake has
+    SECURITY_STATUS state_ = SEC_E_INTERNAL_ERROR;  // SChannel's last word
+    std::vector<char> in_;                  // the peer's bytes not yet taken by SChannel
+    std::vector<char> out_;                 // ours not yet taken by the socket
+    CertificateFacts facts_;                // the certificate's, once verified
     CredHandle credentials_{};
     CtxtHandle context_{};
     bool haveCredentials_ = false;
     bool haveContext_ = false;
-    bool sendFailed_ = false;  // reset, or not all taken by the deadline
+    bool sendFailed_ = false;
+    bool askedForCertificate_ = false;
     bool answered_ = false;  // the peer has sent its first bytes
+};
+
+// A probe's own bound is the deadline; a verification still running then
+// is waited for only this much longer, and its probe counts as timed out
+// after it.
+constexpr std::chrono::milliseconds kGrace{250};
+
+// How often the loop looks for an ended verification while it also waits
+// on sockets: select cannot wait on the verifiers.
+constexpr std::chrono::milliseconds kVerifierPoll{10};
+
+// The time from now to `until` for select, none when it has passed.
+timeval Limit(Clock::time_point until) {
+    const auto left = std::chrono::ceil<std::chrono::microseconds>(until - Clock::now()).count();
+    const long long us = std::max<long long>(left, 0);
+    return {static_cast<long>(us / 1000000), static_cast<long>(us % 1000000)};
+}
+
+// The probes of one call, driven by one loop on the calling thread: select
+// over their sockets, the verifiers beside.
+class Probes {
+public:
+    Probes(const std::vector<Address>& addresses, const std::string& name, Clock::time_point deadline, Http& http)
+        : verifiers_(name, deadline, http, addresses.size()), deadline_(deadline) {
+        for (std::size_t i = 0; i < addresses.size(); ++i) probes_.emplace_back(i, name, deadline);
+    }
+
+    // Runs every probe to its end, telling `ended` of each and writing its
+    // proof in `proofs` as it ends.
+    void Run(const std::vector<Address>& addresses, std::uint16_t port, const Serve& serve, const ProbeEnded& ended,
+             std::vector<Proof>& proofs, std::vector<bool>& told) {
+        for (std::size_t i = 0; i < probes_.size(); ++i) {
+            // Each probe needs a place in a descriptor set, the failed
+            // connections' included.
+            if (i >= static_cast<std::size_t>(FD_SETSIZE)) probes_[i].End(Unknown(ProofReason::Resources));
+            else Guarded(i, [&] { probes_[i].Start(addresses[i], port, verifiers_); });
+        }
+        for (bool expired = false;;) {
+            while (const auto done = verifiers_.Next())
+                Guarded(done->probe, [&] { probes_[done->probe].Verified(*done, verifiers_); });
+            const auto now = Clock::now();
+            if (now >= deadline_) {
+                expired = true;
+                for (std::size_t i = 0; i < probes_.size(); ++i) Guarded(i, [&] { probes_[i].Expire(verifiers_); });
+            }
+            for (auto& probe : probes_)
+                if (now >= deadline_ + kGrace && !probe.proof()) probe.End(Unknown(ProofReason::Timeout));
+            Tell(ended, proofs, told);
+            if (std::all_of(probes_.begin(), probes_.end(), [](const Probe& p) { return p.proof().has_value(); }))
+                return;
+            const auto until = expired ? deadline_ + kGrace : deadline_;
+            Wait(serve ? std::min(until, now + kServeSlice) : until);
+            if (serve) serve();
+        }
+    }
+
+private:
+    // Runs a step of probe i; a step that throws ends it, for want of
+    // memory or as an internal fault.
+    template <class Step>
+    void Guarded(std::size_t i, Step step) {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            probes_[i].End(Unknown(ProofReason::Resources));
+        } catch (...) {
+            probes_[i].End(Proof{});
+        }
+    }
+
+    void Tell(const ProbeEnded& ended, std::vector<Proof>& proofs, std::vector<bool>& told) {
+        for (std::size_t i = 0; i < probes_.size(); ++i) {
+            if (told[i] || !probes_[i].proof()) continue;
+            proofs[i] = *probes_[i].proof();
+            told[i] = true;
+            if (ended) ended(i, proofs[i]);
+        }
+    }
+
+    // Waits until a socket is ready as its probe awaits, a verification has
+    // ended, or `until`; the ready sockets' probes take their next step.
+    void Wait(Clock::time_point until) {
+        fd_set readable, writable, failed;
+        FD_ZERO(&readable);
+        FD_ZERO(&writable);
+        FD_ZERO(&failed);
+        bool verifying = false;
+        for (const Probe& p : probes_) {
+            const Awaits awaits = p.awaits();
+            if (awaits == Awaits::Read) FD_SET(p.handle(), &readable);
+            if (awaits == Awaits::Write || awaits == Awaits::Connection) FD_SET(p.handle(), &writable);
+            if (awaits == Awaits::Connection) FD_SET(p.handle(), &failed);  // where select tells a refusal
+            verifying = verifying || awaits == Awaits::Verification;
+        }
+        // select takes no empty call: with no socket to wait on, the wait is the verifiers'.
+        if (!readable.fd_count && !writable.fd_count) return verifiers_.Wait(until);
+        if (verifying) until = std::min(until, Clock::now() + kVerifierPoll);
+        timeval limit = Limit(until);
+        const int n = select(0, readable.fd_count ? &readable : nullptr, writable.fd_count ? &writable : nullptr,
+                             failed.fd_count ? &failed : nullptr, &limit);
+        const ProofReason lacking =
+            n == SOCKET_ERROR && WSAGetLastError() == WSAENOBUFS ? ProofReason::Resources : ProofReason::Internal;
+        for (std::size_t i = 0; i < probes_.size(); ++i) {
+            Probe& p = probes_[i];
+            const SOCKET s = p.handle();
+            const bool waited = s != INVALID_SOCKET && p.awaits() != Awaits::Verification;
+            if (n == SOCKET_ERROR && waited) p.End(Unknown(lacking));
+            if (n <= 0 || !waited) continue;
+            const bool refused = FD_ISSET(s, &failed);
+            if (refused || FD_ISSET(s, &readable) || FD_ISSET(s, &writable))
+                Guarded(i, [&] { p.Ready(refused, verifiers_); });
+        }
+    }
+
+    Verifiers verifiers_;
+    Clock::time_point deadline_;
+    std::deque<Probe> probes_;
 };
 
 }  // namespace
 
-// CryptoAPI's chain engine may bring the system's roots up to date, and
-// Wine's fetches what the site leaves out, without a bound: no probe runs on
-// the calling thread.
+// No thread of a probe's own: every probe runs in one loop on the calling
+// thread, and only the certificates' verifications, which may block, run
+// beside it on the call's few verifiers.
 std::vector<Proof> WinTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
                                     Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
                                     std::uint16_t port) {
-    return ProbeOnThreads([=, this](const Address& a) { return Probe(a, name, deadline, port); }, false, addresses,
-                          deadline, serve, ended);
-}
-
-Proof WinTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
-                    std::uint16_t port) {
-    Proof failure;
-    const SocketCloser s{Connected(address, port, deadline, failure)};
-    if (s.s == INVALID_SOCKET) return failure;
-    return Handshake(s.s, name, deadline, http_).Run();
+    std::vector<Proof> proofs;
+    std::vector<bool> told;
+    try {
+        proofs.assign(addresses.size(), Unknown(ProofReason::Resources));
+        told.assign(addresses.size(), false);
+        Probes(addresses, name, deadline, http_).Run(addresses, port, serve, ended, proofs, told);
+    } catch (const std::exception&) {
+        // No memory, or no verifiers, for the call itself: the probes not
+        // yet told of end for want of resources.
+        for (std::size_t i = 0; i < told.size(); ++i) {
+            if (told[i]) continue;
+            proofs[i] = Unknown(ProofReason::Resources);
+            told[i] = true;
+            if (ended) ended(i, proofs[i]);
+        }
+    }
+    return proofs;
 }
 
 }  // namespace tarnwell::platform

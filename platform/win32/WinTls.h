@@ -11,16 +11,16 @@ namespace tarnwell::platform {
 // system's trust store (an issuer the site leaves out fetched through
 // `http` from its caIssuers URL, RFC 5280 section 4.2.2.1) and its SSL
 // policy for trust and dates, and the name against the subjectAltName DNS
-// names only (RFC 9525). Probes may run on several threads at once.
+// names only (RFC 9525). All of a call's probes run in one loop on the
+// calling thread, non-blocking sockets waited on with select; only the
+// verifications, which may block, run beside it on a few threads of the
+// call's own. Calls may run on several threads at once.
 class WinTls : public Tls {
 public:
     explicit WinTls(Http& http) : http_(http) {}
     std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
                                 std::chrono::steady_clock::time_point deadline, const Serve& serve,
                                 const ProbeEnded& ended, std::uint16_t port = kHttpsPort) override;
-    // One address's probe, blocking until it ends.
-    Proof Probe(const Address& address, const std::string& name, std::chrono::steady_clock::time_point deadline,
-                std::uint16_t port = kHttpsPort);
 
 private:
     Http& http_;
