@@ -39,19 +39,10 @@ const Scenario kScenarios[] = {
      [](auto& p) {
          p.sockets.hosts["example.com"] = {A("192.0.2.1"), A("192.0.2.2")};
          p.Answer({A("192.0.2.1"), A("192.0.2.2")});
-         p.tls.pause["192.0.2.1"] = 200ms;
+         p.tls.late = {"192.0.2.1"};
          p.tls.proofs["192.0.2.2"] = platform::kProven;
      },
      kAsked + "192.0.2.1 192.0.2.2 ProofBegun proof:192.0.2.1 proof:192.0.2.2 Concluded ", CheckEnd::Match},
-    {"four slow handshakes at once, each within the bound", "example.com",
-     [](auto& p) {
-         p.sockets.hosts["example.com"] = {A("192.0.2.1"), A("192.0.2.2"), A("192.0.2.3"), A("192.0.2.4")};
-         p.Answer({A("198.51.100.1")});  // a content network's other nodes
-         for (const char* a : {"192.0.2.1", "192.0.2.2", "192.0.2.3", "192.0.2.4"})
-             p.tls.proofs[a] = platform::kProven, p.tls.pause[a] = 1000ms;
-     },
-     kAsked + "198.51.100.1 ProofBegun proof:192.0.2.1 proof:192.0.2.2 proof:192.0.2.3 proof:192.0.2.4 Concluded ",
-     CheckEnd::Proven},
 };
 
 using Engine = testing::TestWithParam<Scenario>;
@@ -86,40 +77,6 @@ TEST(Engine, ServesItsCallerWhileItWaits) {
                           options, recorder),
                  platform::WindowClosed);
     EXPECT_EQ(p.sockets.open, 0);
-}
-
-// Every proof in its place whatever order they end in: one that throws is
-// unknown (internal), one still running past the bound timed out; the
-// caller is served meanwhile.
-TEST(ProbeAll, EveryProofInItsPlace) {
-    static auto& tls = *new fakes::FakeTls;  // the probe left running outlives the test
-    tls.proofs = {{"10.0.0.1", platform::kProven}, {"10.0.0.2", platform::Failed(platform::ProofReason::Name)},
-                  {"10.0.0.4", platform::kProven}};
-    tls.pause = {{"10.0.0.1", 300ms}, {"10.0.0.4", 2000ms}};
-    tls.throws = {"10.0.0.3"};
-    std::vector<std::size_t> heard;
-    int serves = 0;
-    const auto proofs = tls.ProbeAll({A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3"), A("10.0.0.4")}, "a.test",
-                                           std::chrono::steady_clock::now() + 500ms, [&] { ++serves; },
-                                           [&](std::size_t i, const platform::Proof&) { heard.push_back(i); });
-    EXPECT_EQ(proofs, (std::vector<platform::Proof>{platform::kProven, platform::Failed(platform::ProofReason::Name),
-                                                     platform::Unknown(platform::ProofReason::Internal),
-                                                     platform::Unknown(platform::ProofReason::Timeout)}));
-    ASSERT_EQ(heard.size(), 4u);
-    EXPECT_EQ(heard.back(), 3u);  // the one left running is heard of last
-    EXPECT_GT(serves, 0);
-    EXPECT_TRUE(std::is_permutation(heard.begin(), heard.end(), std::vector<std::size_t>{0, 1, 2, 3}.begin()));
-    EXPECT_EQ(platform::Proof{}, platform::Unknown(platform::ProofReason::Internal));  // a proof never made means nothing
-}
-
-// A probe that ends while a later one is being told of is heard then, not at
-// the deadline (an hour away: the test would time out).
-TEST(ProbeAll, HearsAProbeThatEndsWhileAnotherIsTold) {
-    fakes::FakeTls tls;
-    tls.pause = {{"10.0.0.2", 100ms}, {"10.0.0.3", 10ms}};
-    const auto told = [](std::size_t i, const platform::Proof&) { i == 2 ? std::this_thread::sleep_for(200ms) : void(); };
-    EXPECT_EQ(tls.ProbeAll({A("10.0.0.1"), A("10.0.0.2"), A("10.0.0.3")}, "a.test",
-                                 std::chrono::steady_clock::now() + 1h, {}, told).size(), 3u);
 }
 
 }  // namespace

@@ -191,30 +191,23 @@ struct FakeFiles : platform::Files {
 };
 
 // A site's proofs by address text; an address not listed has nothing on
-// port 443.
+// port 443. The probes end in their order, those `late` last.
 struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
-    std::map<std::string, std::chrono::milliseconds> pause;  // before the proof comes
-    std::set<std::string> throws;                            // after the pause
+    std::set<std::string> late;
     std::vector<std::string> probed;
-    std::mutex mutex;
     std::vector<platform::Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                          std::chrono::steady_clock::time_point deadline, const platform::Serve& serve,
+                                          std::chrono::steady_clock::time_point, const platform::Serve&,
                                           const platform::ProbeEnded& ended, std::uint16_t = platform::kHttpsPort) override {
-        return platform::ProbeOnThreads([&](const Address& a) { return Probe(a, name); }, true, addresses, deadline, serve, ended);
-    }
-    platform::Proof Probe(const Address& a, const std::string& name) {
-        std::unique_lock l(mutex);
-        probed.push_back(a.Text() + " " + name);
-        if (const auto p = pause.find(a.Text()); p != pause.end()) {
-            const auto wait = p->second;
-            l.unlock();
-            std::this_thread::sleep_for(wait);
-            l.lock();
+        std::vector<platform::Proof> out;
+        std::vector<std::size_t> order;
+        for (const auto& a : addresses) {
+            probed.push_back(a.Text() + " " + name), order.push_back(out.size());
+            out.push_back(proofs.contains(a.Text()) ? proofs.at(a.Text()) : platform::Unknown(platform::ProofReason::Refused));
         }
-        if (throws.contains(a.Text())) throw std::runtime_error("probe");
-        const auto found = proofs.find(a.Text());
-        return found != proofs.end() ? found->second : platform::Proof{platform::ProofResult::Unknown, platform::ProofReason::Refused};
+        std::stable_partition(order.begin(), order.end(), [&](std::size_t i) { return !late.contains(addresses[i].Text()); });
+        for (const auto i : order) ended(i, out[i]);
+        return out;
     }
 };
 
