@@ -18,7 +18,8 @@ namespace tarnwell::platform {
 // its libraries. A host name in a URL is resolved by the transfers' own
 // resolver, one thread at most that asks for one name after another, and
 // handed to libcurl as an address (CURLOPT_RESOLVE): libcurl's threaded
-// resolver would take a thread for every transfer. One thread's at a time.
+// resolver would take a thread for every transfer. Used by one thread at a
+// time; several may each have their own.
 class Transfers {
 public:
     explicit Transfers(std::chrono::steady_clock::time_point deadline);

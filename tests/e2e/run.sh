@@ -486,7 +486,8 @@ proven16='length == 16 and all(.[].outcome; . == "proven" or . == "match")'
 for k in 0 1 3; do [[ -n $wine ]] && break
     wrap=(env LD_PRELOAD="$art/nothreads.so" TARNWELL_THREADS=$k)
     cli n=threads$k args="$pool16" x=0 jq="$proven16"
-done; wrap=()
+done; [[ -n $wine ]] || { echo 'nameserver 127.0.0.1' >"$etc/resolv.conf" # a witness by its address needs none either
+    cli n=threadsw args="--json --witness $W closed443.test" x=1 jq="$(j disputed)"; }; wrap=()
 pids_cgroup() { # LIMIT: cg a pids cgroup of this run's own, LIMIT tasks at most (v2 where its pids controller is
     local v2 v1 # available, else v1); else false, with the reason in why
     v2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts) v1=$(awk '$3 == "cgroup" && $4 ~ /(^|,)pids(,|$)/ {
