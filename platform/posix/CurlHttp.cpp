@@ -308,8 +308,8 @@ struct Transfers::State {
             Add(t);
         } else {
             std::tie(t.host, t.port) = std::move(*host);
-            const bool known = std::any_of(heard.begin(), heard.end(), [&](const auto& h) { return h.first == t.host; });
-            if (!known) resolver.Ask(t.host);
+            if (std::none_of(heard.begin(), heard.end(), [&](const auto& h) { return h.first == t.host; }))
+                resolver.Ask(t.host);
             Heard();
         }
     }

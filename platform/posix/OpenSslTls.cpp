@@ -189,7 +189,8 @@ public:
 
     std::vector<Proof> Run(const std::vector<Address>& addresses, std::uint16_t port, const Serve& serve,
                            const ProbeEnded& ended) {
-        for (std::size_t i = 0; i < probes_.size(); ++i) Guarded(probes_[i], [&] { Start(probes_[i], addresses[i], port); });
+        for (std::size_t i = 0; i < probes_.size(); ++i)
+            Guarded(probes_[i], [&] { Start(probes_[i], addresses[i], port); });
         for (;;) {
             if (Heard(ended)) break;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
@@ -250,10 +251,10 @@ private:
     // (SSL_set1_host would take that as one); an empty name would turn the
     // check off.
     void Begin(Probe& p) {
-        if (!asked_) context_made_.reset(context_());
+        if (!asked_) made_.reset(context_());
         asked_ = true;
-        if (!context_made_) return End(p, Proof{});  // unknown, internal: no trust store
-        p.ssl.reset(SSL_new(context_made_.get()));
+        if (!made_) return End(p, Proof{});  // unknown, internal: no trust store
+        p.ssl.reset(SSL_new(made_.get()));
         if (!p.ssl) return End(p, Unknown(ProofReason::Resources));
         SSL* ssl = p.ssl.get();
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
@@ -371,7 +372,7 @@ private:
     const std::string& name_;
     const Clock::time_point deadline_;
     const std::function<SSL_CTX*()> context_;
-    OwnedContext context_made_{nullptr};
+    OwnedContext made_{nullptr};
     bool asked_ = false;  // for the context
     Transfers transfers_;
     std::vector<Probe> probes_;

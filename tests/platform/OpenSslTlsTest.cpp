@@ -149,7 +149,8 @@ void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
     SSL_CTX_use_certificate(context.get(), leaf.cert.get());
     SSL_CTX_use_PrivateKey(context.get(), leaf.key.get());
     if (chain) SSL_CTX_add1_chain_cert(context.get(), chain->cert.get());
-    if (peer != Peer::Tls && peer != Peer::Slow && peer != Peer::ClientCert13) SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
+    if (peer == Peer::ClientCert12 || peer == Peer::Reset12)
+        SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
     if (peer == Peer::ClientCert12 || peer == Peer::ClientCert13)
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     // Through memory: what the server writes goes out only once SSL_accept
@@ -294,7 +295,8 @@ std::size_t Tasks() { return std::distance(std::filesystem::directory_iterator("
 TEST(OpenSslTls, ProbesManyAtOnceOnTheCallingThread) {
     const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}}, &kIntermediate);
     std::atomic<int> connections = 0;
-    Server server([&](int fd) { ServeTls(fd, ++connections % 4 ? Peer::Tls : Peer::Silent, leaf, &kIntermediate); }, 32);
+    Server server([&](int fd) { ServeTls(fd, ++connections % 4 ? Peer::Tls : Peer::Silent, leaf, &kIntermediate); },
+                  32);
     OpenSslTls tls(Anchors());
     const std::size_t threads = Tasks();
     std::size_t most = 0, served = 0;
@@ -302,8 +304,8 @@ TEST(OpenSslTls, ProbesManyAtOnceOnTheCallingThread) {
     std::vector<int> times(32);
     const auto proofs = tls.ProbeAll(
         std::vector(32, *Address::Parse("127.0.0.1")), kName0, std::chrono::steady_clock::now() + 2s,
-        [&] { ++served, most = std::max(most, Tasks()); }, [&](std::size_t i, const Proof& p) { heard[i] = p, ++times[i]; },
-        server.port);
+        [&] { ++served, most = std::max(most, Tasks()); },
+        [&](std::size_t i, const Proof& p) { heard[i] = p, ++times[i]; }, server.port);
     EXPECT_EQ(std::count(proofs.begin(), proofs.end(), kProven), 24);
     EXPECT_EQ(std::count(proofs.begin(), proofs.end(), Unknown(ProofReason::Timeout)), 8);
     EXPECT_EQ(heard, proofs);
