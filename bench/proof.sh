@@ -8,8 +8,10 @@
 #      probes run at once: about 1 s, not 4 s);
 #   3. `tarnwell-check --json -j 256` over 256 domains of 16 addresses each, every address probed (4,096 probes, as
 #      many connections at once), started with a soft limit of 1,024 descriptors: the wall time, the most descriptors
-#      open at once, the outcomes and every proof's reason; no "refused" (the report's «нет соединения») means no
-#      descriptor ran out. Then the same with the hard limit at 1,024 too, where the program cannot raise it.
+#      open and threads running at once, the peak RSS, the outcomes and every proof's reason; no "refused" (the
+#      report's «нет соединения») or "resources" («нет ресурсов») means no descriptor ran out. Then the same with the
+#      hard limit at 1,024 too, where the program cannot raise it, and inside a pids cgroup of 512 tasks (v2 where its
+#      pids controller is available, else v1; skipped where neither can be made).
 # The stand-ins are Python's ssl on 192.0.2.40 to .55 (at once) and .60 to .63 (1 s late) port 443, a process for
 # each address and a thread per connection, with an ECDSA P-256 certificate of a private CA that the namespace's own
 # trust store holds.
@@ -98,16 +100,34 @@ done | sort -n | tee "$tmp/slow.txt" | awk '{ t[NR] = $1 } END {
     printf "wall time: median %d ms, min %d, max %d over %d runs\n", t[int((NR + 1) / 2)], t[1], t[NR], NR }'
 echo "the slowest: $(tail -n 1 "$tmp/slow.txt")"
 
-run() { # NAME LIMIT...: tarnwell-check -j 256 over the 256 domains under `ulimit LIMIT...`
-    local t0=${EPOCHREALTIME/[.,]/} pid fds
-    (ulimit "${@:2}" && exec ip netns exec "$ns" "$check" --json -j 256 --server 127.0.0.2 $bulk) >"$tmp/$1.json" &
+pids_cgroup() { # LIMIT: cg a pids cgroup of this run's own, LIMIT tasks at most; else false
+    local v2 v1
+    v2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts)
+    v1=$(awk '$3 == "cgroup" && $4 ~ /(^|,)pids(,|$)/ { print $2; exit }' /proc/mounts)
+    if [[ -n $v2 ]] && grep -qw pids "$v2/cgroup.controllers" 2>/dev/null; then
+        cg=$v2/tarnwell-proof-$$ && { grep -qw pids "$v2/cgroup.subtree_control" ||
+            echo +pids >"$v2/cgroup.subtree_control"; }
+    elif [[ -n $v1 ]]; then cg=$v1/tarnwell-proof-$$; else return 1; fi 2>/dev/null
+    mkdir "$cg" 2>/dev/null && echo "$1" >"$cg/pids.max" && return
+    rmdir "$cg" 2>/dev/null; return 1
+}
+run() { # NAME LIMIT...: tarnwell-check -j 256 over the 256 domains under `ulimit LIMIT...`, in the cgroup cg if set
+    local t0=${EPOCHREALTIME/[.,]/} pid most
+    (ulimit "${@:2}" && { [[ -z ${cg-} ]] || echo $BASHPID >"$cg/cgroup.procs"; } &&
+        exec ip netns exec "$ns" /usr/bin/time -f '%M' -o "$tmp/$1.rss" "$check" --json -j 256 --server 127.0.0.2 \
+        $bulk) >"$tmp/$1.json" &
     pid=$!
-    fds=$(most_descriptors "$pid")
+    most=$(most_open "$pid")
     wait "$pid"
-    printf '%-34s wall %5d ms, descriptors %4d at most; outcomes: %s; proofs: %s\n' "$1" "$(ms "$t0")" "$fds" \
+    printf '%-34s wall %5d ms, descriptors %4d, threads %4d at most, peak RSS %5.1f MiB; outcomes: %s; proofs: %s\n' \
+        "$1" "$(ms "$t0")" "${most% *}" "${most#* }" "$(($(tail -n 1 "$tmp/$1.rss") * 10 / 1024))e-1" \
         "$(jq -rs 'group_by(.outcome) | map("\(.[0].outcome) \(length)") | join(", ")' "$tmp/$1.json")" \
         "$(proofs "$tmp/$1.json")"
 }
 echo "=== -j 256, 256 domains of 16 addresses, every address probed ($(ulimit -Hn) descriptors at most here)"
 run "soft limit 1,024" -Sn 1024
 run "soft and hard limit 1,024" -n 1024
+if pids_cgroup 512; then
+    run "soft limit 1,024, 512 tasks at most" -Sn 1024
+    rmdir "$cg"
+else echo "no pids cgroup can be made here: the run under 512 tasks is left out"; fi

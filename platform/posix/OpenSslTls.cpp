@@ -1,5 +1,6 @@
 #include "platform/posix/OpenSslTls.h"
 
+#include "platform/posix/CurlHttp.h"
 #include "platform/posix/PosixSockets.h"
 
 #include <openssl/err.h>
@@ -11,7 +12,9 @@
 #include <cerrno>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <new>
 #include <netinet/in.h>
 #include <optional>
 #include <poll.h>
@@ -48,27 +51,6 @@ void FreeList(STACK_OF(X509)* s) { sk_X509_free(s); }
 using OwnedCertificates = std::unique_ptr<STACK_OF(X509), Freed<STACK_OF(X509), FreeCertificates>>;
 using CertificateList = std::unique_ptr<STACK_OF(X509), Freed<STACK_OF(X509), FreeList>>;
 
-// Waits for the descriptor to be ready for `events` until the deadline:
-// whether it is.
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
-    for (;;) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) return false;
-        pollfd p{fd, events, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(left.count()));
-        if (ready > 0) return true;
-        if (ready < 0 && errno != EINTR) return false;
-    }
-}
-
-// Closes a descriptor on every way out.
-struct Descriptor {
-    int fd;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 // The chain, from the first error its verification met: OpenSSL builds and
 // trusts the chain before it checks the name, and checks the dates last.
 ChainEnd ChainOf(long verify) {
@@ -90,39 +72,6 @@ ChainEnd ChainOf(long verify) {
             return ChainEnd::TooDeep;
         default:
             return ChainEnd::Error;
-    }
-}
-
-// A TCP connection to the peer by the deadline, or the reason there is none.
-bool Connected(Descriptor& socket, const Address& address, std::uint16_t port, Clock::time_point deadline,
-               Proof& failure) {
-    sockaddr_storage to;
-    const unsigned length = ToSockaddr(address, port, to);
-    failure = Unknown(ProofReason::Refused);
-    if (!length) return false;
-    socket.fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (socket.fd < 0) return false;
-    if (::connect(socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return true;
-    int error = errno;
-    if (error == EINPROGRESS) {
-        if (!WaitFor(socket.fd, POLLOUT, deadline)) {
-            failure = Unknown(ProofReason::Timeout);
-            return false;
-        }
-        socklen_t size = sizeof error;
-        if (::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = EIO;
-    }
-    return error == 0;
-}
-
-HandshakeEnd Handshaken(SSL* ssl, int fd, Clock::time_point deadline) {
-    for (;;) {
-        const int done = SSL_connect(ssl);
-        if (done == 1) return HandshakeEnd::Complete;
-        const int error = SSL_get_error(ssl, done);
-        const short events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
-        if (!events) return HandshakeEnd::Ended;  // an alert, a reset, a close, or no TLS at all
-        if (!WaitFor(fd, events, deadline)) return HandshakeEnd::TimedOut;
     }
 }
 
@@ -191,41 +140,250 @@ std::optional<long> Reverified(SSL* ssl, STACK_OF(X509)* fetched) {
     return error == X509_V_OK ? std::nullopt : std::optional<long>(error);
 }
 
-// What the certificate the server sent shows: the first error its chain's
-// verification met when it arrived, and the leaf's own name and dates,
-// which that verification does not reach when the chain fails first. An
-// issuer the chain lacks is fetched once, by the deadline. False if the
-// probe itself failed.
-bool Gathered(SSL* ssl, const std::string& name, Clock::time_point deadline, Http& http, CertificateFacts& facts) {
-    X509* leaf = SSL_get0_peer_certificate(ssl);
-    long verify = SSL_get_verify_result(ssl);
-    facts.certificate = true;
-    facts.named = X509_check_host(leaf, name.data(), name.size(), kHostFlags, nullptr) == 1;
-    facts.chain = ChainOf(verify);
-    if (facts.chain == ChainEnd::IssuerMissing) {
-        // The issuer missing is that of the last certificate of the chain as
-        // far as it was built.
-        STACK_OF(X509)* built = SSL_get0_verified_chain(ssl);
-        X509* lacking = sk_X509_num(built) > 0 ? sk_X509_value(built, sk_X509_num(built) - 1) : leaf;
-        const auto url = IssuerUrl(lacking);
-        const GetReply got = url ? http.Get(*url, kMaxIssuerBytes, deadline) : GetReply{};
-        const OwnedCertificates issuers = got.end == GetEnd::Reply ? Issuers(got.body) : nullptr;
-        facts.fetch = url ? FetchEnded(got.end, sk_X509_num(issuers.get()) > 0) : IssuerFetch::NoUrl;
-        if (facts.fetch == IssuerFetch::Fetched) {
-            const auto again = Reverified(ssl, issuers.get());
-            if (!again) return false;
-            facts.chain = ChainOf(verify = *again);
+// Closes a descriptor on every way out.
+struct Descriptor {
+    explicit Descriptor(int fd = -1) : fd(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() { Close(); }
+    void Close() {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+    int fd;
+};
+
+// Why a socket or its connection could not be had: for want of a
+// descriptor, a buffer or a local port, or the peer's refusal.
+ProofReason Unmade(int error) {
+    const bool resources = error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM ||
+                           error == EADDRNOTAVAIL;
+    return resources ? ProofReason::Resources : ProofReason::Refused;
+}
+
+// One address's probe, a step at a time as its socket becomes ready.
+struct Probe {
+    enum class Stage { Connect, Handshake, Fetch, Ended };
+    Stage stage = Stage::Connect;
+    Descriptor socket;
+    OwnedSsl ssl;
+    short events = 0;  // what its socket waits for
+    CertificateFacts facts;
+    long verify = X509_V_OK;  // the first error the chain's verification met
+    std::size_t fetch = 0;    // the transfer of its missing issuer
+    Proof proof;
+    bool heard = false;  // the caller has heard of its end
+};
+
+// The probes of one call, in one loop on the calling thread: each one's
+// socket polled with the others and with the issuer fetches, by one
+// deadline.
+class Round {
+public:
+    Round(const std::string& name, Clock::time_point deadline, std::function<SSL_CTX*()> context, std::size_t count)
+        : name_(name), deadline_(deadline), context_(std::move(context)), transfers_(deadline), probes_(count) {
+        fds_.reserve(count);
+        polled_.reserve(count);
+        proofs_.reserve(count);
+    }
+
+    std::vector<Proof> Run(const std::vector<Address>& addresses, std::uint16_t port, const Serve& serve,
+                           const ProbeEnded& ended) {
+        for (std::size_t i = 0; i < probes_.size(); ++i)
+            Guarded(probes_[i], [&] { Start(probes_[i], addresses[i], port); });
+        for (;;) {
+            if (Heard(ended)) break;
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
+            if (left.count() <= 0) {
+                Expire();
+                Heard(ended);
+                break;
+            }
+            Wait(serve ? std::min<std::chrono::milliseconds>(left, kServeSlice) : left);
+            if (serve) serve();
+        }
+        ERR_clear_error();  // this thread's queue: nothing of these probes is left for the next
+        for (const auto& p : probes_) proofs_.push_back(p.proof);
+        return std::move(proofs_);
+    }
+
+private:
+    // A step that cannot have the memory it needs ends its probe.
+    template <class Step>
+    void Guarded(Probe& p, Step step) {
+        try {
+            step();
+        } catch (const std::bad_alloc&) {
+            End(p, Unknown(ProofReason::Resources));
         }
     }
-    facts.dated = X509_cmp_current_time(X509_get0_notBefore(leaf)) <= 0 &&
-                  X509_cmp_current_time(X509_get0_notAfter(leaf)) >= 0 && verify != X509_V_ERR_CERT_HAS_EXPIRED &&
-                  verify != X509_V_ERR_CERT_NOT_YET_VALID;
-    return true;
-}
+
+    void End(Probe& p, const Proof& proof) {
+        p.proof = proof;
+        p.stage = Probe::Stage::Ended;
+        p.events = 0;
+        p.socket.Close();
+        p.ssl.reset();
+    }
+
+    // The TCP connection begun.
+    void Start(Probe& p, const Address& address, std::uint16_t port) {
+        sockaddr_storage to;
+        const unsigned length = ToSockaddr(address, port, to);
+        if (!length) return End(p, Unknown(ProofReason::Refused));
+        p.socket.fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (p.socket.fd < 0) return End(p, Unknown(Unmade(errno)));
+        if (::connect(p.socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return Begin(p);
+        if (errno != EINPROGRESS) return End(p, Unknown(Unmade(errno)));
+        p.events = POLLOUT;
+    }
+
+    void Connected(Probe& p) {
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (::getsockopt(p.socket.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = EIO;
+        if (error != 0) return End(p, Unknown(ProofReason::Refused));
+        Begin(p);
+    }
+
+    // TLS over the connection, the name as SNI and as the name to verify:
+    // always as a DNS name, even one that reads as an IP address
+    // (SSL_set1_host would take that as one); an empty name would turn the
+    // check off.
+    void Begin(Probe& p) {
+        if (!asked_) made_.reset(context_());
+        asked_ = true;
+        if (!made_) return End(p, Proof{});  // unknown, internal: no trust store
+        p.ssl.reset(SSL_new(made_.get()));
+        if (!p.ssl) return End(p, Unknown(ProofReason::Resources));
+        SSL* ssl = p.ssl.get();
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
+        if (name_.empty() || SSL_set_fd(ssl, p.socket.fd) != 1 || SSL_set_tlsext_host_name(ssl, name_.c_str()) != 1 ||
+            X509_VERIFY_PARAM_set1_host(param, name_.data(), name_.size()) != 1)
+            return End(p, Proof{});
+        X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
+        p.stage = Probe::Stage::Handshake;
+        Handshake(p);
+    }
+
+    void Handshake(Probe& p) {
+        ERR_clear_error();  // SSL_get_error reads this thread's queue, which every probe here shares
+        const int done = SSL_connect(p.ssl.get());
+        if (done == 1) return Handshaken(p, HandshakeEnd::Complete);
+        const int error = SSL_get_error(p.ssl.get(), done);
+        p.events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+        if (!p.events) Handshaken(p, HandshakeEnd::Ended);  // an alert, a reset, a close, or no TLS at all
+    }
+
+    // What the certificate the server sent shows: the first error its
+    // chain's verification met when it arrived, and the leaf's own name and
+    // dates, which that verification does not reach when the chain fails
+    // first. An issuer the chain lacks is fetched once, by the deadline.
+    void Handshaken(Probe& p, HandshakeEnd end) {
+        p.facts.handshake = end;
+        p.events = 0;
+        p.socket.Close();  // no request is sent
+        X509* leaf = SSL_get0_peer_certificate(p.ssl.get());
+        if (!leaf) return End(p, Judge(p.facts));
+        p.verify = SSL_get_verify_result(p.ssl.get());
+        p.facts.certificate = true;
+        p.facts.named = X509_check_host(leaf, name_.data(), name_.size(), kHostFlags, nullptr) == 1;
+        p.facts.chain = ChainOf(p.verify);
+        if (p.facts.chain != ChainEnd::IssuerMissing) return Dated(p);
+        // The issuer missing is that of the last certificate of the chain as
+        // far as it was built.
+        STACK_OF(X509)* built = SSL_get0_verified_chain(p.ssl.get());
+        X509* lacking = sk_X509_num(built) > 0 ? sk_X509_value(built, sk_X509_num(built) - 1) : leaf;
+        const auto url = IssuerUrl(lacking);
+        if (!url) {
+            p.facts.fetch = IssuerFetch::NoUrl;
+            return Dated(p);
+        }
+        p.fetch = transfers_.Get(*url, kMaxIssuerBytes);
+        p.stage = Probe::Stage::Fetch;
+    }
+
+    // The chain verified again with what the caIssuers URL gave.
+    void Fetched(Probe& p, const GetReply& got) {
+        const OwnedCertificates issuers = got.end == GetEnd::Reply ? Issuers(got.body) : nullptr;
+        p.facts.fetch = FetchEnded(got.end, sk_X509_num(issuers.get()) > 0);
+        if (p.facts.fetch == IssuerFetch::Fetched) {
+            const auto again = Reverified(p.ssl.get(), issuers.get());
+            if (!again) return End(p, Proof{});  // unknown, internal
+            p.facts.chain = ChainOf(p.verify = *again);
+        }
+        Dated(p);
+    }
+
+    void Dated(Probe& p) {
+        X509* leaf = SSL_get0_peer_certificate(p.ssl.get());
+        p.facts.dated = X509_cmp_current_time(X509_get0_notBefore(leaf)) <= 0 &&
+                        X509_cmp_current_time(X509_get0_notAfter(leaf)) >= 0 &&
+                        p.verify != X509_V_ERR_CERT_HAS_EXPIRED && p.verify != X509_V_ERR_CERT_NOT_YET_VALID;
+        End(p, Judge(p.facts));
+    }
+
+    // Waits for the sockets and the transfers, and moves on each probe whose
+    // socket is ready.
+    void Wait(std::chrono::milliseconds wait) {
+        fds_.clear();
+        polled_.clear();
+        for (std::size_t i = 0; i < probes_.size(); ++i) {
+            if (!probes_[i].events) continue;
+            fds_.push_back({probes_[i].socket.fd, probes_[i].events, 0});
+            polled_.push_back(i);
+        }
+        transfers_.Wait(fds_, wait);
+        for (std::size_t k = 0; k < fds_.size(); ++k) {
+            if (!fds_[k].revents) continue;
+            Probe& p = probes_[polled_[k]];
+            Guarded(p, [&] { p.stage == Probe::Stage::Connect ? Connected(p) : Handshake(p); });
+        }
+    }
+
+    // At the deadline: a connection still to be made timed out, and so did a
+    // handshake still running, whose certificate, if it came, is judged.
+    void Expire() {
+        for (auto& p : probes_) {
+            if (p.stage == Probe::Stage::Connect) End(p, Unknown(ProofReason::Timeout));
+            if (p.stage == Probe::Stage::Handshake) Guarded(p, [&] { Handshaken(p, HandshakeEnd::TimedOut); });
+        }
+        transfers_.Expire();
+    }
+
+    // Judges the probes whose fetches have ended, and tells the caller of
+    // each probe that has ended since; whether all have.
+    bool Heard(const ProbeEnded& ended) {
+        bool all = true;
+        for (std::size_t i = 0; i < probes_.size(); ++i) {
+            Probe& p = probes_[i];
+            if (p.stage == Probe::Stage::Fetch)
+                Guarded(p, [&] {
+                    if (const auto got = transfers_.GetEnded(p.fetch)) Fetched(p, *got);
+                });
+            all = all && p.stage == Probe::Stage::Ended;
+            if (p.stage != Probe::Stage::Ended || p.heard) continue;
+            p.heard = true;
+            if (ended) ended(i, p.proof);
+        }
+        return all;
+    }
+
+    const std::string& name_;
+    const Clock::time_point deadline_;
+    const std::function<SSL_CTX*()> context_;
+    OwnedContext made_{nullptr};
+    bool asked_ = false;  // for the context
+    Transfers transfers_;
+    std::vector<Probe> probes_;
+    std::vector<pollfd> fds_;
+    std::vector<std::size_t> polled_;  // the probe of each of fds_
+    std::vector<Proof> proofs_;
+};
 
 }  // namespace
 
-OpenSslTls::OpenSslTls(Http& http, std::string anchors) : http_(http), anchors_(std::move(anchors)) {
+OpenSslTls::OpenSslTls(std::string anchors) : anchors_(std::move(anchors)) {
     // A peer that closes mid-handshake must not end the program: OpenSSL
     // writes to the socket with write(2).
     std::signal(SIGPIPE, SIG_IGN);
@@ -273,31 +431,18 @@ OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
 std::vector<Proof> OpenSslTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
                                         Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
                                         std::uint16_t port) {
-    return ProbeOnThreads([=, this](const Address& a) { return Probe(a, name, deadline, port); }, true, addresses,
-                          deadline, serve, ended);
-}
-
-Proof OpenSslTls::Probe(const Address& address, const std::string& name, Clock::time_point deadline,
-                        std::uint16_t port) {
-    Proof failure;
-    Descriptor socket{-1};
-    if (!Connected(socket, address, port, deadline, failure)) return failure;
-    Proof proof = Unknown(ProofReason::Internal);
-    const OwnedContext context(Context());
-    const OwnedSsl owned(context ? SSL_new(context.get()) : nullptr);
-    SSL* ssl = owned.get();
-    // The name is always checked as a DNS name, even one that reads as an IP
-    // address (SSL_set1_host would take that as one); an empty name would
-    // turn the check off.
-    X509_VERIFY_PARAM* param = ssl ? SSL_get0_param(ssl) : nullptr;
-    if (param && !name.empty() && SSL_set_fd(ssl, socket.fd) == 1 && SSL_set_tlsext_host_name(ssl, name.c_str()) == 1 &&
-        X509_VERIFY_PARAM_set1_host(param, name.data(), name.size()) == 1) {
-        X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
-        CertificateFacts facts{Handshaken(ssl, socket.fd, deadline)};
-        if (!SSL_get0_peer_certificate(ssl) || Gathered(ssl, name, deadline, http_, facts)) proof = Judge(facts);
+    std::optional<Round> round;
+    try {
+        round.emplace(name, deadline, [this] { return Context(); }, addresses.size());
+    } catch (const std::bad_alloc&) {  // not even the loop's own could be had: no probe can be made
+        for (std::size_t i = 0; ended && i < addresses.size(); ++i) ended(i, Unknown(ProofReason::Resources));
+        try {
+            return std::vector<Proof>(addresses.size(), Unknown(ProofReason::Resources));
+        } catch (const std::bad_alloc&) {
+            return {};
+        }
     }
-    ERR_clear_error();  // this thread's queue: nothing of this probe is left for the next
-    return proof;
+    return round->Run(addresses, port, serve, ended);
 }
 
 }  // namespace tarnwell::platform

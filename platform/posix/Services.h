@@ -15,7 +15,7 @@ struct NativeServices {
     PosixShellFactory shells;
     PosixFiles files;
     CurlHttp http;
-    OpenSslTls tls{http};
+    OpenSslTls tls;
 };
 
 }  // namespace tarnwell::platform

@@ -32,7 +32,7 @@ sites = {"192.0.2.31": "site", "192.0.2.32": "site", "2001:db8::31": "site", "19
          "192.0.2.94": "site+trickle", "192.0.2.81": "cnonly.test", "192.0.2.82": "iponly.test",
          "192.0.2.83": "self+client+tls12", "192.0.2.84": "site+client+tls12", "192.0.2.85": "site+keyless",
          "192.0.2.86": "aia", "192.0.2.87": "aiaquiet", "192.0.2.88": "rogue", "192.0.2.89": "site+client",
-         "192.0.2.78": "aiajunk", "192.0.2.79": "aia404",
+         "192.0.2.78": "aiajunk", "192.0.2.79": "aia404", "192.0.2.77": "aianame",
          **{f"192.0.2.{h}": "site" for h in range(40, 56)}, **{f"192.0.2.{h}": "site+slow" for h in range(60, 64)}}
 listeners, silent = {}, []
 for address, served in sites.items():

@@ -25,10 +25,10 @@ named() { # ARRAY 'KEY[=DEFAULT]...' KEY=VALUE...: ARRAY holds every KEY, the pa
     for k in "${@:3}"; do [[ $k == *=* && $keys == *" ${k%%=*} "* ]] && into[${k%%=*}]=${k#*=} ||
         { echo "e2e: unknown field: $k" >&2; exit 70; }; done
 }
-cleanup() { # Wine, Xvfb and every process of the namespaces ended, the namespaces and their files removed
+cleanup() { # Wine, Xvfb and every process of the namespaces ended, the namespaces, their files and cgroup removed
     trap - EXIT INT TERM HUP; [[ -z $wine ]] || wineserver -k; [[ -z $xvfb ]] || kill "$xvfb"
     ip netns pids "$ns" | xargs -r kill; ip netns pids "$net" | xargs -r kill; wait
-    ip netns del "$ns"; ip netns del "$net"; rm -rf "$etc" && rmdir /etc/netns
+    ip netns del "$ns"; ip netns del "$net"; rm -rf "$etc" && rmdir /etc/netns; [[ -z ${cg-} ]] || rmdir "$cg"
 } 2>/dev/null
 trap cleanup EXIT && trap 'exit 130' INT TERM HUP
 missing=$(for t in dnsmasq Xvfb xdotool xclip import ss jq nagios4; do command -v $t >/dev/null || echo $t; done)
@@ -50,7 +50,7 @@ ip -n "$ns" link set "$veth" up && ip -n "$net" link set "$peer" up
 ip -n "$ns" addr add 192.0.2.200/32 dev "$veth" && ip -n "$net" route add 192.0.2.200/32 dev "$peer" &&
     ip -n "$net" route add 192.0.2.1/32 dev "$peer" # the relay of servers.py asks the computer's dnsmasq
 ip -n "$ns" -6 addr add 2001:db8:1::1/64 dev "$veth" nodad; ip -n "$net" -6 addr add 2001:db8:1::2/64 dev "$peer" nodad
-for h in {2..11} 13 14 31 32 {40..55} {60..63} 70 71 {78..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
+for h in {2..11} 13 14 31 32 {40..55} {60..63} 70 71 {77..89} {94..99}; do ip -n "$net" addr add 192.0.2.$h/32 dev lo
     ip -n "$ns" route add 192.0.2.$h/32 dev "$veth"; done
 ip -n "$net" -6 addr add 2001:db8::31/128 dev lo nodad && ip -n "$ns" -6 route add 2001:db8::31/128 via 2001:db8:1::2
 ip -n "$net" -6 route add 2001:db8::/64 via 2001:db8:1::1
@@ -68,7 +68,7 @@ records=(good.test,198.51.100.10 good.test,198.51.100.11 edge.chain.test,198.51.
     web80.test,192.0.2.5 mixed.site.test,192.0.2.5 mixed.site.test,192.0.2.31
     mixed2.site.test,192.0.2.31 mixed2.site.test,192.0.2.5
     dns64.test,64:ff9b::c000:205 v6rogue.test,2001:db8::66 lo.test,127.0.0.1 lo2.test,127.0.0.1 zero.test,0.0.0.0
-    aiajunk.site.test,192.0.2.78 aia404.site.test,192.0.2.79)
+    aiajunk.site.test,192.0.2.78 aia404.site.test,192.0.2.79 aianame.site.test,192.0.2.77 ca.test,192.0.2.80)
 in_ns "${dnsmasq[@]}" --no-hosts --listen-address=127.0.0.1,192.0.2.1,::1 --local=/#/ --no-round-robin --log-queries \
     --log-facility="$art/dnsmasq.log" "${records[@]/#/--host-record=}" \
     --cname=www.chain.test,cdn.chain.test --cname=cdn.chain.test,edge.chain.test &
@@ -100,13 +100,14 @@ mkdir -p "$art/pki" "$etc/ssl/certs" && (cd "$art/pki" || exit 1
     cert long ca20 "$ec" subjectAltName=DNS:longchain.test && cat ca{20..1}.pem >>long.pem
     # the name only in the CN, only as an IP address; leaves served without their issuer, its caIssuers URL given (of
     # this run: Wine keeps what it fetched): ca1 over http, one that never answers, an untrusted CA's own certificate,
-    # text, a file that is not there (404)
+    # text, a file that is not there (404), ca1 by the name of its server
     cert cnonly.test ca0 $rsa basicConstraints=CA:FALSE && cert iponly.test ca0 $rsa subjectAltName=IP:192.0.2.82 &&
         openssl req -x509 -newkey $rsa -nodes -keyout rogueca.key -out rogueca.pem -days 1 -subj /CN=rogue-ca || exit 1
     aia() { cert $1 $2 "$ec" "subjectAltName=DNS:$3"$'\n'"authorityInfoAccess=caIssuers;URI:http://$4?$$"; }
     aia aia ca1 aia.site.test 192.0.2.80/ca1.der && aia aiaquiet ca1 aiaquiet.site.test 192.0.2.97:443/ca1.der &&
         aia rogue rogueca rogue.test 192.0.2.80/rogueca.der && aia aiajunk ca1 aiajunk.site.test 192.0.2.80/junk.der &&
-        aia aia404 ca1 aia404.site.test 192.0.2.80/none.der && echo 'not a certificate' >junk.der || exit 1
+        aia aia404 ca1 aia404.site.test 192.0.2.80/none.der && aia aianame ca1 aianame.site.test ca.test/ca1.der &&
+        echo 'not a certificate' >junk.der || exit 1
     for c in ca1 rogueca; do openssl x509 -in $c.pem -outform der -out $c.der || exit 1; done
 ) >"$art/pki.log" 2>&1 && cp "$art/pki/ca0.pem" "$etc/ssl/certs/ca-certificates.crt" || exit 1
 ip netns exec "$net" python3 "$here/servers.py" 2>"$art/servers.log" &
@@ -258,6 +259,8 @@ row n=60 d=aiaquiet.site.test s=192.0.2.11 is=mismatch ip=192.0.2.87 dns=192.0.2
 row n=61 d=rogue.test is=impostor dns=192.0.2.88 p="$untrusted" a="an untrusted CA's own certificate from caIssuers"
 row n=63 d=aiajunk.site.test is=impostor dns=192.0.2.78 p="$unissued" a='its caIssuers URL serves text'
 row n=65 d=aia404.site.test is=impostor dns=192.0.2.79 p="$unissued" a='its caIssuers URL answers 404'
+row n=66 d=aianame.site.test dns=192.0.2.77 p="$ok" a='the intermediate from a caIssuers URL by name' \
+    w="Wine's chain engine fetches the issuer itself: row 59"
 row n=62 d=bank.test h='0.0.0.0 127.0.0.1' is=mismatch ip=127.0.0.1 p=none a='blocking lines, HTTPS here: no probe'
 
 result() { # TITLE: ok, or FAIL with the reasons gathered in why (status 1)
@@ -434,6 +437,9 @@ cli n=w9 args="--json --witness $Q --witness $W closed443.test" x=1 jq="$(j disp
 cli n=w10 args="--json --witness $W intra.corp.test" x=3 jq="$(j inconclusive '.result == "nxdomain"')"
 cli n=w11 args="--witness $W --no-witness closed443.test" x=0 posts=0
 cli n=w12 args=closed443.test x=0 posts=0
+[[ -n $wine ]] || cli n=w14 args="--json --witness https://doh.test/q closed443.test" x=1 posts=1 jq="$(j disputed)"
+[[ -n $wine ]] || cli n=w15 args="--json --witness https://nowhere.test/q closed443.test" x=3 \
+    jq="$(j inconclusive '.result == "error"')" # by name: resolved once, and a name that does not resolve
 # Every address vouched for: its own proof or a witness, the first address of the most severe state named.
 o() { # OUTCOME ADDRESS [STATE]: the outcome, the address named, and that address's state
     echo ".[0].outcome == \"$1\" and .[0].outcome_address == \"$2\" and ([.[0].addresses[] | select(.address == \"$2\")
@@ -481,12 +487,31 @@ result "mpipe     the reader of the pipe goes away (| head -c 1)     exit $st"
 echo 'nameserver 192.0.2.14' >"$etc/resolv.conf" # 8 of 16 addresses at random, to each road
 cli n=mpool args="--json$(printf ' pool.test%.0s' {1..10})" x=0 \
     jq='length == 10 and all(.[].outcome; . == "proven" or . == "match") and any(.[].outcome; . == "proven")'
-# No thread to be had after the first K (an LD_PRELOAD shim): every domain is still written, none aborts.
+# No thread to be had after the first K (an LD_PRELOAD shim), and 48 tasks at most (a pids cgroup): no probe needs a
+# thread of its own, so every domain still ends with its verdict.
 pool16="--json -j 16$(printf ' pool.test%.0s' {1..16})" && [[ -n $wine ]] ||
     cc -shared -fPIC -o "$art/nothreads.so" "$here/nothreads.c" -ldl 2>"$art/nothreads.log" || echo "FAIL shim"
+proven16='length == 16 and all(.[].outcome; . == "proven" or . == "match")'
 for k in 0 1 3; do [[ -n $wine ]] && break
     wrap=(env LD_PRELOAD="$art/nothreads.so" TARNWELL_THREADS=$k)
-    cli n=threads$k args="$pool16" jq='length == 16 and all(.[].outcome; . != null)'
-done; wrap=()
+    cli n=threads$k args="$pool16" x=0 jq="$proven16"
+done; [[ -n $wine ]] || { echo 'nameserver 127.0.0.1' >"$etc/resolv.conf" # a witness by its address needs none either
+    cli n=threadsw args="--json --witness $W closed443.test" x=1 jq="$(j disputed)"; }; wrap=()
+pids_cgroup() { # LIMIT: cg a pids cgroup of this run's own, LIMIT tasks at most (v2 where its pids controller is
+    local v2 v1 # available, else v1); else false, with the reason in why
+    v2=$(awk '$3 == "cgroup2" { print $2; exit }' /proc/mounts) v1=$(awk '$3 == "cgroup" && $4 ~ /(^|,)pids(,|$)/ {
+        print $2; exit }' /proc/mounts) why='no cgroup with the pids controller'
+    if [[ -n $v2 ]] && grep -qw pids "$v2/cgroup.controllers" 2>/dev/null; then
+        cg=$v2/tarnwell-e2e-$$ && { grep -qw pids "$v2/cgroup.subtree_control" ||
+            echo +pids >"$v2/cgroup.subtree_control"; }
+    elif [[ -n $v1 ]]; then cg=$v1/tarnwell-e2e-$$; else return 1; fi 2>/dev/null
+    mkdir "$cg" 2>/dev/null && echo "$1" >"$cg/pids.max" && return
+    why="$cg cannot be made" && rmdir "$cg" 2>/dev/null; return 1
+}
+if [[ -n $wine ]]; then :; elif pids_cgroup 48; then # joined through a descriptor: ip netns exec mounts its own /sys
+    exec 9>"$cg/cgroup.procs" && wrap=(sh -c 'echo $$ >&9 && exec "$@" 9>&-' sh)
+    cli n=pids48 args="$pool16" x=0 jq="$proven16"
+    exec 9>&- && wrap=() && rmdir "$cg"
+else echo "skip pids48: $why"; fi
 echo "e2e: $passed passed, $failed failed, $SECONDS s"
 ((failed == 0))

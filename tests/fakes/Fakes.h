@@ -214,17 +214,13 @@ struct FakeTls : platform::Tls {
 // Witnesses by URL: one in `zone` answers every query with its addresses of
 // the query's type (NXDOMAIN when it has none of either family), one in
 // `ends` ends its posts so, any other is refused. The settings' witness
-// agrees with the resolver's example.com. A GET has its reply from `gets`
-// by URL, or nobody to ask.
+// agrees with the resolver's example.com. A GET has nobody to ask.
 struct FakeHttp : platform::Http {
     std::map<std::string, std::vector<Address>> zone{{kWitnessUrl, {A("93.184.216.34")}}};
     std::map<std::string, platform::HttpsEnd> ends;
-    std::map<std::string, platform::GetReply> gets;
     std::atomic<int> posts{0};
     using Time = std::chrono::steady_clock::time_point;
-    platform::GetReply Get(const std::string& url, std::size_t, Time) override {
-        return gets.contains(url) ? gets.at(url) : platform::GetReply{};
-    }
+    platform::GetReply Get(const std::string&, std::size_t, Time) override { return {}; }
     std::vector<platform::HttpsReply> PostAll(const std::vector<platform::HttpsPost>& all, Time, const platform::Serve&) override {
         std::vector<platform::HttpsReply> replies;
         for (const auto& p : all) replies.push_back(Post(p.url, p.body));

@@ -1,8 +1,8 @@
 // The OpenSSL probe against TLS servers on 127.0.0.1 with certificates made
-// here under a private root, and the fake's caIssuers URLs for the issuer a
-// server leaves out.
+// here under a private root, the issuer a server leaves out served over http
+// on 127.0.0.1 too; the witnesses' posts against the same servers.
+#include "platform/posix/CurlHttp.h"
 #include "platform/posix/OpenSslTls.h"
-#include "tests/fakes/Fakes.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -10,6 +10,7 @@
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -87,56 +88,69 @@ void Drain(int fd) {
     while (::poll(&p, 1, 60000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) continue;
 }
 
-// A listener on 127.0.0.1 whose first connection `serve` handles on a thread.
+// A port on 127.0.0.1 whose first `connections` (none: the port refuses)
+// `serve` handles, each on a thread of its own.
 struct Server {
-    explicit Server(std::function<void(int)> serve) {
+    explicit Server(std::function<void(int)> serve, int connections = 1) {
         sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof a;
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), size) != 0 || ::listen(listener, 4) != 0 ||
+        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), size) != 0 ||
+            (connections && ::listen(listener, connections) != 0) ||
             ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
             throw std::runtime_error("listen");
         port = ntohs(a.sin_port);
-        thread = std::thread([this, serve] {
-            if (const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) serve(fd), ::close(fd);
-        });
+        for (int i = 0; i < connections; ++i)
+            threads.emplace_back([this, serve] {
+                if (const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) serve(fd), ::close(fd);
+            });
     }
     ~Server() {
         ::shutdown(listener, SHUT_RDWR);  // a server never reached gives up
-        thread.join();
+        threads.clear();
         ::close(listener);
     }
+    std::string Url(const char* scheme) const { return scheme + ("://127.0.0.1:" + std::to_string(port)) + "/"; }
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port = 0;
-    std::thread thread;
+    std::vector<std::jthread> threads;
 };
 
 // What the caIssuers URL gives: the intermediate (DER or PKCS #7), the root
-// (not the issuer), a self-signed certificate, text; an HTTP error, no answer
-// in time, nobody to ask (with the intermediate as a body all the same); or
-// the URL is LDAP (with the intermediate there).
+// (not the issuer), a self-signed certificate, text; an HTTP error (with the
+// intermediate as a body all the same), no answer, nobody to ask; or the URL
+// is LDAP (with the intermediate there).
 enum class Aia { Der, Pkcs7, Root, Rogue, Text, HttpError, Silent, Unreachable, Ldap };
 
-GetReply Served(Aia aia) {
-    const GetEnd end = aia == Aia::HttpError ? GetEnd::Refused : aia == Aia::Silent ? GetEnd::Timeout
-                       : aia == Aia::Unreachable ? GetEnd::Unreachable : GetEnd::Reply;
-    return {end, aia == Aia::Pkcs7 ? Pkcs7(kIntermediate) : aia == Aia::Root ? Der(kRoot)
-                 : aia == Aia::Rogue ? Der(kRogue) : aia == Aia::Text ? "not a certificate" : Der(kIntermediate)};
+void ServeHttp(int fd, Aia aia) {
+    if (aia == Aia::Silent) return Drain(fd);
+    std::string request(4096, '\0');
+    request.resize(std::max<ssize_t>(::recv(fd, request.data(), request.size(), 0), 0));  // a GET fits
+    const std::string body = aia == Aia::Pkcs7 ? Pkcs7(kIntermediate) : aia == Aia::Root ? Der(kRoot)
+                             : aia == Aia::Rogue ? Der(kRogue) : aia == Aia::Text ? "not a certificate"
+                                                                                  : Der(kIntermediate);
+    const std::string reply = (aia == Aia::HttpError ? "HTTP/1.1 404 Not Found" : "HTTP/1.1 200 OK") +
+                              ("\r\nContent-Length: " + std::to_string(body.size())) + "\r\n\r\n" + body;
+    if (request.starts_with("GET /")) ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
 }
 
-// The TLS server: a whole handshake; one that asks for a client certificate
-// (and ends the handshake, under TLS 1.2, on the empty one it gets); one that
-// resets the connection once its certificate is out (TLS 1.2); one that
-// speaks no TLS; one silent.
-enum class Peer { Tls, ClientCert12, ClientCert13, Reset12, NotTls, Silent };
+// The TLS server: a whole handshake, or one begun 0.5 s late; one that asks
+// for a client certificate (and ends the handshake, under TLS 1.2, on the
+// empty one it gets); one that resets the connection once its certificate is
+// out (TLS 1.2); one that speaks no TLS; one silent; one that closes at once;
+// none at all.
+enum class Peer { Tls, Slow, ClientCert12, ClientCert13, Reset12, NotTls, Silent, Closes, None };
 
 void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
     if (peer == Peer::NotTls) ::send(fd, "SSH-2.0-OpenSSH_9.2\r\n", 21, MSG_NOSIGNAL);
     if (peer == Peer::Silent || peer == Peer::NotTls) return Drain(fd);
+    if (peer == Peer::Closes) return;
+    if (peer == Peer::Slow) std::this_thread::sleep_for(500ms);
     const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
     SSL_CTX_use_certificate(context.get(), leaf.cert.get());
     SSL_CTX_use_PrivateKey(context.get(), leaf.key.get());
     if (chain) SSL_CTX_add1_chain_cert(context.get(), chain->cert.get());
-    if (peer != Peer::Tls && peer != Peer::ClientCert13) SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
+    if (peer == Peer::ClientCert12 || peer == Peer::Reset12)
+        SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
     if (peer == Peer::ClientCert12 || peer == Peer::ClientCert13)
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
     // Through memory: what the server writes goes out only once SSL_accept
@@ -178,16 +192,14 @@ struct Row {
     Proof expected;
 };
 
-// The caIssuers URL of the row numbered `n`.
-std::string Url(const Row& row, std::size_t n) {
-    return (row.aia == Aia::Ldap ? "ldap" : "http") + std::string("://ca.test/") + std::to_string(n);
-}
-
-// Serves the row numbered `n`'s leaf, its issuer at its caIssuers URL, and probes it.
-Proof Probe(OpenSslTls& tls, const Row& row, std::size_t n = 0) {
+// Serves the row's leaf, its issuer at its caIssuers URL, and probes it.
+Proof Probe(OpenSslTls& tls, const Row& row) {
     std::vector<std::pair<int, std::string>> extensions = {{NID_authority_key_identifier, "keyid"}}, ca = kCa;
+    const Aia aia = row.aia.value_or(Aia::Silent);
+    const Server http([aia](int fd) { ServeHttp(fd, aia); }, row.aia && aia != Aia::Unreachable);
     if (row.aia)
-        (row.signer == Signer::Deep ? ca : extensions).emplace_back(NID_info_access, "caIssuers;URI:" + Url(row, n));
+        (row.signer == Signer::Deep ? ca : extensions)
+            .emplace_back(NID_info_access, "caIssuers;URI:" + http.Url(aia == Aia::Ldap ? "ldap" : "http"));
     if (row.san) extensions.emplace_back(NID_subject_alt_name, row.san);
     const Issued sub = Issue("Tarnwell Test Sub", ca, &kIntermediate);
     const Issued* issuer = row.signer == Signer::Self    ? nullptr
@@ -196,8 +208,10 @@ Proof Probe(OpenSslTls& tls, const Row& row, std::size_t n = 0) {
                                                          : &kIntermediate;
     const Issued leaf = Issue("example.test", extensions, issuer, row.days);
     const Issued* chain = row.signer == Signer::Chain ? &kIntermediate : row.signer == Signer::Deep ? &sub : nullptr;
-    Server server([&](int fd) { ServeTls(fd, row.peer, leaf, chain); });
-    return tls.Probe(*Address::Parse("127.0.0.1"), row.name, std::chrono::steady_clock::now() + 3s, server.port);
+    Server server([&](int fd) { ServeTls(fd, row.peer, leaf, chain); }, row.peer != Peer::None);
+    const auto proofs = tls.ProbeAll({*Address::Parse("127.0.0.1")}, row.name, std::chrono::steady_clock::now() + 3s,
+                                     {}, {}, server.port);
+    return proofs.size() == 1 ? proofs[0] : Proof{};
 }
 
 constexpr auto kName = Failed(ProofReason::Name), kUntrusted = Failed(ProofReason::Untrusted),
@@ -213,8 +227,8 @@ std::filesystem::path Anchors(bool write = true) {
     return anchors;
 }
 
-// All rows at once on one probe object, as a check probes an address per
-// thread: the first probes load the trust store together.
+// All rows at once on one probe object, each call on a thread of its own as
+// the checks of a run call it: the first probes load the trust store together.
 TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
     const Row rows[] = {
         {"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven},
@@ -230,6 +244,10 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"reset after the certificate", kName0, kSan, 30, Signer::Chain, Peer::Reset12, {}, kAborted},
         {"reset after a CN-only certificate", kName0, nullptr, 30, Signer::Chain, Peer::Reset12, {}, kName},
         {"not TLS", kName0, kSan, 30, Signer::Chain, Peer::NotTls, {}, Unknown(ProofReason::NotTls)},
+        {"closed at once", kName0, kSan, 30, Signer::Chain, Peer::Closes, {}, Unknown(ProofReason::NotTls)},
+        {"silent", kName0, kSan, 30, Signer::Chain, Peer::Silent, {}, Unknown(ProofReason::Timeout)},
+        {"nothing listens", kName0, kSan, 30, Signer::Chain, Peer::None, {}, Unknown(ProofReason::Refused)},
+        {"handshake 0.5 s late", kName0, kSan, 30, Signer::Chain, Peer::Slow, {}, kProven},
         {"issuer left out, no URL", kName0, kSan, 30, Signer::Hidden, Peer::Tls, {}, kIncomplete},
         {"issuer left out, no URL, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, {}, kName},
         {"issuer fetched as DER", kName0, kSan, 30, Signer::Hidden, Peer::Tls, Aia::Der, kProven},
@@ -248,15 +266,12 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"self-signed issuer fetched", kName0, kSan, 30, Signer::Rogue, Peer::Tls, Aia::Rogue, kUntrusted},
     };
     const auto anchors = Anchors();
-    fakes::FakeHttp http;
-    for (std::size_t n = 0; n < std::size(rows); ++n)
-        if (rows[n].aia) http.gets[Url(rows[n], n)] = Served(*rows[n].aia);
-    OpenSslTls tls(http, anchors);
+    OpenSslTls tls(anchors);
     std::vector<std::jthread> probes;
-    for (std::size_t n = 0; n < std::size(rows); ++n)
-        probes.emplace_back([&, n] {
-            SCOPED_TRACE(rows[n].label);
-            EXPECT_EQ(Probe(tls, rows[n], n), rows[n].expected);
+    for (const auto& row : rows)
+        probes.emplace_back([&] {
+            SCOPED_TRACE(row.label);
+            EXPECT_EQ(Probe(tls, row), row.expected);
         });
     probes.clear();
     std::filesystem::remove(anchors);
@@ -265,12 +280,73 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
 // A trust store that could not be loaded (its file missing, no descriptor
 // free) is loaded again at the next probe, not kept empty for the run.
 TEST(OpenSslTls, LoadsTheTrustStoreAgainAfterAFailure) {
-    fakes::FakeHttp http;
-    OpenSslTls tls(http, Anchors(false));
+    OpenSslTls tls(Anchors(false));
     const Row row{"SAN DNS name", kName0, kSan, 30, Signer::Chain, Peer::Tls, {}, kProven};
     EXPECT_NE(Probe(tls, row), kProven);
     EXPECT_EQ(Probe(tls, (Anchors(), row)), kProven);
     std::filesystem::remove(Anchors(false));
+}
+
+std::size_t Tasks() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
+
+// 32 probes at once in one loop on the calling thread, a quarter of them to a
+// silent peer: no thread of their own, each proof heard of once as it ends,
+// the caller served between slices, and every probe ended by the deadline.
+TEST(OpenSslTls, ProbesManyAtOnceOnTheCallingThread) {
+    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}}, &kIntermediate);
+    std::atomic<int> connections = 0;
+    Server server([&](int fd) { ServeTls(fd, ++connections % 4 ? Peer::Tls : Peer::Silent, leaf, &kIntermediate); },
+                  32);
+    OpenSslTls tls(Anchors());
+    const std::size_t threads = Tasks();
+    std::size_t most = 0, served = 0;
+    std::vector<Proof> heard(32);
+    std::vector<int> times(32);
+    const auto proofs = tls.ProbeAll(
+        std::vector(32, *Address::Parse("127.0.0.1")), kName0, std::chrono::steady_clock::now() + 2s,
+        [&] { ++served, most = std::max(most, Tasks()); },
+        [&](std::size_t i, const Proof& p) { heard[i] = p, ++times[i]; }, server.port);
+    EXPECT_EQ(std::count(proofs.begin(), proofs.end(), kProven), 24);
+    EXPECT_EQ(std::count(proofs.begin(), proofs.end(), Unknown(ProofReason::Timeout)), 8);
+    EXPECT_EQ(heard, proofs);
+    EXPECT_EQ(times, std::vector<int>(32, 1));
+    EXPECT_GT(served, 1u);
+    EXPECT_LE(most, threads);
+    std::filesystem::remove(Anchors(false));
+}
+
+// With no descriptor free, a probe ends for want of resources, not refused.
+TEST(OpenSslTls, NoDescriptorEndsAProbeForWantOfResources) {
+    OpenSslTls tls(Anchors(false));
+    rlimit saved;
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest = ::dup(0);  // every one below it is taken
+    ::close(lowest);
+    const rlimit none{static_cast<rlim_t>(lowest), saved.rlim_max};
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &none), 0);
+    const auto proofs = tls.ProbeAll({*Address::Parse("127.0.0.1"), *Address::Parse("::1")}, kName0,
+                                     std::chrono::steady_clock::now() + 1s, {}, {});
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(proofs, std::vector(2, Unknown(ProofReason::Resources)));
+}
+
+// The witnesses' posts in one call: a server that the system's store does
+// not trust, one that never answers, nothing listening; each as it ended, by
+// the one deadline, the caller served meanwhile.
+TEST(CurlHttp, PostsAllAtOnce) {
+    const Issued leaf = Issue("127.0.0.1", {{NID_subject_alt_name, "IP:127.0.0.1"}}, &kIntermediate);
+    const Server untrusted([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); }),
+        silent([&](int fd) { ServeTls(fd, Peer::Silent, leaf, nullptr); }), closed({}, 0);
+    std::vector<HttpsPost> posts;
+    for (const Server* s : {&untrusted, &silent, &closed})
+        posts.push_back({s->Url("https"), "application/dns-message", std::string(17, '\0'), 512});
+    CurlHttp http;
+    std::size_t served = 0;
+    const auto replies = http.PostAll(posts, std::chrono::steady_clock::now() + 1s, [&] { ++served; });
+    std::vector<HttpsEnd> ends;
+    for (const auto& r : replies) ends.push_back(r.end);
+    EXPECT_EQ(ends, (std::vector{HttpsEnd::Untrusted, HttpsEnd::Timeout, HttpsEnd::Failed}));
+    EXPECT_GT(served, 1u);
 }
 
 }  // namespace
