@@ -2,14 +2,6 @@
 
 namespace tarnwell::platform {
 
-namespace {
-
-// A probe's own bound is the deadline; past it a probe is waited for only
-// this much longer before it counts as timed out.
-constexpr std::chrono::milliseconds kGrace{250};
-
-}  // namespace
-
 IssuerFetch FetchEnded(GetEnd get, bool certificates) {
     switch (get) {
         case GetEnd::Reply: return certificates ? IssuerFetch::Fetched : IssuerFetch::Junk;
@@ -34,31 +26,6 @@ Proof Judge(const CertificateFacts& facts) {
                    ? Unknown(ProofReason::Incomplete)
                    : Failed(ProofReason::Incomplete);
     return facts.handshake == HandshakeEnd::Complete ? kProven : Unknown(ProofReason::Aborted);
-}
-
-std::vector<Proof> ProbeOnThreads(const std::function<Proof(const Address&)>& probe, bool bounded,
-                                  const std::vector<Address>& addresses, std::chrono::steady_clock::time_point deadline,
-                                  const Serve& serve, const ProbeEnded& ended) {
-    std::vector<std::function<Proof()>> probes;
-    for (const auto& address : addresses)
-        probes.push_back([probe, address] {
-            try {
-                return probe(address);
-            } catch (...) {
-                return Proof{};  // unknown, internal
-            }
-        });
-    // With nobody to serve and probes that keep their bound, the first runs
-    // on the calling thread while the others run on theirs.
-    const auto results = RunAll<Proof>(std::move(probes), deadline + kGrace, serve, !serve && bounded,
-                                       Unknown(ProofReason::Resources), ended);
-    std::vector<Proof> proofs;
-    for (std::size_t i = 0; i < results.size(); ++i) {
-        proofs.push_back(results[i].value_or(Unknown(ProofReason::Timeout)));
-        // A probe still running past the grace counts as timed out.
-        if (!results[i] && ended) ended(i, proofs.back());
-    }
-    return proofs;
 }
 
 }  // namespace tarnwell::platform

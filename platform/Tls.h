@@ -122,13 +122,4 @@ public:
                                         const ProbeEnded& ended, std::uint16_t port = kHttpsPort) = 0;
 };
 
-// ProbeAll for a platform whose probe of one address blocks: each on a
-// thread of its own (the first on the calling thread when nobody is served
-// and `bounded`, the probe ending by its deadline whatever the peer does).
-// A probe that throws is unknown (internal); one still running after the
-// grace is left to itself.
-std::vector<Proof> ProbeOnThreads(const std::function<Proof(const Address&)>& probe, bool bounded,
-                                  const std::vector<Address>& addresses, std::chrono::steady_clock::time_point deadline,
-                                  const Serve& serve, const ProbeEnded& ended);
-
 }  // namespace tarnwell::platform
