@@ -88,17 +88,21 @@ void Drain(int fd) {
     while (::poll(&p, 1, 60000) > 0 && ::recv(fd, buffer, sizeof buffer, 0) > 0) continue;
 }
 
-// A port on 127.0.0.1 whose first `connections` (none: the port refuses)
-// `serve` handles, each on a thread of its own.
+// A port on 127.0.0.1 whose first `connections` (none: the port refuses;
+// fewer: a full queue never accepted, so that connecting hangs) `serve`
+// handles, each on a thread of its own.
 struct Server {
     explicit Server(std::function<void(int)> serve, int connections = 1) {
         sockaddr_in a{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
         socklen_t size = sizeof a;
         if (::bind(listener, reinterpret_cast<sockaddr*>(&a), size) != 0 ||
-            (connections && ::listen(listener, connections) != 0) ||
+            (connections && ::listen(listener, std::max(connections, 0)) != 0) ||
             ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &size) != 0)
             throw std::runtime_error("listen");
         port = ntohs(a.sin_port);
+        for (int i = 0; connections < 0 && i < 2; ++i)  // the queue of a backlog of 0 filled
+            ::connect(fillers.emplace_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0)),
+                      reinterpret_cast<sockaddr*>(&a), size);
         for (int i = 0; i < connections; ++i)
             threads.emplace_back([this, serve] {
                 if (const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); fd >= 0) serve(fd), ::close(fd);
@@ -107,12 +111,14 @@ struct Server {
     ~Server() {
         ::shutdown(listener, SHUT_RDWR);  // a server never reached gives up
         threads.clear();
+        for (const int fd : fillers) ::close(fd);
         ::close(listener);
     }
     std::string Url(const char* scheme) const { return scheme + ("://127.0.0.1:" + std::to_string(port)) + "/"; }
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     std::uint16_t port = 0;
     std::vector<std::jthread> threads;
+    std::vector<int> fillers;
 };
 
 // What the caIssuers URL gives: the intermediate (DER or PKCS #7), the root
@@ -136,9 +142,9 @@ void ServeHttp(int fd, Aia aia) {
 // The TLS server: a whole handshake, or one begun 0.5 s late; one that asks
 // for a client certificate (and ends the handshake, under TLS 1.2, on the
 // empty one it gets); one that resets the connection once its certificate is
-// out (TLS 1.2); one that speaks no TLS; one silent; one that closes at once;
-// none at all.
-enum class Peer { Tls, Slow, ClientCert12, ClientCert13, Reset12, NotTls, Silent, Closes, None };
+// out (TLS 1.2), or stalls then; one that speaks no TLS; one silent; one that
+// closes at once; none at all; one never connected.
+enum class Peer { Tls, Slow, ClientCert12, ClientCert13, Reset12, Stall12, NotTls, Silent, Closes, None, Full };
 
 void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
     if (peer == Peer::NotTls) ::send(fd, "SSH-2.0-OpenSSH_9.2\r\n", 21, MSG_NOSIGNAL);
@@ -149,7 +155,7 @@ void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
     SSL_CTX_use_certificate(context.get(), leaf.cert.get());
     SSL_CTX_use_PrivateKey(context.get(), leaf.key.get());
     if (chain) SSL_CTX_add1_chain_cert(context.get(), chain->cert.get());
-    if (peer == Peer::ClientCert12 || peer == Peer::Reset12)
+    if (peer == Peer::ClientCert12 || peer == Peer::Reset12 || peer == Peer::Stall12)
         SSL_CTX_set_max_proto_version(context.get(), TLS1_2_VERSION);
     if (peer == Peer::ClientCert12 || peer == Peer::ClientCert13)
         SSL_CTX_set_verify(context.get(), SSL_VERIFY_PEER | SSL_VERIFY_FAIL_IF_NO_PEER_CERT, nullptr);
@@ -166,6 +172,7 @@ void ServeTls(int fd, Peer peer, const Issued& leaf, const Issued* chain) {
         pollfd p{fd, POLLIN, 0};
         const ssize_t got = ::poll(&p, 1, 10000) > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
         if (got <= 0) return;
+        if (peer == Peer::Stall12 && sent) return Drain(fd);
         if (peer == Peer::Reset12 && sent) {  // the client has answered the certificate: reset
             const linger now{1, 0};
             ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &now, sizeof now);
@@ -208,7 +215,8 @@ Proof Probe(OpenSslTls& tls, const Row& row) {
                                                          : &kIntermediate;
     const Issued leaf = Issue("example.test", extensions, issuer, row.days);
     const Issued* chain = row.signer == Signer::Chain ? &kIntermediate : row.signer == Signer::Deep ? &sub : nullptr;
-    Server server([&](int fd) { ServeTls(fd, row.peer, leaf, chain); }, row.peer != Peer::None);
+    Server server([&](int fd) { ServeTls(fd, row.peer, leaf, chain); },
+                  row.peer == Peer::None ? 0 : row.peer == Peer::Full ? -1 : 1);
     const auto proofs = tls.ProbeAll({*Address::Parse("127.0.0.1")}, row.name, std::chrono::steady_clock::now() + 3s,
                                      {}, {}, server.port);
     return proofs.size() == 1 ? proofs[0] : Proof{};
@@ -247,6 +255,9 @@ TEST(OpenSslTls, JudgesTheCertificateAsBrowsersDo) {
         {"closed at once", kName0, kSan, 30, Signer::Chain, Peer::Closes, {}, Unknown(ProofReason::NotTls)},
         {"silent", kName0, kSan, 30, Signer::Chain, Peer::Silent, {}, Unknown(ProofReason::Timeout)},
         {"nothing listens", kName0, kSan, 30, Signer::Chain, Peer::None, {}, Unknown(ProofReason::Refused)},
+        {"never connected", kName0, kSan, 30, Signer::Chain, Peer::Full, {}, Unknown(ProofReason::Timeout)},
+        {"stalls after the certificate", kName0, kSan, 30, Signer::Chain, Peer::Stall12, {}, kAborted},
+        {"stalls after a CN-only certificate", kName0, nullptr, 30, Signer::Chain, Peer::Stall12, {}, kName},
         {"handshake 0.5 s late", kName0, kSan, 30, Signer::Chain, Peer::Slow, {}, kProven},
         {"issuer left out, no URL", kName0, kSan, 30, Signer::Hidden, Peer::Tls, {}, kIncomplete},
         {"issuer left out, no URL, name wrong", "other.test", kSan, 30, Signer::Hidden, Peer::Tls, {}, kName},
