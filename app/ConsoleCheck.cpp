@@ -322,7 +322,7 @@ void ReadDomains(Run& run, const std::vector<std::string>& domains, std::istream
             // domains to those that did, or to the writer when none did.
             try {
                 run.workers.emplace_back(run.work);
-            } catch (const std::system_error&) {
+            } catch (const std::exception&) {  // no thread, or no room to keep one
                 run.maxWorkers = run.workers.size();
             }
         }
@@ -355,7 +355,14 @@ std::shared_ptr<Slot> TakeQueued(Run& run) {
 // Checks `slot` with run.mutex released, and marks it done.
 void CheckTaken(Run& run, std::unique_lock<std::mutex>& lock, Slot& slot) {
     lock.unlock();
-    run.check(slot);
+    try {
+        run.check(slot);
+    } catch (const std::exception&) {  // no memory for what the check needed: it ends undecided, and says so
+        slot.record = {};
+        slot.record.domain = slot.item.domain;
+        slot.record.end = CheckEnd::Inconclusive;
+        slot.notes = "tarnwell-check: the check of " + slot.item.domain + " could not be completed\n";
+    }
     lock.lock();
     slot.state = Slot::State::Done;
     run.changed.notify_all();

@@ -45,7 +45,9 @@ public:
             if (WitnessHas(a) && !anyProven_) return Witnessed(a, AddressState::Unproven, true);
             return {a, AddressState::Impostor, DecidedBy::Proof};
         }
-        if (a.IsLoopback() && e_.localName) return {a, AddressState::Vouched, DecidedBy::Nothing};
+        // RFC 6761 section 6.3: a localhost name is this computer's.
+        if ((a.IsLoopback() || a.IsUnspecified()) && e_.localName)
+            return {a, AddressState::Vouched, DecidedBy::Nothing};
         if ((a.IsLoopback() || a.IsUnspecified()) && e_.witness) {
             if (WitnessHas(a)) return Witnessed(a, AddressState::Vouched, true);
             if (!WitnessWhole(a)) return {a, AddressState::Unverified, DecidedBy::Witness};
@@ -66,7 +68,7 @@ private:
         }
         // The computer's resolver names the NAT64 prefix, and it may be the
         // attacker's: a witness's A record never vouches for such a form.
-        if (!a.IsV4() && EmbedsAny(a, e_.witness->addresses)) return Witnessed(a, AddressState::Unconfirmed, false);
+        if (!a.IsV4() && EmbedsAny(a, e_.witness->addresses)) return Embedded(a);
         if (WitnessHas(a)) return Witnessed(a, AddressState::Vouched, true);
         if (!inServer && ServerWhole(a)) return {a, AddressState::Missing, DecidedBy::Server};
         if (!WitnessWhole(a)) return {a, AddressState::Unverified, DecidedBy::Witness};
@@ -84,6 +86,16 @@ private:
         for (std::size_t i = 0; i < each.size(); ++i)
             if ((a.IsV4() ? each[i].wholeV4 : each[i].wholeV6) && Contains(each[i].addresses, a) == holding)
                 verdict.witnesses.push_back(i);
+        return verdict;
+    }
+
+    // The DNS64 form of a witness's A record: named by the witnesses whose
+    // whole A reply holds the IPv4 address it embeds.
+    AddressVerdict Embedded(const Address& a) const {
+        AddressVerdict verdict{a, AddressState::Unconfirmed, DecidedBy::Witness};
+        const auto& each = e_.witness->each;
+        for (std::size_t i = 0; i < each.size(); ++i)
+            if (each[i].wholeV4 && EmbedsAny(a, each[i].addresses)) verdict.witnesses.push_back(i);
         return verdict;
     }
 
@@ -147,7 +159,9 @@ bool NeedsWitness(const Evidence& evidence) {
     const Rules rules(without);
     return std::any_of(evidence.computer.begin(), evidence.computer.end(), [&](const Address& a) {
         const auto verdict = rules.Judge(a);
-        return verdict.by != DecidedBy::HostsFile && verdict.state != AddressState::Proven;
+        // Decided by the hosts file, by its proof, or by the name itself (localhost).
+        const bool local = verdict.state == AddressState::Vouched && verdict.by == DecidedBy::Nothing;
+        return verdict.by != DecidedBy::HostsFile && verdict.state != AddressState::Proven && !local;
     });
 }
 

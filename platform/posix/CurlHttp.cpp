@@ -274,6 +274,7 @@ struct Transfers::State {
     Transfer& Open(std::size_t maxBytes) {
         auto& t = transfers.emplace_back();
         t.body.max = maxBytes;
+        t.body.bytes.reserve(maxBytes);  // the body's room had here: none is asked for inside libcurl's calls
         return t;
     }
 
@@ -299,7 +300,10 @@ struct Transfers::State {
                               c.setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.body.max)),
                               c.setopt(e, CURLOPT_WRITEFUNCTION, take), c.setopt(e, CURLOPT_WRITEDATA, &t.body),
                               more(c, e)});
-        if (*t.code != CURLE_OK) return;
+        if (*t.code != CURLE_OK) {
+            t.code = CURLE_FAILED_INIT;  // an option this libcurl lacks, or no memory: nothing was asked
+            return;
+        }
         t.code.reset();
         auto host = HostOf(c, url);
         if (!host) {
@@ -459,6 +463,7 @@ std::optional<GetReply> Transfers::GetEnded(std::size_t n) const {
             return GetReply{GetEnd::Reply, t.body.bytes};
         case CURLE_OPERATION_TIMEDOUT: return GetReply{GetEnd::Timeout, {}};
         case CURLE_FAILED_INIT:  // nothing was asked
+        case CURLE_OUT_OF_MEMORY:  // nor anything learnt of the server
         case CURLE_COULDNT_RESOLVE_HOST:
         case CURLE_COULDNT_CONNECT: return GetReply{GetEnd::Unreachable, {}};
         default: return GetReply{GetEnd::Refused, {}};

@@ -286,6 +286,7 @@ private:
         X509* leaf = SSL_get0_peer_certificate(p.ssl.get());
         if (!leaf) return End(p, Judge(p.facts));
         p.verify = SSL_get_verify_result(p.ssl.get());
+        if (p.verify == X509_V_ERR_OUT_OF_MEM) throw std::bad_alloc();  // nothing was learnt of the chain
         p.facts.certificate = true;
         p.facts.named = X509_check_host(leaf, name_.data(), name_.size(), kHostFlags, nullptr) == 1;
         p.facts.chain = ChainOf(p.verify);
@@ -310,6 +311,7 @@ private:
         if (p.facts.fetch == IssuerFetch::Fetched) {
             const auto again = Reverified(p.ssl.get(), issuers.get());
             if (!again) return End(p, Proof{});  // unknown, internal
+            if (*again == X509_V_ERR_OUT_OF_MEM) throw std::bad_alloc();
             p.facts.chain = ChainOf(p.verify = *again);
         }
         Dated(p);

@@ -152,8 +152,11 @@ HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_po
     if (!target) return {};
     Handle session, connection, request;  // closed in the reverse order
     DWORD status = 0;
-    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", false, connection, request) ||
-        !Bound(request.get(), deadline) ||
+    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", false, connection, request)) {
+        failure = ERROR_WINHTTP_CANNOT_CONNECT;  // no handle to be had: nothing was asked of the server
+        return {};
+    }
+    if (!Bound(request.get(), deadline) ||
         !WinHttpSendRequest(request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
         !Bound(request.get(), deadline) || !WinHttpReceiveResponse(request.get(), nullptr) ||
         !QueryStatus(request.get(), status))
@@ -379,7 +382,8 @@ GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono:
     HttpsReply reply = Exchange(url, maxBytes, deadline, error);
     if (reply.end == HttpsEnd::Reply) return {GetEnd::Reply, std::move(reply.body)};
     if (reply.end == HttpsEnd::Timeout) return {GetEnd::Timeout, {}};
-    const bool unreachable = error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT;
+    const bool unreachable = error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT ||
+                             error == ERROR_NOT_ENOUGH_MEMORY;
     return {unreachable ? GetEnd::Unreachable : GetEnd::Refused, {}};
 }
 

@@ -311,6 +311,9 @@ CertificateFacts Facts(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, c
 CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_point deadline,
                           Http& http) {
     const OwnedChain chain = Chain(certificate, nullptr, deadline);
+    // No chain at all is no judgement of the certificate: the store or the
+    // engine could not have what it needed.
+    if (!chain) throw std::bad_alloc();
     CertificateFacts facts = Facts(chain.get(), certificate, name);
     if (facts.chain != ChainEnd::IssuerMissing) return facts;
     const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
@@ -320,6 +323,7 @@ CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, C
     facts.fetch = url ? FetchEnded(got.end, issuers != nullptr) : IssuerFetch::NoUrl;
     if (facts.fetch != IssuerFetch::Fetched) return facts;
     const OwnedChain again = Chain(certificate, issuers.get(), deadline);
+    if (!again) throw std::bad_alloc();
     facts = Facts(again.get(), certificate, name);
     facts.fetch = IssuerFetch::Fetched;
     return facts;
@@ -703,7 +707,7 @@ private:
         unsigned long got = 0;
         const SECURITY_STATUS state = InitializeSecurityContextW(
             &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()), wanted, 0, 0,
-            in ? &inDesc : nullptr, 0, first ? &context_ : nullptr, &outDesc, &got, nullptr);
+            in ? &inDesc : nullptr, 0, &context_, &outDesc, &got, nullptr);  // never NULL: the same handle later
         if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
             haveContext_ = true;
         const std::unique_ptr<void, ContextBufferFreer> given(outBuffer.pvBuffer);

@@ -678,6 +678,17 @@ TEST(ManyDomains, FromAListFileOrStandardInput) {
     EXPECT_EQ(fromFile.status, 2);
 }
 
+// A check that cannot have the memory it needs ends undecided, said on standard error; the others are written.
+TEST(ManyDomains, ACheckWithoutMemoryEndsUndecided) {
+    fakes::Platform p;
+    p.tls.starved = true;
+    const Outcome o = RunMany(p, {"--json", "-j1", kEx, "a-.bc", kEx});
+    EXPECT_EQ(LinesAndOutcomes(o.out), "0 inconclusive, 0 rejected, 0 inconclusive, ");
+    EXPECT_EQ(o.err, "tarnwell-check: the check of example.com could not be completed\n" + kDomenError +
+                         "\ntarnwell-check: the check of example.com could not be completed\n");
+    EXPECT_EQ(o.status, 3);
+}
+
 TEST(ManyDomains, TheDeadlineEndsTheRun) {
     const std::string timedOut = "Проверка не завершена к сроку --deadline. Домен: [example.com]\n";
     const struct { std::vector<std::string> args; std::string out; } rows[] = {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <new>
 #include <set>
 #include <thread>
 
@@ -196,9 +197,11 @@ struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
     std::set<std::string> late;
     std::vector<std::string> probed;
+    bool starved = false;  // no memory to be had: every call throws
     std::vector<platform::Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
                                           std::chrono::steady_clock::time_point, const platform::Serve&,
                                           const platform::ProbeEnded& ended, std::uint16_t = platform::kHttpsPort) override {
+        if (starved) throw std::bad_alloc();
         std::vector<platform::Proof> out;
         std::vector<std::size_t> order;
         for (const auto& a : addresses) {

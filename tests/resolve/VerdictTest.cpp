@@ -145,6 +145,10 @@ const Row kRows[] = {
     {"loopback, the witness not whole", Ev({"::1"}, {"::1"}).W({"192.0.2.1"}, true, false), Verdict::Unverified,
      "unverified @::1"},
     {"a localhost name", Ev({"127.0.0.1"}, {}, false).Local().W({}, false, false), Verdict::Match, "vouched"},
+    {"0.0.0.0 for a localhost name is no filter", Ev({"0.0.0.0"}, {"0.0.0.0"}).Local().W({"192.0.2.1"}), Verdict::Match,
+     "vouched"},
+    {"a DNS64 form named by the witness whose A record it embeds", Ev({"64:ff9b::c000:201"}, {"64:ff9b::c000:201"})
+         .W({"192.0.2.1"}, true, false), Verdict::Unconfirmed, "unconfirmed#0 @64:ff9b::c000:201"},
     {"a hosts line to an address a rogue server also gives", Ev({"192.0.2.66"}, {"192.0.2.66"}).Hosts()
          .Proof("192.0.2.66", kRefused).W({"192.0.2.1"}), Verdict::Disputed, "disputed#0 @192.0.2.66"},
     // The outcome is the most severe state, the first such address named.
@@ -172,6 +176,15 @@ TEST_P(Verdicts, Decide) {
     EXPECT_EQ(Said(j), row.states);
 }
 TARNWELL_ROWS(Verdicts, kRows);
+
+// The name goes to the witnesses only for an address that the proof, a hosts line or the name itself does not decide.
+TEST(Verdicts, NeedsWitness) {
+    EXPECT_FALSE(NeedsWitness(Ev({"127.0.0.1"}, {}, false).Local()));
+    EXPECT_FALSE(NeedsWitness(Ev({"192.0.2.1"}, {"192.0.2.9"}).Hosts()));
+    EXPECT_FALSE(NeedsWitness(Ev({"192.0.2.1"}, {}, false).Proof("192.0.2.1", kProven)));
+    EXPECT_TRUE(NeedsWitness(Ev({"192.0.2.1"}, {}, false)));
+    EXPECT_TRUE(NeedsWitness(Ev({"127.0.0.1"}, {"127.0.0.1"})));
+}
 
 std::vector<Address> Numbered(int count, int missing = 0) {
     std::vector<Address> out;
