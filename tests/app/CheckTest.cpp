@@ -326,6 +326,9 @@ const Ending kEndings[] = {
      Resolved(kEx, "0.0.0.0\r\n") + "0.0.0.0\r\n" + kAgreed + "\r\nDNS сервер возвращает для домена [example.com] адрес 0.0.0.0: "
         "домен заблокирован DNS сервером (так отвечают фильтры рекламы и родительский контроль). Если вы не настраивали блокировку, "
         "проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine, {}, CheckEnd::Filtered, 3, "", true},
+    {"witness: a name under localhost asks none", "App.LOCALHOST",
+     [](auto& p) { p.sockets.hosts["App.LOCALHOST"] = {A("127.0.0.1")}, p.Answer({A("127.0.0.1")}); },
+     Resolved("App.LOCALHOST", "127.0.0.1\r\n") + "127.0.0.1\r\n" + Match("App.LOCALHOST"), {}, CheckEnd::Match, 0, "", true},
     {"witness: NXDOMAIN stands in for no silent server", kEx, [](auto& p) { p.sockets.server = nullptr, Witnessing({})(p); },
      Server(kEx) + Proofs({kNoHttps}) + kAsking + "Независимый DNS сервер не знает домена\r\n" + kNoWholeV4, {},
      CheckEnd::Unverified, 3, "", true},
