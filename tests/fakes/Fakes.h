@@ -198,17 +198,20 @@ struct FakeTls : platform::Tls {
     std::set<std::string> late;
     std::vector<std::string> probed;
     bool starved = false;  // no memory to be had: every call throws
+    std::mutex mutex;      // the checks of a run call at once
     std::vector<platform::Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
                                           std::chrono::steady_clock::time_point, const platform::Serve&,
                                           const platform::ProbeEnded& ended, std::uint16_t = platform::kHttpsPort) override {
         if (starved) throw std::bad_alloc();
         std::vector<platform::Proof> out;
         std::vector<std::size_t> order;
+        std::unique_lock lock(mutex);
         for (const auto& a : addresses) {
             probed.push_back(a.Text() + " " + name), order.push_back(out.size());
             out.push_back(proofs.contains(a.Text()) ? proofs.at(a.Text()) : platform::Unknown(platform::ProofReason::Refused));
         }
         std::stable_partition(order.begin(), order.end(), [&](std::size_t i) { return !late.contains(addresses[i].Text()); });
+        lock.unlock();
         for (const auto i : order) ended(i, out[i]);
         return out;
     }
