@@ -84,12 +84,7 @@ private:
         Prove();
         Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
                           record_.proofs};
-        // RFC 6761 section 6.3: localhost names are this computer's.
-        const std::string_view ace = name_.ace, local = ".localhost";
-        evidence.localName = ace.size() > local.size() &&
-                             std::equal(local.begin(), local.end(), ace.end() - local.size(), [](char l, char c) {
-                                 return l == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-                             });
+        evidence.localName = UnderLocalhost(name_.ace);
         WeighHostsFile(evidence);
         if (options_.prove && NeedsWitness(evidence)) AskWitnesses(evidence);
         Conclude(evidence);

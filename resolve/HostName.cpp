@@ -83,4 +83,11 @@ HostName MakeHostName(const std::string& domain) {
     return name;
 }
 
+bool UnderLocalhost(std::string_view ace) {
+    constexpr std::string_view kLocal = ".localhost";
+    return ace.size() > kLocal.size() &&
+           std::equal(kLocal.begin(), kLocal.end(), ace.end() - kLocal.size(),
+                      [](char l, char c) { return l == (c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+}
+
 }  // namespace tarnwell

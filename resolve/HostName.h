@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwell {
@@ -24,5 +25,9 @@ struct HostName {
 // search list would turn it into another name than the one asked directly),
 // and an address typed as a name (a resolver takes it as the address).
 HostName MakeHostName(const std::string& domain);
+
+// Whether an ACE name is under "localhost", whatever its letters' case: RFC
+// 6761 section 6.3 makes such names this computer's.
+bool UnderLocalhost(std::string_view ace);
 
 }  // namespace tarnwell
