@@ -4,7 +4,7 @@
 set -euo pipefail
 
 declare -A GROUPS_=(
-  [build]="cmake ninja-build g++ pkgconf qt6-base-dev libgl-dev fonts-liberation googletest libgtest-dev libidn2-dev nlohmann-json3-dev libssl-dev libcurl4-openssl-dev ca-certificates"
+  [build]="cmake ninja-build g++ pkgconf qt6-base-dev libgl-dev fonts-liberation googletest libgtest-dev libidn2-dev nlohmann-json3-dev libssl-dev libcurl4-openssl-dev ca-certificates duktape-dev libglib2.0-dev gsettings-desktop-schemas"
   [test]="xvfb xauth xdotool x11-utils xclip imagemagick dnsmasq-base iproute2 bind9-dnsutils procps python3 jq nagios4-core"
   [windows]="g++-mingw-w64-x86-64-posix wine wine64 xvfb xdotool imagemagick zip locales"
   [fuzz]="clang libclang-rt-14-dev libbenchmark-dev hyperfine"
