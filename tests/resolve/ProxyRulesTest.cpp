@@ -7,7 +7,7 @@ namespace tarnwell::proxy {
 namespace {
 
 using enum ProxyScheme;
-using enum platform::ProxySettings::BypassSyntax;
+using Syntax = platform::ProxySettings::BypassSyntax;
 
 // Entries as the report shows them, "; " between; "" for nothing.
 std::string Shown(const std::optional<std::vector<ProxyEntry>>& entries) {
@@ -15,7 +15,7 @@ std::string Shown(const std::optional<std::vector<ProxyEntry>>& entries) {
     for (const auto& e : entries.value_or(std::vector<ProxyEntry>{})) out += (out.empty() ? "" : "; ") + EntryText(e);
     return out;
 }
-std::string Shown(const std::optional<ProxyEntry>& e) { return e ? Shown(std::vector{*e}) : ""; }
+std::string Shown(const std::optional<ProxyEntry>& entry) { return entry ? EntryText(*entry) : ""; }
 
 TEST(ProxyRules, ParseProxy) {
     const struct { std::string_view text, want; ProxyScheme fallback = Http; } rows[] = {
@@ -50,29 +50,23 @@ TEST(ProxyRules, WithoutCredentials) {
 
 TEST(ProxyRules, Bypass) {
     struct Probe { const char* host; bool want; std::uint16_t port = 80; const char* scheme = "http"; };
-    const struct { std::string_view list; std::vector<Probe> probes; platform::ProxySettings::BypassSyntax syntax = Suffix; } rows[] = {
-        {"example.com", {{"example.com", true}, {"www.example.com", true}, {"badexample.com", true}, {"example.org", false}}},
-        {".Example.com", {{"www.example.com", true}, {"example.com", false}}},
-        {"*", {{"any.test", true}, {"192.0.2.1", true}}},
+    const struct { std::string_view list; std::vector<Probe> probes; Syntax syntax = Syntax::Suffix; } rows[] = {
+        {"example.com", {{"example.com", true}, {"www.example.com", true}, {"badexample.com", true}, {"a.org", false}}},
+        {".Example.com", {{"www.example.com", true}, {"example.com", false}}}, {"*", {{"a.test", true}, {"192.0.2.1", true}}},
         {"192.168.0.0/16,[fe80::]/10 2001:db8::/32", {{"192.168.3.4", true}, {"192.169.0.1", false}, {"fe80::1", true},
             {"2001:db8::5", true}, {"2001:db9::", false}, {"::ffff:192.168.1.1", true}, {"192.168.a", false}}},
         {"10.0.0.1;[::2]:8080", {{"10.0.0.1", true}, {"10.0.0.10", false}, {"::2", true, 8080}, {"::2", false}}},
-        {"a.test:8080 https://b.test", {{"a.test", true, 8080}, {"a.test", false}, {"b.test", true, 443, "https"},
-            {"b.test", false}}},
-        {"<Local>", {{"intranet", true}, {"a.test", false}, {"::2", false}}},
-        {"", {{"localhost", true}, {"a.localhost", true}, {"127.1.2.3", true}, {"::1", true}, {"128.0.0.1", false},
-            {"localhost.test", false}}},
-        {"<-loopback>", {{"localhost", false}, {"127.0.0.1", false}}},
-        {"LOCALHOST,<-loopback>", {{"localhost", true}, {"a.localhost", false}, {"::1", false}}, Wildcard},
+        {"a.test:8080 https://b.test", {{"a.test", true, 8080}, {"a.test", false}, {"b.test", true, 1, "https"}, {"b.test", false}}},
+        {"<Local>", {{"intranet", true}, {"a.test", false}, {"::2", false}}}, {"<-loopback>", {{"localhost", false}, {"127.0.0.1", false}}},
+        {"", {{"localhost", true}, {"a.localhost", true}, {"127.1.2.3", true}, {"::1", true}, {"128.0.0.1", false}, {"localhost.test", false}}},
+        {"LOCALHOST,<-loopback>", {{"localhost", true}, {"a.localhost", false}, {"::1", false}}, Syntax::Wildcard},
         {"example.com *.b.test 192.168.*", {{"example.com", true}, {"badexample.com", false}, {"www.example.com", false},
-            {"x.b.test", true}, {"b.test", false}, {"192.168.1.1", true}}, Wildcard},
-        {"a.test:99999 ://b.test 1.2.3.4/33 [1::/8 c.test", {{"a.test", false}, {"b.test", false}, {"1.2.3.4", false},
-            {"1::", false}, {"c.test", true}}},
+            {"x.b.test", true}, {"b.test", false}, {"192.168.1.1", true}}, Syntax::Wildcard},
+        {"a.test:99999 ://b.test 1.2.3.4/33 [1::/8 c.test", {{"a.test", false}, {"b.test", false}, {"1.2.3.4", false}, {"1::", false}, {"c.test", true}}},
     };
-    for (const auto& r : rows) {
-        const BypassRules rules(r.list, r.syntax);
-        for (const auto& p : r.probes) EXPECT_EQ(rules.Matches(p.scheme, p.host, p.port), p.want) << r.list << " " << p.host;
-    }
+    for (const auto& r : rows)
+        for (const auto& p : r.probes)
+            EXPECT_EQ(BypassRules(r.list, r.syntax).Matches(p.scheme, p.host, p.port), p.want) << r.list << " " << p.host;
 }
 
 }  // namespace
