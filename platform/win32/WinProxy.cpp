@@ -142,7 +142,10 @@ void Manual(std::string_view list, ProxySettings& s) {
         std::string scheme(entry.substr(0, equals));
         for (char& c : scheme) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
         const std::string_view proxy = entry.substr(equals + 1);
-        std::string* into = scheme == "https" ? &s.https : scheme == "http" ? &s.http : scheme == "socks" ? &socks : nullptr;
+        std::string* into = scheme == "https" ? &s.https
+                            : scheme == "http" ? &s.http
+                            : scheme == "socks" ? &socks
+                                                : nullptr;
         if (!into || proxy.empty() || !into->empty()) continue;
         *into = proxy.find("://") == std::string_view::npos && into == &socks ? "socks4://" + std::string(proxy)
                                                                                : std::string(proxy);

@@ -77,7 +77,7 @@ TEST(WinProxySettings, ReadsTheInternetOptionsOnceAndFreesWinHttpsStrings) {
         {{.proxy = L"ftp=f:21;https=s:443"}, true, Expected(Mode::Manual, "s:443")},
         {{.proxy = L"прокси.test:3128", .bypass = L"*.corp.test;<local>"}, true,
          Expected(Mode::Manual, "прокси.test:3128", "прокси.test:3128", "*.corp.test;<local>")},
-        {{.proxy = L"p:3128", .bypass = L"<local>", .pac = pac}, true, Expected(Mode::AutoConfig, "http://192.0.2.7/proxy.pac")},
+        {{.proxy = L"p:3128", .bypass = L"<>", .pac = pac}, true, Expected(Mode::AutoConfig, "http://192.0.2.7/proxy.pac")},
         {{true, L"p:3128", nullptr, pac, wpad}, true, Expected(Mode::AutoDetect, "http://wpad.corp.test/wpad.dat")},
         {{true}, true, Expected(Mode::Direct, "")},  // WPAD finds nothing
         {{true, L"p:3128", nullptr, pac}, true, Expected(Mode::AutoConfig, "http://192.0.2.7/proxy.pac")},
