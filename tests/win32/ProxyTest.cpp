@@ -62,6 +62,7 @@ ProxySettings Expected(Mode mode, const char* https, const char* http = "", cons
 
 TEST(WinProxySettings, ReadsTheInternetOptionsOnceAndFreesWinHttpsStrings) {
     const wchar_t *pac = L"http://192.0.2.7/proxy.pac", *wpad = L"http://wpad.corp.test/wpad.dat";
+    const char *pac8 = "http://192.0.2.7/proxy.pac", *wpad8 = "http://wpad.corp.test/wpad.dat";
     const struct {
         Options options;
         bool detect;
@@ -77,10 +78,10 @@ TEST(WinProxySettings, ReadsTheInternetOptionsOnceAndFreesWinHttpsStrings) {
         {{.proxy = L"ftp=f:21;https=s:443"}, true, Expected(Mode::Manual, "s:443")},
         {{.proxy = L"прокси.test:3128", .bypass = L"*.corp.test;<local>"}, true,
          Expected(Mode::Manual, "прокси.test:3128", "прокси.test:3128", "*.corp.test;<local>")},
-        {{.proxy = L"p:3128", .bypass = L"<>", .pac = pac}, true, Expected(Mode::AutoConfig, "http://192.0.2.7/proxy.pac")},
-        {{true, L"p:3128", nullptr, pac, wpad}, true, Expected(Mode::AutoDetect, "http://wpad.corp.test/wpad.dat")},
+        {{.proxy = L"p:3128", .bypass = L"<>", .pac = pac}, true, Expected(Mode::AutoConfig, pac8)},
+        {{true, L"p:3128", nullptr, pac, wpad}, true, Expected(Mode::AutoDetect, wpad8)},
         {{true}, true, Expected(Mode::Direct, "")},  // WPAD finds nothing
-        {{true, L"p:3128", nullptr, pac}, true, Expected(Mode::AutoConfig, "http://192.0.2.7/proxy.pac")},
+        {{true, L"p:3128", nullptr, pac}, true, Expected(Mode::AutoConfig, pac8)},
         {{true, nullptr, nullptr, nullptr, wpad}, false, Expected(Mode::AutoDetect, "")},
     };
     for (const auto& row : rows) {
