@@ -2,6 +2,7 @@
 #include "platform/win32/WinFiles.h"
 #include "platform/win32/WinHttp.h"
 #include "platform/win32/WinNetworkParams.h"
+#include "platform/win32/WinProxy.h"
 #include "platform/win32/WinShell.h"
 #include "platform/win32/WinSockets.h"
 #include "platform/win32/WinTls.h"
@@ -16,6 +17,7 @@ struct NativeServices {
     WinFiles files;
     WinHttp http;
     WinTls tls{http};
+    WinProxySettings proxy;
 };
 
 }  // namespace tarnwell::platform

@@ -277,6 +277,10 @@ scenario() { # NUM: r holds the row NUM, the namespace is set up for it and its 
 
 echo "e2e: $build/tarnwell-check$exe; outputs in $art"
 [[ -n $wine ]] && program "$build/tarnwell-check.exe" --version >/dev/null 2>&1 # Wine's first start in the namespace
+ie_proxy() { # FLAGS [PROXY [BYPASS [URL]]]: the Internet Options of Wine's prefix (ieproxy.py lays them out)
+    program reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings\Connections' /f \
+        /v DefaultConnectionSettings /t REG_BINARY /d "$(python3 "$here/ieproxy.py" "$@")" >/dev/null 2>&1; }
+[[ -z $wine ]] || ie_proxy 1 # direct: a fresh prefix has automatic detection on, and no row asks for WPAD
 run_row() { # NUM: tarnwell-check for the row NUM, its stdout, stderr, exit and time
     scenario "$1" # under Wine 8,000 ms at most: its start, and Wine does not see the refused port, so its wait runs out
     [[ -n $wine && -n ${r[w]} ]] && { echo "skip $1 under Wine"; return; }
@@ -336,6 +340,16 @@ for domain in quiet.test slow.test; do
     ((st == 0 && ms <= 1000)) || why+=("exit $st after $ms ms")
     result "$(printf '2a  %-46s exit %s, %s ms' "window answers mid-check, closes: $domain" "$st" "$ms")"
 done
+
+# Under Wine, the Internet Options as WinProxySettings reads them through WinHTTP (tarnwell-probe --proxy prints the
+# mode, the https and http proxies, the bypass list and the auto-config URL): a proxy per scheme, an auto-config URL.
+if [[ -n $wine ]]; then
+    ie_proxy 2 'http=192.0.2.5:3128;socks=192.0.2.6:1080' '*.corp.test;<local>' && got=$(program "$probe" --proxy)
+    ie_proxy 6 p:3128 '' http://192.0.2.7/proxy.pac && got+=$'\n'$(program "$probe" --proxy)
+    why=() && [[ $got == $'1\nsocks4://192.0.2.6:1080\n192.0.2.5:3128\n*.corp.test;<local>\n2\n\n\n\nhttp://192.0.2.7/proxy.pac' ]] ||
+        why+=("read ${got//$'\n'/|}")
+    ie_proxy 1; result "px  WinProxySettings reads the Internet Options: a proxy per scheme, an auto-config URL"
+fi
 
 # The rows of tarnwell-check with pre and their args, its stdin the file in (else none), named n (their files too);
 # what it must do: x its exit, max and min its time's bounds in ms (max 5,000 more under Wine), same a file its stdout
