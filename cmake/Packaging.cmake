@@ -147,7 +147,7 @@ if(TARNWELL_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libcurl4")
   set(_tarnwell_qt_depends "")
 else()
-  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libidn2-0, libssl3, libcurl4, libc6, libstdc++6, libgcc-s1")
+  set(CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS "libidn2-0, libssl3, libcurl4, libglib2.0-0, libc6, libstdc++6, libgcc-s1")
   set(_tarnwell_qt_depends
       "libqt6widgets6 (>= ${Qt6_VERSION}), libqt6gui6 (>= ${Qt6_VERSION}), libqt6core6 (>= ${Qt6_VERSION}), ${CPACK_DEBIAN_CHECK_PACKAGE_DEPENDS}, ")
 endif()

@@ -1,5 +1,6 @@
 #pragma once
 #include "platform/posix/CurlHttp.h"
+#include "platform/posix/LinuxProxy.h"
 #include "platform/posix/OpenSslTls.h"
 #include "platform/posix/PosixFiles.h"
 #include "platform/posix/PosixShell.h"
@@ -16,6 +17,7 @@ struct NativeServices {
     PosixFiles files;
     CurlHttp http;
     OpenSslTls tls;
+    LinuxProxySettings proxy;
 };
 
 }  // namespace tarnwell::platform
