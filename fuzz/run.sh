@@ -10,11 +10,12 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-30}
 build=build/fuzz
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DTARNWELL_FUZZ=ON -DTARNWELL_BUILD_GUI=OFF -DTARNWELL_BENCH=OFF >/dev/null &&
-    cmake --build "$build" -j "$(nproc)" --target fuzz_reply fuzz_query fuzz_hosts fuzz_settings fuzz_proxy_strings || exit 1
+    cmake --build "$build" -j "$(nproc)" --target fuzz_reply fuzz_query fuzz_hosts fuzz_settings fuzz_proxy_strings \
+        fuzz_pac || exit 1
 status=0
-for name in reply query hosts settings proxy_strings; do
+for name in reply query hosts settings proxy_strings pac; do
     corpus=$build/corpus/$name
     mkdir -p "$corpus" "$build/artifacts"
     bound=(-max_total_time="$seconds")
