@@ -1,6 +1,7 @@
 #include "app/CheckOutput.h"
 
 #include "common/Text.h"
+#include "resolve/ProxyRules.h"
 
 #include <nlohmann/json.hpp>
 
@@ -125,8 +126,9 @@ std::string_view ProofResultName(platform::ProofResult result) {
 
 std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
     constexpr std::string_view kNames[] = {"",        "name",    "untrusted", "expired",    "error",   "refused",
-                                           "timeout", "not-tls", "aborted",   "incomplete", "internal", "resources"};
-    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ProofReason::Resources) + 1);
+                                           "timeout", "not-tls", "aborted",   "incomplete", "internal", "resources",
+                                           "proxy-auth"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(platform::ProofReason::ProxyAuth) + 1);
     if (reason == platform::ProofReason::None) return std::nullopt;
     return kNames[static_cast<int>(reason)];
 }
@@ -136,8 +138,8 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     for (const auto& line : r.hostsLines.lines) lines.push_back({{"line", line.number}, {"text", line.text}});
     constexpr std::string_view kStates[] = {"impostor",   "blocked",     "disputed",   "missing",
                                             "unproven",   "filtered",    "unverified", "unconfirmed",
-                                            "unanswered", "proven",      "vouched"};
-    static_assert(std::size(kStates) == static_cast<std::size_t>(AddressState::Vouched) + 1);
+                                            "unanswered", "proven",      "vouched",    "unused"};
+    static_assert(std::size(kStates) == static_cast<std::size_t>(AddressState::Unused) + 1);
     constexpr std::string_view kBy[] = {"proof", "server", "witness", "hosts", "none"};
     static_assert(std::size(kBy) == static_cast<std::size_t>(DecidedBy::Nothing) + 1);
     Json states = Json::array();
@@ -149,7 +151,9 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
     for (const auto& p : r.proofs)
         proofs.push_back({{"address", p.address.Text()},
                           {"result", ProofResultName(p.proof.result)},
-                          {"reason", OrNull(ProofReasonName(p.proof.reason))}});
+                          {"reason", OrNull(ProofReasonName(p.proof.reason))},
+                          {"via", p.via.scheme == platform::ProxyScheme::Direct ? Json(nullptr)
+                                                                                  : Json(proxy::EntryText(p.via))}});
     Json object = {
         {"domain", r.domain},
         {"query_name", OrNull(r.queryName)},
@@ -176,6 +180,26 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
                              {"result", kResults[static_cast<int>(r.witness->result)]},
                              {"addresses", Texts(r.witness->addresses)}};
     }
+    object["proxy"] = nullptr;
+    if (r.proxy) {
+        const auto& p = *r.proxy;
+        constexpr std::string_view kSources[] = {"environment", "auto_config", "system", "wpad"};
+        static_assert(std::size(kSources) == static_cast<std::size_t>(ProxySource::Wpad) + 1);
+        constexpr std::string_view kErrors[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
+        static_assert(std::size(kErrors) == static_cast<std::size_t>(PacError::Answer) + 1);
+        const auto texts = [](const std::vector<platform::ProxyEntry>& entries) {
+            Json list = Json::array();
+            for (const auto& e : entries) list.push_back(proxy::EntryText(e));
+            return list;
+        };
+        object["proxy"] = {{"source", kSources[static_cast<int>(p.source)]},
+                           {"pac_url", p.pacUrl.empty() ? Json(nullptr) : Json(p.pacUrl)},
+                           {"entries", texts(p.entries)},
+                           {"http_entries", texts(p.httpEntries)},
+                           {"others_direct", p.othersDirect},
+                           {"checked", p.checked},
+                           {"error", p.error == PacError::None ? Json(nullptr) : Json(kErrors[static_cast<int>(p.error)])}};
+    }
     if (line) object["line"] = *line;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
@@ -201,6 +225,23 @@ std::string_view PluginStateName(PluginState state) {
     return kNames[state];
 }
 
+// Why the road through the browser's proxy leaves the site unverified.
+std::string Undecided(const CheckRecord& r) {
+    const auto* via = r.DecisiveProxy();
+    switch (r.judgement.doubt) {
+        case ProxyDoubt::Silent:
+            return "the browser's proxy " + Printable(via ? proxy::HostPort(via->via) : "") + " did not answer";
+        case ProxyDoubt::Unknown: {
+            constexpr std::string_view kErrors[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
+            return "the proxy auto-config file " + Printable(r.proxy->pacUrl) + " could not be used (" +
+                   std::string(kErrors[static_cast<int>(r.proxy->error)]) + ")";
+        }
+        case ProxyDoubt::Differs: return "the browser takes another road for http:// than for https://";
+        default: break;
+    }
+    return "the browser's proxy was not checked (proxy = off)";
+}
+
 std::string PluginLine(const CheckRecord& r) {
     const std::string domain = ShownDomain(r) + ": ";
     const std::string address = TextOf(r.SystemAddress()).value_or("");
@@ -221,6 +262,7 @@ std::string PluginLine(const CheckRecord& r) {
         case CheckEnd::Unconfirmed:
             return domain + decisive + " not proven over HTTPS and not known to " + witnesses;
         case CheckEnd::Unverified:
+            if (r.judgement.doubt != ProxyDoubt::None) return domain + Undecided(r);
             if (r.witness && !r.witness->answered.empty())
                 return domain + decisive + " not proven over HTTPS, and no independent DNS server gave a whole " +
                        (r.Decisive() && r.Decisive()->IsV4() ? "IPv4" : "IPv6") + " answer";
@@ -238,6 +280,9 @@ std::string PluginLine(const CheckRecord& r) {
             return line + ", though not among the DNS server's " + Joined(r.serverAddresses);
         }
         case CheckEnd::Impostor:
+            if (const auto* via = r.DecisiveProxy())
+                return domain + "certificate not proven through proxy " + Printable(proxy::HostPort(via->via)) + " (" +
+                       std::string(ProofReasonName(via->proof.reason).value_or("")) + ")";
             return domain + decisive + " failed to prove the name over HTTPS (" + reason + " certificate)";
         case CheckEnd::Mismatch: {
             // The family that disagrees: that of the address that decided.

@@ -52,6 +52,10 @@ constexpr char kUsageHead[] =
     "https://1.1.1.1/dns-query (Cloudflare) and https://8.8.8.8/dns-query (Google), or\n"
     "those of 'witness = URL...' in /etc/tarnwell/tarnwell.conf and then\n"
     "~/.config/tarnwell/tarnwell.conf. 'witness = off' there or --no-witness sends it nowhere.\n"
+    "The browser's proxy settings are read as its browsers read them (the environment's\n"
+    "variables, GNOME's or KDE's settings, the Internet Options), and an auto-config (PAC)\n"
+    "file they name is fetched from where they say and run; 'proxy = off' there or\n"
+    "--no-proxy only reads the settings.\n"
     "\n"
     "      --json              one line of JSON per domain instead of the report\n"
     "      --plugin            a monitoring plugin's output and exit status (Nagios, Icinga)\n"
@@ -69,6 +73,8 @@ constexpr char kUsageHead[] =
     "      --witness URL       ask this witness (an https URL; repeat for several) instead of\n"
     "                          those of the settings files\n"
     "      --no-witness        ask no witness: the domain's name goes to no DNS server over HTTPS\n"
+    "      --proxy             fetch and run the browser's auto-config file (proxy = auto)\n"
+    "      --no-proxy          only read the browser's proxy settings (proxy = off)\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
     "\n"
@@ -108,6 +114,7 @@ struct Options {
     bool proof = true;
     std::vector<Witness> witnesses;  // of --witness
     bool noWitness = false;
+    std::optional<bool> proxy;  // --proxy, --no-proxy
     std::optional<int> deadline;  // seconds
     std::vector<std::string> domains;
     bool help = false, version = false;
@@ -189,6 +196,8 @@ std::optional<std::string> Parse(const std::vector<std::string>& args, Options& 
             o.witnesses.push_back(std::get<Witness>(std::move(witness)));
         } else if (arg == "--no-witness") {
             o.noWitness = true;
+        } else if (arg == "--proxy" || arg == "--no-proxy") {
+            o.proxy = arg == "--proxy";
         } else {
             return "unknown option '" + arg + "'";
         }
@@ -265,6 +274,7 @@ struct Settings {
     bool proof;
     std::optional<Address> server;
     std::vector<Witness> witnesses;
+    bool proxy;
 };
 
 // The report with `newline` for its CRLF line breaks, ending with one.
@@ -288,9 +298,11 @@ void CheckOne(const ConsolePlatform& platform, platform::NetworkParams& servers,
                         [&](const std::string& prompt, const std::string& title) {
                             if (!plugin) notes += title + ": " + prompt + "\n";
                         });
-    const CheckPlatform engine{platform.sockets, servers, platform.shells, platform.files, platform.tls, platform.http};
+    const CheckPlatform engine{platform.sockets, servers,       platform.shells, platform.files, platform.tls,
+                               platform.http,    {},            nullptr,         platform.proxy};
     CheckOptions options;
     options.witnesses = s.witnesses;
+    options.proxy = s.proxy;
     if (s.timeout) options.replyWait = std::chrono::seconds(*s.timeout);
     options.prove = s.proof;
     options.server = s.server;
@@ -516,16 +528,23 @@ std::variant<std::shared_ptr<std::istream>, Fault> OpenList(const Options& o, st
     return file;
 }
 
-// The witnesses: none with --no-witness, nor with --no-proof (without the
-// proof none is asked), else those of --witness, else the settings files',
-// read only then; a file that is wrong or cannot be read is a usage error,
-// the check does not run on guesses.
-std::variant<std::vector<Witness>, Fault> ChooseWitnesses(const Options& o, platform::Files& files) {
-    if (o.noWitness || !o.proof) return std::vector<Witness>{};
-    if (!o.witnesses.empty()) return o.witnesses;
-    auto loaded = LoadWitnesses(files);
-    if (const auto* fault = std::get_if<std::string>(&loaded)) return Fault{*fault};
-    return std::get<std::vector<Witness>>(std::move(loaded));
+// The choices of the command line, and of the settings files for the rest:
+// no witness with --no-witness, nor with --no-proof (without the proof none
+// is asked), else those of --witness, else the files'; the proxy as
+// --proxy or --no-proxy say, else as the files do. The files are read
+// unless the command line makes every choice; one that is wrong or cannot
+// be read is a usage error, the check does not run on guesses.
+std::variant<Choices, Fault> Choose(const Options& o, platform::Files& files) {
+    Choices chosen;
+    const bool witnessGiven = o.noWitness || !o.proof || !o.witnesses.empty();
+    if (!witnessGiven || !o.proxy) {
+        auto loaded = LoadSettings(files);
+        if (const auto* fault = std::get_if<std::string>(&loaded)) return Fault{*fault};
+        chosen = std::get<Choices>(std::move(loaded));
+    }
+    if (witnessGiven) chosen.witnesses = o.noWitness || !o.proof ? std::vector<Witness>{} : o.witnesses;
+    chosen.proxy = o.proxy.value_or(chosen.proxy);
+    return chosen;
 }
 
 // The run of `settings`' checks, its -j workers started as the domains come,
@@ -586,10 +605,11 @@ int RunConsoleCheck(const std::vector<std::string>& args, const ConsolePlatform&
         return refuse({"WSAStartup failed (" + std::to_string(started) + ")", false, kStatusOsError});
     auto list = OpenList(o, in);
     if (const auto* fault = std::get_if<Fault>(&list)) return refuse(*fault);
-    auto witnesses = ChooseWitnesses(o, platform.files);
-    if (const auto* fault = std::get_if<Fault>(&witnesses)) return refuse(*fault);
+    auto chosen = Choose(o, platform.files);
+    if (const auto* fault = std::get_if<Fault>(&chosen)) return refuse(*fault);
 
-    Settings settings{o.mode, newline, o.timeout, o.proof, o.server, std::get<0>(std::move(witnesses))};
+    auto& choices = std::get<Choices>(chosen);
+    Settings settings{o.mode, newline, o.timeout, o.proof, o.server, std::move(choices.witnesses), choices.proxy};
     std::thread reader;
     const auto run = StartRun(platform, std::move(settings), o, std::get<0>(std::move(list)), reader);
     const std::stop_callback wake(stop, [run] {

@@ -21,6 +21,7 @@ struct ConsolePlatform {
     platform::Files& files;
     platform::Tls& tls;
     platform::Http& http;
+    platform::ProxySettingsReader* proxy = nullptr;  // the browser's proxy settings; none: not looked at
 };
 
 // Runs the console checker's command line with the given platform: one

@@ -15,13 +15,14 @@ std::unique_ptr<Fm> Fm::Start(platform::FmView& view, FmPlatform platform) {
         Step([&] { platform.messageBox.Show(fault, platform::kMbCritical, "Tarnwell"); });
         return nullptr;
     }
-    auto witnesses = LoadWitnesses(platform.files);
-    if (const auto* fault = std::get_if<std::string>(&witnesses)) {
+    auto settings = LoadSettings(platform.files);
+    if (const auto* fault = std::get_if<std::string>(&settings)) {
         Step([&] { platform.messageBox.Show(*fault, platform::kMbCritical, "Tarnwell"); });
         return nullptr;
     }
     auto fm = std::make_unique<Fm>(view, std::move(platform));
-    fm->options.witnesses = std::get<std::vector<Witness>>(std::move(witnesses));
+    fm->options.witnesses = std::get<Choices>(settings).witnesses;
+    fm->options.proxy = std::get<Choices>(settings).proxy;
     return fm;
 }
 
@@ -55,7 +56,8 @@ void Fm::Cmd1_Click() {
         });
     record_ = {};
     const CheckPlatform engine{platform_.sockets, platform_.networkParams, platform_.shells, platform_.files,
-                               platform_.tls,     platform_.http,          platform_.serve, &WshShell_};
+                               platform_.tls,     platform_.http,          platform_.serve, &WshShell_,
+                               platform_.proxy};
     record_ = RunCheck(domain, engine, options, writer);
 }
 

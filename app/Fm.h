@@ -19,6 +19,7 @@ struct FmPlatform {
     platform::Tls& tls;
     platform::Http& http;
     platform::Serve serve = {};  // serves the window while its check waits
+    platform::ProxySettingsReader* proxy = nullptr;  // the browser's proxy settings; none: not looked at
 };
 
 // The main window's logic: its event handlers. The check button runs the
@@ -27,7 +28,7 @@ struct FmPlatform {
 class Fm : public platform::FormEvents {
 public:
     Fm(platform::FmView& view, FmPlatform platform);
-    // The window's logic with the witnesses of the settings files; nothing
+    // The window's logic with the choices of the settings files; nothing
     // when the sockets did not start or a settings file is wrong, after a
     // message box that says so: the check does not run on guesses.
     static std::unique_ptr<Fm> Start(platform::FmView& view, FmPlatform platform);

@@ -3,6 +3,7 @@
 #include "common/Step.h"
 #include "common/Text.h"
 #include "platform/CodePage.h"
+#include "resolve/ProxyRules.h"
 
 #include <type_traits>
 
@@ -28,6 +29,16 @@ std::string_view FaultText(platform::ReadFault fault) {
     return "ошибка чтения";
 }
 
+std::string_view PacErrorText(PacError error) {
+    switch (error) {
+        case PacError::Timeout: return "превышено время";
+        case PacError::Memory: return "превышен объём памяти";
+        case PacError::Script: return "ошибка в сценарии";
+        default: break;
+    }
+    return "недопустимый ответ";
+}
+
 }  // namespace
 
 std::string ProofText(const platform::Proof& proof) {
@@ -47,6 +58,7 @@ std::string ProofText(const platform::Proof& proof) {
                        : "проверить не удалось (цепочка сертификатов неполна)";
         case ProofReason::Internal: return "проверить не удалось (внутренняя ошибка)";
         case ProofReason::Resources: return "проверить не удалось (нет ресурсов)";
+        case ProofReason::ProxyAuth: return "проверить не удалось (прокси требует авторизации)";
         case ProofReason::NotTls: break;
     }
     return "проверить не удалось (не HTTPS)";
@@ -75,6 +87,8 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
                 for (const auto& a : r.systemAddresses)
                     if (!a.IsV4() && a != *shown) Write(a.Text() + kCrLf);
                 Write(kCrLf);
+            } else if constexpr (std::is_same_v<E, event::ProxyFound>) {
+                ProxyBlock(r);
             } else if constexpr (std::is_same_v<E, event::QueryBegun>) {
                 Write("- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n");
             } else if constexpr (std::is_same_v<E, event::ServiceMissing>) {
@@ -89,7 +103,9 @@ void ReportWriter::On(const CheckEvent& event, const CheckRecord& r) {
                 Write("\r\n- Проверяем подлинность сайта [" + d + "] (Соединение HTTPS)\r\n");
             } else if constexpr (std::is_same_v<E, event::Proved>) {
                 const auto& p = r.proofs.at(e.index);
-                Write(p.address.Text() + ": " + ProofText(p.proof) + kCrLf);
+                const bool via = p.via.scheme != platform::ProxyScheme::Direct;
+                Write((via ? "через прокси " + proxy::HostPort(p.via) : p.address.Text()) + ": " + ProofText(p.proof) +
+                      kCrLf);
             } else if constexpr (std::is_same_v<E, event::Witnessed>) {
                 WitnessBlock(r);
             } else if constexpr (std::is_same_v<E, event::Concluded>) {
@@ -120,6 +136,43 @@ std::string Reason(const AddressProof* p) {
 }
 
 constexpr char kCheckDns[] = " Проверьте настройки DNS на компьютере и на роутере.";
+constexpr char kCheckProxy[] = " Проверьте настройки прокси на компьютере.";
+
+// Where the proxy the browser takes is set, in full but for a user:password@ part.
+std::string ProxySetting(const ProxyRecord& p) {
+    const auto& s = p.settings;
+    const bool variable = s.origin == platform::ProxyOrigin::Environment;
+    const std::string holder = variable ? "переменная окружения " : "настройки системы: " + s.where + ", ";
+    switch (p.source) {
+        case ProxySource::Variable: return holder + p.httpsFrom + "=" + proxy::WithoutCredentials(s.https);
+        case ProxySource::System: return holder + p.httpsFrom + " = " + proxy::WithoutCredentials(s.https);
+        case ProxySource::AutoConfig: return "файл автонастройки " + p.pacUrl + " (" + holder + s.pacName + ")";
+        case ProxySource::Wpad: break;
+    }
+    return "автоопределение WPAD, файл автонастройки " + p.pacUrl;
+}
+
+// Why the road through the proxy leaves the site unconfirmed.
+std::string Undecided(const CheckRecord& r) {
+    const std::string head = "\r\nПодтвердить сайт [" + r.domain + "] не удалось: ";
+    const auto& p = *r.proxy;
+    switch (r.judgement.doubt) {
+        case ProxyDoubt::Silent: {
+            const auto* via = r.DecisiveProxy();
+            return head + "браузер открывает его через прокси " + (via ? proxy::HostPort(via->via) : "") +
+                   ", а прокси не ответил. Повторите проверку позже или проверьте настройки прокси на компьютере.";
+        }
+        case ProxyDoubt::Unknown:
+            return head + "браузер открывает его по файлу автонастройки прокси " + p.pacUrl + ", а " +
+                   (p.error == PacError::Unreachable ? std::string("файл недоступен")
+                                                     : "в файле ошибка (" + std::string(PacErrorText(p.error)) + ")") +
+                   ". Повторите проверку позже или проверьте настройки прокси на компьютере.";
+        case ProxyDoubt::Differs:
+            return head + "для http:// и https:// браузер выбирает разные пути." + kCheckProxy;
+        default: break;
+    }
+    return head + "прокси браузера не проверялся (proxy = off)." + kCheckProxy;
+}
 
 }  // namespace
 
@@ -140,6 +193,13 @@ void ReportWriter::Conclusion(const CheckRecord& r) {
             return Write("\r\nIP адреса различаются, но сайт по адресу " + address + " подтвердил подлинность домена [" +
                          d + "] сертификатом. Подмены IP адреса не обнаружено.");
         case CheckEnd::Impostor:
+            if (const auto* via = r.DecisiveProxy()) {
+                Write("\r\nВнимание! Сайт [" + d + "] через прокси " + proxy::HostPort(via->via) +
+                      " не подтвердил подлинность домена (" + Reason(via) +
+                      "). Возможна подмена сайта прокси-сервером (вредоносная программа или чужие настройки прокси). "
+                      "Проверьте настройки прокси на компьютере.\r\n");
+                return Write("Прокси задан: " + ProxySetting(*r.proxy) + kCrLf);
+            }
             return Write("\r\nВнимание! Сайт по адресу " + address + " не подтвердил подлинность домена [" + d +
                          "]. Возможна подмена IP адреса DNS сервером или в локальной сети (роутер, провайдер, "
                          "вредоносная программа)." + kCheckDns + "\r\n");
@@ -171,6 +231,7 @@ void ReportWriter::Conclusion(const CheckRecord& r) {
                          d + "] открывается в браузере без HTTPS, не вводите на нём пароли. Повторите проверку позже "
                          "или проверьте настройки DNS на компьютере и на роутере.\r\n");
         case CheckEnd::Unverified:
+            if (r.judgement.doubt != ProxyDoubt::None) return Write(Undecided(r) + kCrLf);
             // Some witness answered, but not whole for this address's family.
             if (r.witness && !r.witness->answered.empty())
                 return Write("\r\nПодтвердить адрес " + address +
@@ -194,6 +255,50 @@ void ReportWriter::Conclusion(const CheckRecord& r) {
         default:
             return;
     }
+}
+
+namespace {
+
+// Where a list of proxies came from, in the report's words.
+std::string SourceText(const ProxyRecord& p, const std::string& from) {
+    switch (p.source) {
+        case ProxySource::Variable: return "переменная окружения " + from;
+        case ProxySource::AutoConfig: return "файл автонастройки " + p.pacUrl;
+        case ProxySource::System: return "настройки системы";
+        case ProxySource::Wpad: break;
+    }
+    return "автоопределение WPAD";
+}
+
+std::string EntryText(const platform::ProxyEntry& e) {
+    return e.scheme == platform::ProxyScheme::Direct ? "Без прокси" : proxy::EntryText(e);
+}
+
+
+}  // namespace
+
+// The browser's proxy for the domain, after the resolver's block.
+void ReportWriter::ProxyBlock(const CheckRecord& r) {
+    const auto& p = *r.proxy;
+    Write("- Проверяем прокси браузера\r\n");
+    if (!p.checked) return Write("Прокси не проверялся (proxy = off)\r\n\r\n");
+    if (p.error == PacError::Unreachable)
+        Write("Файл автонастройки прокси недоступен: " + p.pacUrl + kCrLf);
+    else if (p.error != PacError::None)
+        Write("Ошибка в файле автонастройки прокси: " + p.pacUrl + " (" + std::string(PacErrorText(p.error)) + ")" +
+              kCrLf);
+    const std::string source = SourceText(p, p.httpsFrom);
+    for (const auto& e : p.entries)
+        Write(e.scheme == platform::ProxyScheme::Direct ? "Без прокси (" + source + ")" + kCrLf
+                                                         : "Прокси: " + EntryText(e) + " (" + source + ")" + kCrLf);
+    if (p.Differs()) {
+        std::string road;
+        for (const auto& e : p.httpEntries) road += (road.empty() ? "" : "; ") + EntryText(e);
+        Write("Для http://" + r.domain + "/ браузер выбирает другой путь: " + road + " (" +
+              SourceText(p, p.httpFrom) + ")" + kCrLf);
+    }
+    if (p.othersDirect && p.Proxied()) Write("Другие сайты открываются без прокси\r\n");
+    Write(kCrLf);
 }
 
 // What the witnesses said, after the proofs.

@@ -25,6 +25,7 @@ private:
     void Write(const std::string& piece) { write_(piece, false); }
     void Conclusion(const CheckRecord& r);
     void HostsBlock(const CheckRecord& r);
+    void ProxyBlock(const CheckRecord& r);
     void WitnessBlock(const CheckRecord& r);
     Writer write_;
     Box box_;

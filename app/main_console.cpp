@@ -49,7 +49,7 @@ int main(int argc, char* argv[]) {
     static tarnwell::platform::NativeServices native;
     const int status = tarnwell::RunConsoleCheck({argv + 1, argv + argc},
                                                  {native.sockets, native.networkParams, native.shells, native.files, native.tls,
-                                                  native.http},
+                                                  native.http, &native.proxy},
                                                  std::cout, std::cerr, "\n", &std::cin, stop.get_token());
     // Checks left running (see RunConsoleCheck) end with the process.
     std::cout.flush();

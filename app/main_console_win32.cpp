@@ -17,7 +17,7 @@ int main() {
     tarnwell::platform::OnCtrlC([] { stop.request_stop(); });
     const int status = tarnwell::RunConsoleCheck(tarnwell::platform::CommandLineArguments(),
                                                  {native.sockets, native.networkParams, native.shells, native.files, native.tls,
-                                                  native.http},
+                                                  native.http, &native.proxy},
                                                  out, err, "\r\n", &std::cin, stop.get_token());
     // Checks left running (see RunConsoleCheck) end with the process.
     out.flush();

@@ -16,7 +16,7 @@ int main(int argc, char* argv[]) {
         [&](tarnwell::platform::FmView& view, tarnwell::platform::MsgBox& box, const tarnwell::platform::Serve& serve) {
             // Every wait of a check serves the window.
             const tarnwell::FmPlatform platform{native.sockets, native.networkParams, native.shells, box,
-                                                native.files,   native.tls,           native.http, serve};
+                                                native.files,   native.tls,           native.http, serve, &native.proxy};
             return tarnwell::Fm::Start(view, platform);
         });
 }

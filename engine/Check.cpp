@@ -3,10 +3,14 @@
 #include "common/Failure.h"
 #include "common/Step.h"
 #include "common/Text.h"
+#include "engine/BrowserProxy.h"
 #include "resolve/HostName.h"
 #include "resolve/Verdict.h"
 
 #include <algorithm>
+#include <map>
+#include <mutex>
+#include <tuple>
 
 namespace tarnwell {
 
@@ -23,8 +27,17 @@ std::optional<Address> CheckRecord::Decisive() const {
 }
 
 const AddressProof* CheckRecord::ProofOf(const Address& address) const {
-    const auto found = std::find_if(proofs.begin(), proofs.end(), [&](const AddressProof& p) { return p.address == address; });
+    const auto found = std::find_if(proofs.begin(), proofs.end(), [&](const AddressProof& p) {
+        return p.address == address && p.via.scheme == platform::ProxyScheme::Direct;
+    });
     return found == proofs.end() ? nullptr : &*found;
+}
+
+const AddressProof* CheckRecord::DecisiveProxy() const {
+    std::size_t k = 0;
+    for (const auto& p : proofs)
+        if (p.via.scheme != platform::ProxyScheme::Direct && k++ == judgement.decisiveProxy) return &p;
+    return nullptr;
 }
 
 std::string CheckRecord::DecisiveWitnesses() const {
@@ -72,6 +85,7 @@ private:
             record_.end = CheckEnd::ResolverFailed;
             return;
         }
+        FindProxy();
         Tell(event::QueryBegun{});
         const auto server = Server();
         if (!server) {
@@ -82,9 +96,11 @@ private:
         Tell(event::ServerChosen{});
         const DirectAnswer answer = Query(*server);
         Prove();
-        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole(),
-                          record_.proofs};
+        Evidence evidence{record_.systemAddresses, record_.serverAddresses, answer.a.Whole(), answer.aaaa.Whole()};
+        for (const auto& p : record_.proofs)
+            if (p.via.scheme == platform::ProxyScheme::Direct) evidence.proofs.push_back(p);
         evidence.localName = UnderLocalhost(name_.ace);
+        evidence.proxy = Road();
         WeighHostsFile(evidence);
         if (options_.prove && NeedsWitness(evidence)) AskWitnesses(evidence);
         Conclude(evidence);
@@ -96,6 +112,49 @@ private:
             return sockets.GetAddrInfo(name).value_or(std::vector<Address>{});
         };
         return platform_.serve ? platform::RunServed(platform_.serve, lookup) : lookup();
+    }
+
+    // The browser's proxy for the name, bounded as a whole; a window is
+    // served while it is found.
+    void FindProxy() {
+        if (!platform_.proxy) return;
+        const auto find = [services = Services(), host = name_.ace, run = options_.proxy,
+                           deadline = Clock::now() + kProxyWait] {
+            std::string script;
+            auto found = FindBrowserProxy(host, services, run, deadline, &script);
+            return std::make_pair(std::move(found), std::move(script));
+        };
+        Step([&] {
+            std::tie(record_.proxy, script_) = platform_.serve ? platform::RunServed(platform_.serve, find) : find();
+        });
+        if (record_.proxy) Tell(event::ProxyFound{});
+    }
+
+    ProxyServices Services() const {
+        return {*platform_.proxy, platform_.http, platform_.files, platform_.sockets};
+    }
+
+    // The proxy a request of the check's own to `url` goes through.
+    platform::ProxyEntry RoadFor(const std::string& url) {
+        if (!platform_.proxy || !record_.proxy) return {};
+        std::lock_guard lock(roadsMutex_);  // an issuer may be fetched on a verifying thread
+        auto& known = roads_[url];
+        if (!known) known = RoadOf(record_.proxy, script_, url, Services());
+        return *known;
+    }
+
+    // The browser's road as the verdict weighs it, when a proxy is set.
+    std::optional<ProxyEvidence> Road() const {
+        if (!record_.proxy) return std::nullopt;
+        const auto& p = *record_.proxy;
+        ProxyEvidence road{p.entries};
+        road.doubt = !p.checked                 ? ProxyDoubt::Unchecked
+                     : p.error != PacError::None ? ProxyDoubt::Unknown
+                     : p.Differs()               ? ProxyDoubt::Differs
+                                                 : ProxyDoubt::None;
+        for (const auto& proof : record_.proofs)
+            if (proof.via.scheme != platform::ProxyScheme::Direct) road.proofs.push_back(proof);
+        return road;
     }
 
     // The first configured DNS server, or the one the options name.
@@ -123,24 +182,44 @@ private:
     // The computer's addresses asked to prove the name over HTTPS, all at
     // once; each proof is told in the resolver's order, as soon as it and
     // every one before it have ended.
+    // The site's addresses, then the proxies of the browser's road (each
+    // asked for a tunnel to the name), all at once; a proxy whose host does
+    // not resolve was refused.
     void Prove() {
         if (!options_.prove) return;
-        const auto targets = ProbeTargets(record_.systemAddresses, record_.serverAddresses);
+        const auto deadline = Clock::now() + options_.proofWait;
+        std::vector<platform::ProbeRoute> targets;
+        for (const auto& a : ProbeTargets(record_.systemAddresses, record_.serverAddresses)) targets.push_back({a});
+        std::vector<std::optional<platform::Proof>> ended(targets.size());
+        if (record_.proxy && record_.proxy->checked)
+            for (const auto& e : record_.proxy->entries) {
+                if (e.scheme == platform::ProxyScheme::Direct) continue;
+                std::optional<Address> address;
+                Step([&] { address = ProxyAddress(e, platform_.sockets, deadline); });
+                targets.push_back({address.value_or(Address{}), e.port, e});
+                ended.push_back(address ? std::nullopt : std::optional(platform::Unknown(platform::ProofReason::Refused)));
+            }
         if (targets.empty()) return;
         Tell(event::ProofBegun{});
-        std::vector<std::optional<platform::Proof>> ended(targets.size());
         std::size_t told = 0;
         const auto tellReady = [&] {
             for (; told < targets.size() && ended[told]; ++told) {
-                record_.proofs.push_back({targets[told], *ended[told]});
+                record_.proofs.push_back({targets[told].address, *ended[told], targets[told].via});
                 Tell(event::Proved{told});
             }
         };
-        platform_.tls.ProbeAll(targets, name_.ace, Clock::now() + options_.proofWait, platform_.serve,
-                               [&](std::size_t i, const platform::Proof& proof) {
-                                   ended[i] = proof;
-                                   tellReady();
-                               });  // every address is heard of, a timed-out one included
+        std::vector<platform::ProbeRoute> routes;
+        std::vector<std::size_t> of;  // the target of each route
+        for (std::size_t i = 0; i < targets.size(); ++i)
+            if (!ended[i]) routes.push_back(targets[i]), of.push_back(i);
+        tellReady();
+        platform_.tls.ProbeRoutes(
+            routes, name_.ace, deadline, platform_.serve,
+            [&](std::size_t k, const platform::Proof& proof) {
+                ended[of[k]] = proof;
+                tellReady();
+            },
+            [this](const std::string& url) { return RoadFor(url); });  // every route is heard of, a timed-out one included
     }
 
     // The witnesses, asked when an address could not prove the name and no
@@ -154,7 +233,7 @@ private:
         WitnessAnswer answer;  // silent, should the asking itself fail
         Step([&] {
             answer = tarnwell::AskWitnesses(platform_.http, witness.asked, name_.qname, aaaa, options_.witnessWait,
-                                            platform_.serve);
+                                            platform_.serve, [this](const std::string& url) { return RoadFor(url); });
         });
         // Named: those that answered, or all those asked when none did.
         std::vector<std::size_t> named = answer.answered;
@@ -267,6 +346,9 @@ private:
     CheckListener& listener_;
     CheckRecord record_;
     HostName name_;
+    std::string script_;  // the auto-config file's, when one was fetched
+    std::map<std::string, std::optional<platform::ProxyEntry>> roads_;  // of the check's own requests, by URL
+    std::mutex roadsMutex_;
 };
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "engine/CheckRecord.h"
 #include "engine/Settings.h"
 #include "platform/Http.h"
+#include "platform/Proxy.h"
 #include "platform/Files.h"
 #include "platform/NetworkParams.h"
 #include "platform/Serve.h"
@@ -38,6 +39,8 @@ struct CheckPlatform {
     // keeps it from one check to the next; one that cannot be created leaves
     // the one kept in place.
     std::unique_ptr<platform::Shell>* mismatchShell = nullptr;
+    // The browser's proxy settings; none: the stage is left out.
+    platform::ProxySettingsReader* proxy = nullptr;
 };
 
 struct CheckOptions {
@@ -46,9 +49,12 @@ struct CheckOptions {
     std::chrono::milliseconds proofWait = kProofWait;  // for the proofs, in all
     std::optional<Address> server;                     // this DNS server instead of the configured ones
     // Asked when the site cannot prove itself; none (the default): never.
-    // The views name those of the settings (LoadWitnesses).
+    // The views name those of the settings (LoadSettings).
     std::vector<Witness> witnesses;
     std::chrono::milliseconds witnessWait = kWitnessWait;  // for the witnesses, in all
+    // Fetch and run the auto-config file the proxy settings name; off: the
+    // settings are only read, and the record says the proxy was not checked.
+    bool proxy = true;
 };
 
 // The events of a check, in the order they come. What each one tells is in
@@ -57,6 +63,7 @@ namespace event {
 struct Rejected {};        // the domain text is no web domain's host name: the check ends
 struct Begun {};           // the name was accepted; the computer's resolver is asked
 struct Resolved {};        // systemAddresses holds the resolver's answer; none ends the check
+struct ProxyFound {};      // proxy is set: the browser's proxy settings set a proxy or an auto-config file
 struct QueryBegun {};      // the direct query's stage begins
 struct ServiceMissing {};  // the network parameters service is missing
 struct NoServer {};        // no DNS server is configured: the check ends
@@ -76,7 +83,7 @@ struct RegistryRead {      // on a mismatch: the hosts directory the registry na
 struct HostsRead {};       // hostsFile, hostsFault and hostsLines are set
 }  // namespace event
 
-using CheckEvent = std::variant<event::Rejected, event::Begun, event::Resolved, event::QueryBegun,
+using CheckEvent = std::variant<event::Rejected, event::Begun, event::Resolved, event::ProxyFound, event::QueryBegun,
                                 event::ServiceMissing, event::NoServer, event::ServerChosen, event::ServerAddress,
                                 event::ProofBegun, event::Proved, event::Witnessed, event::Concluded, event::RegistryRead,
                                 event::HostsRead>;

@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Address.h"
 #include "platform/Files.h"
+#include "platform/Proxy.h"
 #include "platform/Tls.h"
 #include "resolve/HostsFile.h"
 #include "resolve/Verdict.h"
@@ -44,12 +45,49 @@ struct WitnessRecord {
     std::string named;  // the hosts of those that answered, else of those asked, ", " apart
 };
 
+// Where the browser's proxy settings for the domain come from.
+enum class ProxySource {
+    Variable,    // environment variables
+    AutoConfig,  // an auto-config (PAC) file the settings name
+    System,      // the desktop's or the system's settings
+    Wpad,        // an auto-config file that automatic detection (WPAD) found
+};
+
+// Why an auto-config file gave no road.
+enum class PacError {
+    None,
+    Unreachable,  // it could not be fetched whole (at most 1 MiB) in time
+    Timeout,      // it ran past its bound
+    Memory,       // it wanted more memory than it is given
+    Script,       // it did not compile, threw, or has no FindProxyForURL
+    Answer,       // it answered what is no list of proxies
+};
+
+// The browser's road to the domain, as its proxy settings give it.
+struct ProxyRecord {
+    ProxySource source = ProxySource::System;
+    platform::ProxySettings settings = {};  // as found, credentials and all
+    std::string pacUrl = {};                // of an auto-config file, without user:password@
+    // The source of each list: the variable or key it came from.
+    std::string httpsFrom = {}, httpFrom = {};
+    std::vector<platform::ProxyEntry> entries = {};      // for https://D/, in order; none when not known
+    std::vector<platform::ProxyEntry> httpEntries = {};  // for http://D/
+    bool othersDirect = false;  // the control names go direct
+    bool checked = true;        // false: the settings turn the stage off
+    PacError error = PacError::None;
+    // The browser takes another road for http://D/ than for https://D/.
+    bool Differs() const { return !entries.empty() && entries != httpEntries; }
+    // Whether D's road for https goes through a proxy first.
+    bool Proxied() const { return !entries.empty() && entries.front().scheme != platform::ProxyScheme::Direct; }
+};
+
 // What one check found, as values.
 struct CheckRecord {
     std::string domain = {};                    // the domain text D, as given
     std::optional<std::string> queryName = {};  // the name asked for, ACE, no trailing dot
     CheckEnd end = CheckEnd::None;
     std::vector<Address> systemAddresses = {};  // the computer's resolver, both families, its order
+    std::optional<ProxyRecord> proxy = {};      // when a proxy or an auto-config is set
     std::optional<Address> server = {};         // the DNS server asked
     bool sent = false;                          // a query went to the server
     std::vector<Address> serverAddresses = {};  // of every reply read, each once
@@ -70,6 +108,8 @@ struct CheckRecord {
     std::optional<Address> Decisive() const;
     // The proof of `address`, or nullptr when it was not probed.
     const AddressProof* ProofOf(const Address& address) const;
+    // The proof through the proxy that decided the outcome, if one did.
+    const AddressProof* DecisiveProxy() const;
     // The hosts of the witnesses that decided the outcome's address, ", " apart.
     std::string DecisiveWitnesses() const;
     // Whether the hosts file, once looked up, may map the name: a line maps

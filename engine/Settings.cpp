@@ -78,9 +78,9 @@ std::variant<Witness, std::string> ParseWitness(std::string_view url) {
     return Witness{std::string(url), std::string(host)};
 }
 
-std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, std::string_view path) {
+std::variant<FileSettings, std::string> ReadSettings(std::string_view bytes, std::string_view path) {
     if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
-    WitnessSetting setting;
+    FileSettings settings;
     std::size_t number = 0;
     while (!bytes.empty()) {
         const auto end = bytes.find('\n');
@@ -97,7 +97,12 @@ std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, s
         const auto equals = line.find('=');
         if (equals == std::string_view::npos) return fault("not a \"key = value\" line");
         const std::string_view key = Trimmed(line.substr(0, equals)), value = Trimmed(line.substr(equals + 1));
-        if (key != "witness") return fault("unknown key '" + std::string(key) + "' (the one key is witness)");
+        if (key == "proxy") {
+            if (value != "auto" && value != "off") return fault("proxy needs auto or off");
+            settings.proxy = value == "auto";
+            continue;
+        }
+        if (key != "witness") return fault("unknown key '" + std::string(key) + "' (the keys are witness and proxy)");
         if (value.empty()) return fault("witness needs off or one URL or more");
         std::vector<Witness> witnesses;
         if (value != "off") {
@@ -109,9 +114,9 @@ std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, s
                 at = std::min(value.find_first_not_of(kBlanks, next), value.size());
             }
         }
-        setting = std::move(witnesses);
+        settings.witness = std::move(witnesses);
     }
-    return setting;
+    return settings;
 }
 
 std::vector<Witness> DefaultWitnesses() {
@@ -120,9 +125,9 @@ std::vector<Witness> DefaultWitnesses() {
     return witnesses;
 }
 
-std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& files) {
+std::variant<Choices, std::string> LoadSettings(platform::Files& files) {
     using platform::ReadFault;
-    WitnessSetting setting;
+    FileSettings chosen;
     for (const auto& path : files.SettingsPaths()) {
         const auto bytes = files.Read(path, kMaxSettingsBytes);
         if (const auto* fault = std::get_if<ReadFault>(&bytes)) {
@@ -132,9 +137,11 @@ std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& f
         }
         auto read = ReadSettings(std::get<std::string>(bytes), path);
         if (auto* fault = std::get_if<std::string>(&read)) return *fault;
-        if (auto& set = std::get<WitnessSetting>(read)) setting = std::move(set);
+        auto& set = std::get<FileSettings>(read);
+        if (set.witness) chosen.witness = std::move(set.witness);
+        if (set.proxy) chosen.proxy = set.proxy;
     }
-    return setting ? std::move(*setting) : DefaultWitnesses();
+    return Choices{chosen.witness ? std::move(*chosen.witness) : DefaultWitnesses(), chosen.proxy.value_or(true)};
 }
 
 }  // namespace tarnwell

@@ -8,7 +8,8 @@
 #include <vector>
 
 // The settings: the witnesses, independent DNS servers asked over HTTPS
-// (RFC 8484) when a site cannot prove its name, read from small files of
+// (RFC 8484) when a site cannot prove its name, and whether the browser's
+// auto-config file is fetched and run; read from small files of
 // "key = value" lines.
 namespace tarnwell {
 
@@ -31,17 +32,29 @@ std::variant<Witness, std::string> ParseWitness(std::string_view url);
 // What settings say of the witnesses: these, none at all (off), or nothing.
 using WitnessSetting = std::optional<std::vector<Witness>>;
 
-// A settings file: UTF-8 (of at most 64 KiB) with an optional byte order mark, LF or CRLF,
-// blank lines, "#" comments and "key = value" lines. The one key is
-// "witness", its value "off" or URLs apart by blanks. What the file sets, or
-// "PATH:LINE: what is wrong" (an unknown key is wrong: a typo is not
-// silently ignored).
-std::variant<WitnessSetting, std::string> ReadSettings(std::string_view bytes, std::string_view path);
+// What one settings file sets; nothing of what it leaves unset.
+struct FileSettings {
+    WitnessSetting witness;
+    std::optional<bool> proxy;  // proxy = auto (true) or off (false)
+};
 
-// The witnesses of the settings files, a later file overriding an earlier;
-// the defaults when none names any; or the first fault found: a file that
-// cannot be read is one ("PATH: cannot be read (why)"), a missing one not.
-std::variant<std::vector<Witness>, std::string> LoadWitnesses(platform::Files& files);
+// A settings file: UTF-8 (of at most 64 KiB) with an optional byte order mark, LF or CRLF,
+// blank lines, "#" comments and "key = value" lines. The keys are
+// "witness", its value "off" or URLs apart by blanks, and "proxy", "auto"
+// or "off". What the file sets, or "PATH:LINE: what is wrong" (an unknown
+// key is wrong: a typo is not silently ignored).
+std::variant<FileSettings, std::string> ReadSettings(std::string_view bytes, std::string_view path);
+
+// What the settings files choose, the defaults for what none sets.
+struct Choices {
+    std::vector<Witness> witnesses;
+    bool proxy = true;
+};
+
+// The settings files read in order, a later one overriding an earlier; or
+// the first fault found: a file that cannot be read is one ("PATH: cannot
+// be read (why)"), a missing one not.
+std::variant<Choices, std::string> LoadSettings(platform::Files& files);
 
 std::vector<Witness> DefaultWitnesses();
 

@@ -17,7 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         return 0;
     }
-    for (const auto& w : std::get<WitnessSetting>(read).value_or(std::vector<Witness>{})) {
+    for (const auto& w : std::get<FileSettings>(read).witness.value_or(std::vector<Witness>{})) {
         const auto again = ParseWitness(w.url);
         if (!std::holds_alternative<Witness>(again) || std::get<Witness>(again) != w || w.host.empty()) std::abort();
     }

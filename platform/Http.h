@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/Proxy.h"
 #include "platform/Serve.h"
 
 #include <chrono>
@@ -28,6 +29,7 @@ struct HttpsPost {
     std::string contentType;
     std::string body;
     std::size_t maxBytes = 0;
+    ProxyEntry via = {};  // the proxy it goes through; Direct: straight to the URL's host
 };
 
 // How a plain http GET ended.
@@ -50,17 +52,24 @@ class Http {
 public:
     virtual ~Http() = default;
 
-    // GETs an http URL by the deadline, straight from the host the URL
-    // names (no proxy, no redirect, no other scheme): the body of a 200
-    // reply of at most `maxBytes`, or how the request ended without one.
-    // Safe to call on several threads at once.
+    // GETs an http or https URL by the deadline (an https server verified
+    // for the URL's host as PostAll verifies it), through `via` (Direct:
+    // straight from the host the URL names; no redirect, no other scheme):
+    // the body of a 200 reply of at most `maxBytes`, or how the request
+    // ended without one. A proxy is asked as a browser asks it: an HTTP or
+    // HTTPS proxy takes an http URL whole and makes a CONNECT tunnel for an
+    // https one, a SOCKS proxy is given the URL's host name. Safe to call on
+    // several threads at once.
     virtual GetReply Get(const std::string& url, std::size_t maxBytes,
-                         std::chrono::steady_clock::time_point deadline) = 0;
+                         std::chrono::steady_clock::time_point deadline, const ProxyEntry& via) = 0;
+    GetReply Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
+        return Get(url, maxBytes, deadline, ProxyEntry{});
+    }
 
     // Makes every post at once by the deadline, with TLS 1.2 or later, each
     // server's chain verified against the system's trust store for the
-    // URL's host (an IP address by an iPAddress subjectAltName), straight to
-    // that host (no proxy, no redirect, no other scheme). Waits on the
+    // URL's host (an IP address by an iPAddress subjectAltName), each
+    // through its own `via` as Get goes (no redirect, no other scheme). Waits on the
     // calling thread, serving `serve`, when set, between waits of at most
     // kServeSlice; a post not ended by the deadline timed out. The replies
     // come back in the order of `posts`. Safe to call on several threads at

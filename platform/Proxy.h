@@ -52,16 +52,16 @@ struct ProxySettings {
 
     Mode mode = Mode::Direct;
     ProxyOrigin origin = ProxyOrigin::Environment;
-    std::string where;  // what holds them: a variable's name, "org.gnome.system.proxy", a file's path, a registry key
+    std::string where = {};  // what holds them: a variable's name, "org.gnome.system.proxy", a file's path, a registry key
     // Manual: the proxy for https:// and for http:// URLs, each as
     // "[scheme://][user:password@]host[:port]" (no scheme: an HTTP proxy;
     // empty: direct), and the name of the variable or key it was read from.
-    std::string https, httpsName;
-    std::string http, httpName;
-    std::string bypass;  // hosts that go direct, in the list's own syntax
+    std::string https = {}, httpsName = {};
+    std::string http = {}, httpName = {};
+    std::string bypass = {};  // hosts that go direct, in the list's own syntax
     BypassSyntax bypassSyntax = BypassSyntax::Suffix;
-    std::string pacUrl;   // AutoConfig, AutoDetect
-    std::string pacName;  // the variable or key that named it ("auto_proxy", "autoconfig-url", "AutoConfigURL")
+    std::string pacUrl = {};   // AutoConfig, AutoDetect
+    std::string pacName = {};  // the variable or key that named it ("auto_proxy", "autoconfig-url", "AutoConfigURL")
     bool operator==(const ProxySettings&) const = default;
 };
 

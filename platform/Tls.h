@@ -1,6 +1,7 @@
 #pragma once
 #include "common/Address.h"
 #include "platform/Http.h"
+#include "platform/Proxy.h"
 #include "platform/Serve.h"
 
 #include <chrono>
@@ -27,6 +28,7 @@ enum class ProofReason {
     Incomplete,  // the chain lacks an issuer: failed when no caIssuers URL gave it, unknown when it could not be asked
     Internal,    // unknown: the probe itself failed
     Resources,   // unknown: no thread, socket, descriptor or memory to be had for it
+    ProxyAuth,   // unknown: the proxy asks for authentication (407) before it makes the tunnel
 };
 
 // A proof that was never made says nothing: unknown, for an internal reason.
@@ -98,6 +100,28 @@ Proof Judge(const CertificateFacts& facts);
 // Hears of each probe as it ends: its index among the addresses and its proof.
 using ProbeEnded = std::function<void(std::size_t index, const Proof& proof)>;
 
+// Where one probe connects: an address of the site, or a proxy that is
+// asked for a tunnel to the name on kHttpsPort first, as the browser asks
+// it. An HTTP proxy gets "CONNECT name:443 HTTP/1.1" with "Host: name:443"
+// (RFC 9110 section 9.3.6); an HTTPS proxy the same inside TLS to the proxy,
+// whose certificate must prove the proxy's own host name as a site's
+// proves the site's (anything else: unknown, refused); a SOCKS5 proxy the
+// name itself (RFC 1928, ATYP 3, no authentication); a SOCKS4 proxy the
+// name by SOCKS4a. A proxy that answers 407 leaves the proof unknown for
+// ProxyAuth; any other refusal, a close or silence leaves it unknown as a
+// site's would (refused, aborted, timeout). Once the tunnel is made, the
+// probe is the one a site's address gets, with the name as SNI.
+struct ProbeRoute {
+    Address address;                  // the site's, or the proxy's
+    std::uint16_t port = kHttpsPort;  // likewise
+    ProxyEntry via = {};              // the proxy at address:port; Direct: none
+};
+
+// The proxy an http or https request of a probe (an issuer fetched from its
+// caIssuers URL) goes through, as the browser's settings give it for the
+// URL; Direct: straight to the URL's host. Called on the probing thread.
+using RoadFor = std::function<ProxyEntry(const std::string& url)>;
+
 // TLS as the platform's browsers use it.
 class Tls {
 public:
@@ -117,9 +141,19 @@ public:
     // memory) ends unknown for want of resources, one still running at the
     // grace timed out. The proofs come back in the order of `addresses`.
     // Safe to call on several threads at once.
-    virtual std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                        std::chrono::steady_clock::time_point deadline, const Serve& serve,
-                                        const ProbeEnded& ended, std::uint16_t port = kHttpsPort) = 0;
+    std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
+                                std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                const ProbeEnded& ended, std::uint16_t port = kHttpsPort) {
+        std::vector<ProbeRoute> routes;
+        for (const auto& a : addresses) routes.push_back({a, port});
+        return ProbeRoutes(routes, name, deadline, serve, ended);
+    }
+
+    // The same for each route at once, straight or through its proxy; the
+    // issuers fetched by the roads `road` gives (none: straight).
+    virtual std::vector<Proof> ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
+                                           std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                           const ProbeEnded& ended, const RoadFor& road = {}) = 0;
 };
 
 }  // namespace tarnwell::platform

@@ -285,6 +285,39 @@ bool BypassRules::Matches(std::string_view scheme, std::string_view host, std::u
     return loopback_ && (address ? address->IsLoopback() : bare == "localhost" || UnderLocalhost(bare));
 }
 
+std::string HostPort(const ProxyEntry& entry) {
+    const bool v6 = entry.host.find(':') != std::string::npos;
+    return (v6 ? "[" + entry.host + "]" : entry.host) + ":" + std::to_string(entry.port);
+}
+
+std::optional<UrlTarget> TargetOf(std::string_view url) {
+    const auto start = AuthorityStart(url);
+    const std::string scheme = Lower(url.substr(0, start ? start - 3 : 0));
+    if (scheme != "http" && scheme != "https") return std::nullopt;
+    std::string_view authority = url.substr(start);
+    authority = authority.substr(0, authority.find_first_of("/?#"));
+    if (const auto at = authority.rfind('@'); at != npos) authority.remove_prefix(at + 1);
+    UrlTarget target{scheme, "", static_cast<std::uint16_t>(scheme == "https" ? 443 : 80)};
+    std::string_view host = authority, port;
+    if (authority.starts_with('[')) {
+        const auto close = authority.find(']');
+        if (close == npos) return std::nullopt;
+        host = authority.substr(1, close - 1);
+        if (authority.substr(close + 1).starts_with(':')) port = authority.substr(close + 2);
+    } else if (const auto colon = authority.find(':'); colon != npos) {
+        host = authority.substr(0, colon);
+        port = authority.substr(colon + 1);
+    }
+    if (host.empty()) return std::nullopt;
+    if (!port.empty()) {
+        const auto number = Decimal(port, 65535);
+        if (!number || *number == 0) return std::nullopt;
+        target.port = static_cast<std::uint16_t>(*number);
+    }
+    target.host = Lower(host);
+    return target;
+}
+
 std::string EntryText(const ProxyEntry& entry) {
     std::string word;
     switch (entry.scheme) {

@@ -63,4 +63,18 @@ private:
 // "SOCKS5 h:p" (an IPv6 host in brackets), or "DIRECT".
 std::string EntryText(const ProxyEntry& entry);
 
+// "h:p" of an entry, an IPv6 host in brackets.
+std::string HostPort(const ProxyEntry& entry);
+
+// What a proxy is asked to reach for a URL.
+struct UrlTarget {
+    std::string scheme;  // "http" or "https"
+    std::string host;    // lowercase, an IPv6 address without its brackets
+    std::uint16_t port = 0;
+};
+
+// The target of an http or https URL, its port the scheme's own when it
+// names none; nothing for another scheme or no host.
+std::optional<UrlTarget> TargetOf(std::string_view url);
+
 }  // namespace tarnwell::proxy

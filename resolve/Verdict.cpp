@@ -14,23 +14,33 @@ bool Contains(const List& list, const Address& address) {
     return std::find(list.begin(), list.end(), address) != list.end();
 }
 
-// Unverified and unconfirmed weigh the same, and so do proven and vouched.
+// Unverified and unconfirmed weigh the same, and so do proven, vouched and unused.
 int Severity(AddressState state) {
     if (state == AddressState::Unconfirmed) state = AddressState::Unverified;
-    if (state == AddressState::Vouched) state = AddressState::Proven;
+    if (state == AddressState::Vouched || state == AddressState::Unused) state = AddressState::Proven;
     return static_cast<int>(state);
 }
+
+bool IsDirect(const platform::ProxyEntry& e) { return e.scheme == platform::ProxyScheme::Direct; }
 
 // The rules that give one address its state, over the evidence of a check.
 class Rules {
 public:
     explicit Rules(const Evidence& e) : e_(e) {
-        anyProven_ = std::any_of(e.proofs.begin(), e.proofs.end(),
-                                 [](const AddressProof& p) { return p.proof.result == ProofResult::Proven; });
+        const auto proved = [](const AddressProof& p) { return p.proof.result == ProofResult::Proven; };
+        anyProven_ = std::any_of(e.proofs.begin(), e.proofs.end(), proved);
+        if (!e.proxy) return;
+        // A proof through a proxy is another address that proved.
+        const auto& road = *e.proxy;
+        anyProven_ = anyProven_ || std::any_of(road.proofs.begin(), road.proofs.end(), proved);
+        // The browser takes the first entry, which proved; no DIRECT to fall back to.
+        unused_ = !road.entries.empty() && !IsDirect(road.entries.front()) && !road.proofs.empty() &&
+                  proved(road.proofs.front()) && std::none_of(road.entries.begin(), road.entries.end(), IsDirect);
     }
 
     // The first rule that holds.
     AddressVerdict Judge(const Address& a) const {
+        if (unused_) return {a, AddressState::Unused};
         const auto proof = ProofOf(a);
         const bool inServer = Contains(e_.server, a);
         // A hosts line maps the name: an address the server's whole replies
@@ -112,7 +122,42 @@ private:
 
     const Evidence& e_;
     bool anyProven_ = false;
+    bool unused_ = false;
 };
+
+// Each proxy's state, from its proof through it and the site's own
+// addresses: one that failed is an impostor, unless the site's addresses
+// failed the same way and the witnesses give them (an HTTP-only shared host
+// behind an honest proxy).
+std::vector<AddressVerdict> JudgeProxies(const ProxyEvidence& road, const Evidence& e,
+                                         const std::vector<AddressVerdict>& direct) {
+    std::vector<AddressVerdict> proxies;
+    for (const auto& p : road.proofs) {
+        AddressVerdict verdict{p.address, AddressState::Unverified, DecidedBy::Proof};
+        if (p.proof.result == ProofResult::Proven) verdict.state = AddressState::Proven;
+        if (p.proof.result == ProofResult::Failed) {
+            const bool alike = !e.proofs.empty() && std::all_of(e.proofs.begin(), e.proofs.end(), [&](const AddressProof& d) {
+                return d.proof == p.proof;
+            }) && std::all_of(direct.begin(), direct.end(), [](const AddressVerdict& v) {
+                return v.state == AddressState::Unproven;
+            });
+            verdict.state = alike ? AddressState::Unproven : AddressState::Impostor;
+        }
+        proxies.push_back(verdict);
+    }
+    return proxies;
+}
+
+// Why the road itself leaves the proof unverified, if it does: a doubt of
+// the evidence's, or a road of proxies only of which none answered.
+ProxyDoubt DoubtOf(const ProxyEvidence& road, const std::vector<AddressVerdict>& proxies) {
+    if (road.doubt != ProxyDoubt::None) return road.doubt;
+    const bool proxiesOnly = !road.entries.empty() && std::none_of(road.entries.begin(), road.entries.end(), IsDirect);
+    const bool silent = std::all_of(proxies.begin(), proxies.end(), [](const AddressVerdict& v) {
+        return v.state == AddressState::Unverified;
+    });
+    return proxiesOnly && !proxies.empty() && silent ? ProxyDoubt::Silent : ProxyDoubt::None;
+}
 
 }  // namespace
 
@@ -159,9 +204,10 @@ bool NeedsWitness(const Evidence& evidence) {
     const Rules rules(without);
     return std::any_of(evidence.computer.begin(), evidence.computer.end(), [&](const Address& a) {
         const auto verdict = rules.Judge(a);
-        // Decided by the hosts file, by its proof, or by the name itself (localhost).
+        // Decided by the hosts file, by its proof, by the name itself (localhost), or never used.
         const bool local = verdict.state == AddressState::Vouched && verdict.by == DecidedBy::Nothing;
-        return verdict.by != DecidedBy::HostsFile && verdict.state != AddressState::Proven && !local;
+        return verdict.by != DecidedBy::HostsFile && verdict.state != AddressState::Proven && !local &&
+               verdict.state != AddressState::Unused;
     });
 }
 
@@ -180,10 +226,23 @@ Judgement Decide(const Evidence& evidence) {
                                           (v.state == AddressState::Vouched || v.state == AddressState::Missing);
                                });
     if (all.empty()) return judgement;
-    const auto worst = std::min_element(all.begin(), all.end(), [](const AddressVerdict& x, const AddressVerdict& y) {
+    const auto bySeverity = [](const AddressVerdict& x, const AddressVerdict& y) {
         return Severity(x.state) < Severity(y.state);
-    });
+    };
+    auto worst = std::min_element(all.begin(), all.end(), bySeverity);
     judgement.decisive = static_cast<std::size_t>(worst - all.begin());
+    if (evidence.proxy) {
+        judgement.proxies = JudgeProxies(*evidence.proxy, evidence, all);
+        // A proxy decides when it is more severe than every address; its
+        // silence is a doubt, not a state that decides.
+        const auto& proxies = judgement.proxies;
+        const auto proxy = std::min_element(proxies.begin(), proxies.end(), bySeverity);
+        if (proxy != proxies.end() && proxy->state != AddressState::Unverified && bySeverity(*proxy, *worst)) {
+            worst = proxy;
+            judgement.decisive.reset();
+            judgement.decisiveProxy = static_cast<std::size_t>(proxy - proxies.begin());
+        }
+    }
     switch (worst->state) {
         case AddressState::Impostor: judgement.verdict = Verdict::Impostor; break;
         case AddressState::Blocked: judgement.verdict = Verdict::Blocked; break;
@@ -197,7 +256,8 @@ Judgement Decide(const Evidence& evidence) {
             judgement.verdict = worst->by == DecidedBy::Server ? Verdict::LocalEcho : Verdict::Inconclusive;
             break;
         case AddressState::Proven:
-        case AddressState::Vouched: {
+        case AddressState::Vouched:
+        case AddressState::Unused: {
             // A match, unless an address beyond the server's proved the name.
             const auto beyond = std::find_if(all.begin(), all.end(), [&](const AddressVerdict& v) {
                 return v.state == AddressState::Proven && !Contains(evidence.server, v.address);
@@ -207,6 +267,16 @@ Judgement Decide(const Evidence& evidence) {
                                                      : std::optional<std::size_t>(beyond - all.begin());
             break;
         }
+    }
+    // A road not known whole proves nothing better than unverified.
+    const ProxyDoubt doubt = evidence.proxy ? DoubtOf(*evidence.proxy, judgement.proxies) : ProxyDoubt::None;
+    const Verdict v = judgement.verdict;
+    if (doubt != ProxyDoubt::None && (v == Verdict::Match || v == Verdict::Proven || v == Verdict::Inconclusive ||
+                                      v == Verdict::LocalEcho)) {
+        judgement.verdict = Verdict::Unverified;
+        judgement.doubt = doubt;
+        judgement.decisive.reset();
+        if (doubt == ProxyDoubt::Silent && !judgement.proxies.empty()) judgement.decisiveProxy = 0;
     }
     return judgement;
 }

@@ -25,11 +25,31 @@ inline constexpr std::size_t kMaxProbed = 32;
 // computer, not the site.
 std::vector<Address> ProbeTargets(const std::vector<Address>& computer, const std::vector<Address>& server);
 
-// One address's proof of the name over HTTPS.
+// One address's proof of the name over HTTPS: the site's own address, or a
+// proxy's, through which the site was asked.
 struct AddressProof {
     Address address;
     platform::Proof proof;
+    platform::ProxyEntry via = {};  // the proxy at `address`; Direct: the site's address
     bool operator==(const AddressProof&) const = default;
+};
+
+// Why the browser's road through its proxy settings is not known whole:
+// the proof through it can be no better than unverified.
+enum class ProxyDoubt {
+    None,
+    Silent,     // the road goes through proxies only, and none of them answered
+    Unknown,    // the auto-config file could not be fetched or run in time
+    Differs,    // the browser takes another road for http:// than for https://
+    Unchecked,  // the settings turn the proxy's check off while a proxy is set
+};
+
+// The browser's road to the site as its proxy settings give it, when they
+// set a proxy or an auto-config file.
+struct ProxyEvidence {
+    std::vector<platform::ProxyEntry> entries = {};  // for https://D/, in order; none when not known
+    std::vector<AddressProof> proofs = {};  // through each entry but DIRECT, in order
+    ProxyDoubt doubt = ProxyDoubt::None;    // Silent is found by the rules
 };
 
 // What a check found, as the verdict weighs it.
@@ -52,6 +72,7 @@ struct Evidence {
     // The name is "localhost" or under it, where this computer's own
     // address is the right answer.
     bool localName = false;
+    std::optional<ProxyEvidence> proxy = std::nullopt;
 };
 
 // What one address came to, the most severe first: the outcome of a check
@@ -67,7 +88,8 @@ enum class AddressState {
     Unconfirmed,  // not proven, unknown to a witness, while another address proved
     Unanswered,   // not proven, and no whole reply to compare it with
     Proven,       // its handshake proved the name
-    Vouched       // the witnesses give it (or, with them off, the server)
+    Vouched,      // the witnesses give it (or, with them off, the server)
+    Unused        // the browser goes through a proxy that proved the name, never to it
 };
 
 // What decided an address's state.
@@ -109,6 +131,12 @@ struct Judgement {
     // No usable reply came from the server, and a witness's whole reply
     // with addresses stood in for it.
     bool witnessStoodIn = false;
+    // Each proxy of the road but DIRECT, in order: impostor (its proof
+    // failed), unproven (failed as the site's own addresses did, which the
+    // witnesses give), proven, or unverified (no answer).
+    std::vector<AddressVerdict> proxies = {};
+    std::optional<std::size_t> decisiveProxy = std::nullopt;  // into proxies: the one that decided
+    ProxyDoubt doubt = ProxyDoubt::None;  // why the verdict was held at unverified
     bool operator==(const Judgement&) const = default;
 
     const AddressVerdict* Decisive() const { return decisive ? &addresses[*decisive] : nullptr; }

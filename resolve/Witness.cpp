@@ -67,15 +67,17 @@ WitnessAnswer ReadWitnesses(const std::vector<std::vector<WitnessExchange>>& exc
 
 WitnessAnswer AskWitnesses(platform::Http& http, const std::vector<std::string>& urls,
                            std::span<const std::uint8_t> qname, bool aaaa, std::chrono::milliseconds wait,
-                           const platform::Serve& serve) {
+                           const platform::Serve& serve, const platform::RoadFor& road) {
     const auto deadline = std::chrono::steady_clock::now() + wait;
     std::vector<std::vector<WitnessExchange>> exchanges(urls.size());
     std::vector<platform::HttpsPost> posts;
     for (std::size_t w = 0; w < urls.size(); ++w) {
+        const platform::ProxyEntry via = road ? road(urls[w]) : platform::ProxyEntry{};
         for (const bool v6 : {false, true}) {
             if (v6 && !aaaa) continue;
             auto query = dns::BuildQuery(qname, v6 ? dns::kTypeAaaa : dns::kTypeA, 0);
-            posts.push_back({urls[w], std::string(kDnsMessageType), std::string(query.begin(), query.end()), kMaxDnsMessage});
+            posts.push_back(
+                {urls[w], std::string(kDnsMessageType), std::string(query.begin(), query.end()), kMaxDnsMessage, via});
             exchanges[w].push_back({v6, std::move(query), {}});
         }
     }

@@ -2,6 +2,7 @@
 #include "common/Address.h"
 #include "platform/Http.h"
 #include "platform/Serve.h"
+#include "platform/Tls.h"
 
 #include <chrono>
 #include <cstdint>
@@ -62,8 +63,9 @@ WitnessAnswer ReadWitnesses(const std::vector<std::vector<WitnessExchange>>& exc
 // when `aaaa`, its AAAA records, each query in a POST with identifier 0
 // (RFC 8484 section 4.1); ends within `wait`, serving the window when
 // `serve` is set.
+// Each post goes through the proxy `road` gives for its URL (none: straight).
 WitnessAnswer AskWitnesses(platform::Http& http, const std::vector<std::string>& urls,
                            std::span<const std::uint8_t> qname, bool aaaa, std::chrono::milliseconds wait,
-                           const platform::Serve& serve);
+                           const platform::Serve& serve, const platform::RoadFor& road = {});
 
 }  // namespace tarnwell

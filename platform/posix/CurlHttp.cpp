@@ -394,7 +394,7 @@ Transfers::~Transfers() = default;
 std::size_t Transfers::Get(const std::string& url, std::size_t maxBytes) {
     auto& t = state_->Open(maxBytes);
     try {
-        state_->Start(t, url, "http", [](const Curl&, CURL*) { return CURLE_OK; });
+        state_->Start(t, url, "http,https", [](const Curl&, CURL*) { return CURLE_OK; });
     } catch (const std::bad_alloc&) {
         t.code = CURLE_FAILED_INIT;
     }
@@ -503,7 +503,8 @@ void Drive(Transfers& transfers, Clock::time_point deadline, const Serve& serve)
 
 }  // namespace
 
-GetReply CurlHttp::Get(const std::string& url, std::size_t maxBytes, Clock::time_point deadline) {
+GetReply CurlHttp::Get(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, const ProxyEntry& via) {
+    if (via.scheme != ProxyScheme::Direct) return {};
     try {
         Transfers transfers(deadline);
         transfers.Get(url, maxBytes);

@@ -187,10 +187,12 @@ public:
         proofs_.reserve(count);
     }
 
-    std::vector<Proof> Run(const std::vector<Address>& addresses, std::uint16_t port, const Serve& serve,
-                           const ProbeEnded& ended) {
+    std::vector<Proof> Run(const std::vector<ProbeRoute>& routes, const Serve& serve, const ProbeEnded& ended) {
         for (std::size_t i = 0; i < probes_.size(); ++i)
-            Guarded(probes_[i], [&] { Start(probes_[i], addresses[i], port); });
+            Guarded(probes_[i], [&] {
+                if (routes[i].via.scheme != ProxyScheme::Direct) return End(probes_[i], Proof{});
+                Start(probes_[i], routes[i].address, routes[i].port);
+            });
         for (;;) {
             if (Heard(ended)) break;
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline_ - Clock::now());
@@ -430,21 +432,21 @@ SSL_CTX* OpenSslTls::Made() const {
 
 OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
 
-std::vector<Proof> OpenSslTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                        Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
-                                        std::uint16_t port) {
+std::vector<Proof> OpenSslTls::ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
+                                           Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
+                                           const RoadFor&) {
     std::optional<Round> round;
     try {
-        round.emplace(name, deadline, [this] { return Context(); }, addresses.size());
+        round.emplace(name, deadline, [this] { return Context(); }, routes.size());
     } catch (const std::bad_alloc&) {  // not even the loop's own could be had: no probe can be made
-        for (std::size_t i = 0; ended && i < addresses.size(); ++i) ended(i, Unknown(ProofReason::Resources));
+        for (std::size_t i = 0; ended && i < routes.size(); ++i) ended(i, Unknown(ProofReason::Resources));
         try {
-            return std::vector<Proof>(addresses.size(), Unknown(ProofReason::Resources));
+            return std::vector<Proof>(routes.size(), Unknown(ProofReason::Resources));
         } catch (const std::bad_alloc&) {
             return {};
         }
     }
-    return round->Run(addresses, port, serve, ended);
+    return round->Run(routes, serve, ended);
 }
 
 }  // namespace tarnwell::platform

@@ -23,9 +23,9 @@ public:
     OpenSslTls(const OpenSslTls&) = delete;
     OpenSslTls& operator=(const OpenSslTls&) = delete;
 
-    std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                std::chrono::steady_clock::time_point deadline, const Serve& serve,
-                                const ProbeEnded& ended, std::uint16_t port = kHttpsPort) override;
+    std::vector<Proof> ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
+                                   std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                   const ProbeEnded& ended, const RoadFor& road = {}) override;
 
 private:
     // A reference to the context, which the caller frees; none if it could

@@ -140,7 +140,7 @@ bool QueryStatus(HINTERNET request, DWORD& status) {
                                WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
 }
 
-// One GET of an http URL in a session of its own, blocking: a Reply with
+// One GET of an http or https URL in a session of its own, blocking: a Reply with
 // the body of a 200 reply of at most `maxBytes`, by the deadline; the
 // WinHTTP error that ended it otherwise in `failure`.
 HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, DWORD& failure) {
@@ -148,11 +148,12 @@ HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_po
         failure = GetLastError();
         return Ended(failure, deadline);
     };
-    const auto target = Parse(url, INTERNET_SCHEME_HTTP);
+    const bool secure = !Parse(url, INTERNET_SCHEME_HTTP);
+    const auto target = Parse(url, secure ? INTERNET_SCHEME_HTTPS : INTERNET_SCHEME_HTTP);
     if (!target) return {};
     Handle session, connection, request;  // closed in the reverse order
     DWORD status = 0;
-    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", false, connection, request)) {
+    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", secure, connection, request)) {
         failure = ERROR_WINHTTP_CANNOT_CONNECT;  // no handle to be had: nothing was asked of the server
         return {};
     }
@@ -377,7 +378,9 @@ void Posts::Start(std::size_t i, const HttpsPost& post) {
 
 }  // namespace
 
-GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) {
+GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline,
+                      const ProxyEntry& via) {
+    if (via.scheme != ProxyScheme::Direct) return {};
     DWORD error = ERROR_SUCCESS;
     HttpsReply reply = Exchange(url, maxBytes, deadline, error);
     if (reply.end == HttpsEnd::Reply) return {GetEnd::Reply, std::move(reply.body)};

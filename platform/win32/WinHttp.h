@@ -19,7 +19,9 @@ namespace tarnwell::platform {
 // address.
 class WinHttp : public Http {
 public:
-    GetReply Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline) override;
+    using Http::Get;
+    GetReply Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline,
+                 const ProxyEntry& via) override;
     std::vector<HttpsReply> PostAll(const std::vector<HttpsPost>& posts, std::chrono::steady_clock::time_point deadline,
                                     const Serve& serve) override;
 };

@@ -763,20 +763,21 @@ timeval Limit(Clock::time_point until) {
 // over their sockets, the verifiers beside.
 class Probes {
 public:
-    Probes(const std::vector<Address>& addresses, const std::string& name, Clock::time_point deadline, Http& http)
-        : verifiers_(name, deadline, http, addresses.size()), deadline_(deadline) {
-        for (std::size_t i = 0; i < addresses.size(); ++i) probes_.emplace_back(i, name, deadline);
+    Probes(const std::vector<ProbeRoute>& routes, const std::string& name, Clock::time_point deadline, Http& http)
+        : verifiers_(name, deadline, http, routes.size()), deadline_(deadline) {
+        for (std::size_t i = 0; i < routes.size(); ++i) probes_.emplace_back(i, name, deadline);
     }
 
     // Runs every probe to its end, telling `ended` of each and writing its
     // proof in `proofs` as it ends.
-    void Run(const std::vector<Address>& addresses, std::uint16_t port, const Serve& serve, const ProbeEnded& ended,
+    void Run(const std::vector<ProbeRoute>& routes, const Serve& serve, const ProbeEnded& ended,
              std::vector<Proof>& proofs, std::vector<bool>& told) {
         for (std::size_t i = 0; i < probes_.size(); ++i) {
             // Each probe needs a place in a descriptor set, the failed
             // connections' included.
             if (i >= static_cast<std::size_t>(FD_SETSIZE)) probes_[i].End(Unknown(ProofReason::Resources));
-            else Guarded(i, [&] { probes_[i].Start(addresses[i], port, verifiers_); });
+            else if (routes[i].via.scheme != ProxyScheme::Direct) probes_[i].End(Proof{});
+            else Guarded(i, [&] { probes_[i].Start(routes[i].address, routes[i].port, verifiers_); });
         }
         for (bool expired = false;;) {
             while (const auto done = verifiers_.Next())
@@ -865,15 +866,15 @@ private:
 // No thread of a probe's own: every probe runs in one loop on the calling
 // thread, and only the certificates' verifications, which may block, run
 // beside it on the call's few verifiers.
-std::vector<Proof> WinTls::ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                    Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
-                                    std::uint16_t port) {
+std::vector<Proof> WinTls::ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
+                                       Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
+                                       const RoadFor&) {
     std::vector<Proof> proofs;
     std::vector<bool> told;
     try {
-        proofs.assign(addresses.size(), Unknown(ProofReason::Resources));
-        told.assign(addresses.size(), false);
-        Probes(addresses, name, deadline, http_).Run(addresses, port, serve, ended, proofs, told);
+        proofs.assign(routes.size(), Unknown(ProofReason::Resources));
+        told.assign(routes.size(), false);
+        Probes(routes, name, deadline, http_).Run(routes, serve, ended, proofs, told);
     } catch (const std::exception&) {
         // No memory, or no verifiers, for the call itself: the probes not
         // yet told of end for want of resources.

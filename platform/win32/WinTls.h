@@ -18,9 +18,9 @@ namespace tarnwell::platform {
 class WinTls : public Tls {
 public:
     explicit WinTls(Http& http) : http_(http) {}
-    std::vector<Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                std::chrono::steady_clock::time_point deadline, const Serve& serve,
-                                const ProbeEnded& ended, std::uint16_t port = kHttpsPort) override;
+    std::vector<Proof> ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
+                                   std::chrono::steady_clock::time_point deadline, const Serve& serve,
+                                   const ProbeEnded& ended, const RoadFor& road = {}) override;
 
 private:
     Http& http_;

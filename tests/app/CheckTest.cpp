@@ -27,8 +27,9 @@ std::string Head(const std::string& d) {
            "] от DNS службы компьютера (Эмуляция работы браузера)\r\n\r\nРезультат:\r\n";
 }
 // Up to the server's answers, after the resolver's lines.
-std::string Resolved(const std::string& d, const std::string& lines, const std::string& server = "10.0.0.53") {
-    return Head(d) + lines + "\r\n- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n" +
+std::string Resolved(const std::string& d, const std::string& lines, const std::string& server = "10.0.0.53",
+                     const std::string& proxy = "") {
+    return Head(d) + lines + "\r\n" + proxy + "- Получаем IP " + d + " (Прямой запрос на DNS сервер)\r\n" +
            (server.empty() ? "" : "DNS сервер определен: " + server + "\r\n\r\nРезультат:\r\n");
 }
 std::string Direct(const std::string& d) { return Resolved(d, "93.184.216.34\r\n", ""); }
@@ -115,6 +116,38 @@ const std::string kNoWholeV4 = "\r\nПодтвердить адрес 93.184.216
     "домена [example.com] по HTTPS, а независимые DNS серверы не прислали полного ответа для адресов IPv4. Повторите проверку "
     "позже или проверьте настройки DNS на компьютере и на роутере.\r\n" + kNoLine;
 
+// bank.test resolves as example.com does, under the browser's proxy `settings`; the PAC file
+// at kPacUrl (with credentials in the settings' URL) is `script`.
+const std::string kPacUrl = "http://192.0.2.9/proxy.pac", kBank = "bank.test";
+auto Proxied(platform::ProxySettings::Mode mode, std::string script = "", bool off = false, std::string bypass = "") {
+    return [=](fakes::Platform& p) {
+        p.sockets.hosts[kBank] = {A("93.184.216.34")};
+        auto& set = p.proxy.settings;
+        set = {mode, platform::ProxyOrigin::Desktop, "org.gnome.system.proxy"};
+        set.pacUrl = "http://u:pw@192.0.2.9/proxy.pac";
+        if (mode == platform::ProxySettings::Mode::Manual)
+            set = {mode, platform::ProxyOrigin::Environment, "https_proxy", "http://u:pw@192.0.2.8:3128", "https_proxy",
+                   "", "", bypass};
+        if (!script.empty()) p.http.gets[set.pacUrl] = {platform::GetEnd::Reply, script};
+        if (off) p.files.settings["/home/t.conf"] = "proxy = off\n";
+    };
+}
+// The report of bank.test with the proxy block's `lines`: a match, or unverified for `why`.
+std::string ProxyReport(const std::string& lines, const std::string& why = "") {
+    return Resolved(kBank, "93.184.216.34\r\n", "10.0.0.53", "- Проверяем прокси браузера\r\n" + lines + "\r\n") +
+           "93.184.216.34\r\n" +
+           (why.empty() ? Match(kBank)
+                        : "\r\nПодтвердить сайт [bank.test] не удалось: " + why + "\r\n" + kFile +
+                              "Строк с доменом [bank.test] в файле нет.\r\n");
+}
+const std::string kDiffer = "для http:// и https:// браузер выбирает разные пути. Проверьте настройки прокси на компьютере.";
+std::string PacFailed(const std::string& what) {
+    return "браузер открывает его по файлу автонастройки прокси " + kPacUrl + ", а " + what +
+           ". Повторите проверку позже или проверьте настройки прокси на компьютере.";
+}
+const std::string kByPac = " (файл автонастройки " + kPacUrl + ")\r\n";
+std::string Pac(const std::string& body) { return "function FindProxyForURL(url, host) { " + body + " }"; }
+
 struct Ending {
     const char* name;
     std::string text;                                  // the domain box
@@ -162,6 +195,34 @@ const std::string kLower = "c:\\windows\\system32\\drivers\\etc\r\n";
 using platform::ProofResult, platform::ProofReason, platform::ReadFault;
 
 const Ending kEndings[] = {
+    {"proxy: a variable names one for https only", kBank, Proxied(platform::ProxySettings::Mode::Manual),
+     ProxyReport("Прокси: HTTP 192.0.2.8:3128 (переменная окружения https_proxy)\r\nДля http://bank.test/ браузер "
+                 "выбирает другой путь: Без прокси (переменная окружения https_proxy)\r\n", kDiffer),
+     {}, CheckEnd::Unverified, 3},
+    {"proxy: no_proxy covers the domain", kBank, Proxied(platform::ProxySettings::Mode::Manual, "", false, "example.org .test"),
+     ProxyReport("Без прокси (переменная окружения no_proxy)\r\n"), {}, CheckEnd::Match, 0},
+    {"proxy: a PAC file sends the bank alone through a proxy", kBank,
+     Proxied(platform::ProxySettings::Mode::AutoConfig,
+             Pac("return shExpMatch(host, '*bank*') ? 'PROXY 192.0.2.8:3128; DIRECT' : 'DIRECT';")),
+     ProxyReport("Прокси: HTTP 192.0.2.8:3128" + kByPac + "Без прокси" + kByPac +
+                 "Другие сайты открываются без прокси\r\n"), {}, CheckEnd::Match, 0},
+    {"proxy: a PAC file treats http apart", kBank,
+     Proxied(platform::ProxySettings::Mode::AutoConfig,
+             Pac("return url.substring(0, 6) == 'https:' ? 'DIRECT' : 'SOCKS5 [2001:db8::8]:1080';")),
+     ProxyReport("Без прокси" + kByPac + "Для http://bank.test/ браузер выбирает другой путь: SOCKS5 [2001:db8::8]:1080" +
+                 kByPac, kDiffer), {}, CheckEnd::Unverified, 3},
+    {"proxy: WPAD's file unreachable", kBank, Proxied(platform::ProxySettings::Mode::AutoDetect),
+     ProxyReport("Файл автонастройки прокси недоступен: " + kPacUrl + "\r\n", PacFailed("файл недоступен")), {},
+     CheckEnd::Unverified, 3},
+    {"proxy: a PAC file that throws", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("throw 'x';")),
+     ProxyReport("Ошибка в файле автонастройки прокси: " + kPacUrl + " (ошибка в сценарии)\r\n",
+                 PacFailed("в файле ошибка (ошибка в сценарии)")), {}, CheckEnd::Unverified, 3},
+    {"proxy: a PAC file's junk answer", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("return 'PROXY';")),
+     ProxyReport("Ошибка в файле автонастройки прокси: " + kPacUrl + " (недопустимый ответ)\r\n",
+                 PacFailed("в файле ошибка (недопустимый ответ)")), {}, CheckEnd::Unverified, 3},
+    {"proxy = off: the settings only read", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("return 1;"), true),
+     ProxyReport("Прокси не проверялся (proxy = off)\r\n", "прокси браузера не проверялся (proxy = off). Проверьте "
+                 "настройки прокси на компьютере."), {}, CheckEnd::Unverified, 3},
     {"match among several", kEx, [](auto& p) { p.Answer({A("10.1.1.1"), A("93.184.216.34")}); },
      Server(kEx) + "10.1.1.1\r\n93.184.216.34\r\n" + Match(kEx), {}, CheckEnd::Match, 0},
     {"mismatch", kEx, [](auto& p) { p.Answer({A("10.1.1.1")}); }, Server(kEx) + "10.1.1.1\r\n" + kHosts, {},
@@ -360,7 +421,9 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         if (e.setUp) e.setUp(rig);
         rig.view.report.text = "typed by the user";
         rig.fm.options.prove = e.proof;
-        rig.fm.options.witnesses = std::get<std::vector<Witness>>(LoadWitnesses(rig.files));
+        const auto choices = std::get<Choices>(LoadSettings(rig.files));
+        rig.fm.options.witnesses = choices.witnesses;
+        rig.fm.options.proxy = choices.proxy;
         rig.tls.probed.clear();
         rig.Click(e.text);
         // Without the proof nothing connects to the site; with it, a probe for every line of its block.
@@ -478,22 +541,25 @@ TEST(Console, CommandLine) {
 }
 
 // A wrong settings file stops the console and the window, naming its line,
-// and so does one that cannot be read; --no-witness and --no-proof read no
-// file and ask nobody, --witness asks its own.
+// and so does one that cannot be read; with a witness option and a proxy
+// option no file is read: --no-witness and --no-proof ask nobody, --witness
+// asks its own.
 TEST(Console, SettingsFileAndWitnessOptions) {
     fakes::Platform p;
     Witnessing({A("10.1.1.1")})(p);
     p.files.settings["/etc/t.conf"] = "witness = " + kWitness + "\nwittness = off\n";
-    const std::string fault = "/etc/t.conf:2: unknown key 'wittness' (the one key is witness)";
+    const std::string fault = "/etc/t.conf:2: unknown key 'wittness' (the keys are witness and proxy)";
     std::ostringstream out, err;
     EXPECT_EQ(RunConsoleCheck({kEx}, p.Console(), out, err, "\n"), 64);
     EXPECT_EQ(err.str(), "tarnwell-check: " + fault + "\n");
+    EXPECT_EQ(RunConsoleCheck({"--no-witness", kEx}, p.Console(), out, err, "\n"), 64);  // the proxy's is the file's
+    EXPECT_EQ(RunConsoleCheck({"--no-proxy", kEx}, p.Console(), out, err, "\n"), 64);
     p.files.read.clear();
-    EXPECT_EQ(RunConsoleCheck({"--no-witness", kEx}, p.Console(), out, err, "\n"), 0);
-    EXPECT_EQ(RunConsoleCheck({"--no-proof", kEx}, p.Console(), out, err, "\n"), 0);
+    EXPECT_EQ(RunConsoleCheck({"--no-witness", "--no-proxy", kEx}, p.Console(), out, err, "\n"), 0);
+    EXPECT_EQ(RunConsoleCheck({"--proxy", "--no-proof", kEx}, p.Console(), out, err, "\n"), 0);
     EXPECT_EQ(p.http.posts, 0);
     out.str("");
-    EXPECT_EQ(RunConsoleCheck({"--witness", kWitness, "--json", kEx}, p.Console(), out, err, "\n"), 1);
+    EXPECT_EQ(RunConsoleCheck({"--witness", kWitness, "--proxy", "--json", kEx}, p.Console(), out, err, "\n"), 1);
     EXPECT_EQ(nlohmann::json::parse(out.str())["witness"],
               nlohmann::json::parse(R"({"asked": [")" + kWitness + R"("], "answered": [")" + kWitness +
                                     R"("], "result": "answered", "addresses": ["10.1.1.1"]})"));
@@ -551,7 +617,8 @@ TEST(Output, EveryOutcome) {
         SCOPED_TRACE(r.outcome);
         const auto json = nlohmann::json::parse(JsonLine(Record("a.test", r.end)));
         EXPECT_EQ(json.at("outcome"), r.outcome);
-        EXPECT_TRUE(json.at("hosts_file").is_null() && json.at("rcode").is_null() && json.at("hosts_error").is_null());
+        EXPECT_TRUE(json.at("hosts_file").is_null() && json.at("rcode").is_null() && json.at("hosts_error").is_null() &&
+                    json.at("proxy").is_null());
         EXPECT_EQ(PluginStateOf(r.end), r.state);
         EXPECT_EQ(StatusOf(r.end), r.status);
     }
@@ -565,6 +632,19 @@ const CheckRecord kMismatch = {.domain = "b.test", .queryName = "b.test", .end =
     .systemAddresses = As({"10.0.0.1", "10.0.0.2"}), .server = A("10.0.0.53"), .serverAddresses = As({"10.1.1.1", "10.1.1.2"}),
     .rcode = 0, .judgement = {Verdict::Mismatch, {{A("10.0.0.1"), AddressState::Missing, DecidedBy::Server}}, 0},
     .hostsFile = "/etc/hosts", .hostsLines = {{{3, "10.0.0.1 b.test", "10.0.0.1", false}}, 1}, .elapsed = std::chrono::milliseconds(1250)};
+
+TEST(Output, Proxy) {
+    CheckRecord r = kMismatch;
+    r.proxy = ProxyRecord{.source = ProxySource::Wpad, .pacUrl = "http://wpad/wpad.dat",
+                          .entries = {{platform::ProxyScheme::Https, "p.test", 443}, {}}, .httpEntries = {{}}, .othersDirect = true};
+    EXPECT_EQ(nlohmann::json::parse(JsonLine(r)).at("proxy").dump(),
+              R"({"checked":true,"entries":["HTTPS p.test:443","DIRECT"],"error":null,"http_entries":["DIRECT"],)"
+              R"("others_direct":true,"pac_url":"http://wpad/wpad.dat","source":"wpad"})");
+    r.proxy = ProxyRecord{.source = ProxySource::Variable, .checked = false, .error = PacError::Memory};
+    EXPECT_EQ(nlohmann::json::parse(JsonLine(r)).at("proxy").dump(),
+              R"({"checked":false,"entries":[],"error":"memory","http_entries":[],"others_direct":false,"pac_url":null,)"
+              R"("source":"environment"})");
+}
 
 TEST(Output, HostileText) {
     CheckRecord r = Record("\"q|\\\x01\n\x7f", CheckEnd::Rejected);
@@ -613,8 +693,8 @@ TEST(Output, PluginLines) {
     v6.rcode = 0;
     EXPECT_EQ(PluginLine(v6), "c.test: 2001:db8::1 proved the name over HTTPS, though not among the DNS server's 10.0.0.1, 2001:db8::2");
     const auto json = nlohmann::json::parse(JsonLine(v6));
-    EXPECT_EQ(json.at("proof"), nlohmann::json::parse(R"([{"address": "10.0.0.1", "result": "unknown", "reason": "timeout"},
-        {"address": "2001:db8::1", "result": "proven", "reason": null}])"));
+    EXPECT_EQ(json.at("proof"), nlohmann::json::parse(R"([{"address": "10.0.0.1", "result": "unknown", "reason": "timeout",
+        "via": null}, {"address": "2001:db8::1", "result": "proven", "reason": null, "via": null}])"));
     EXPECT_EQ(json.at("system_addresses"), nlohmann::json::parse(R"(["10.0.0.1", "2001:db8::1"])"));
     EXPECT_EQ(json.at("system_address"), "10.0.0.1");
     v6.witness = WitnessRecord{{"https://w.test/q"}, {}, {"w.test"}, WitnessResult::Silent, {}, "w.test"};

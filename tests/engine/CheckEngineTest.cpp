@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 struct Recorder : CheckListener {
     std::string told;
     void On(const CheckEvent& e, const CheckRecord& r) override {
-        static constexpr const char* kNames[] = {"Rejected",   "Begun",      "Resolved",  "QueryBegun",   "ServiceMissing",
+        static constexpr const char* kNames[] = {"Rejected",   "Begun",      "Resolved",  "ProxyFound", "QueryBegun",   "ServiceMissing",
                                                  "NoServer",   "ServerChosen", "",        "ProofBegun",   "",
                                                  "Witnessed", "Concluded",  "RegistryRead", "HostsRead"};
         static_assert(std::size(kNames) == std::variant_size_v<CheckEvent>);

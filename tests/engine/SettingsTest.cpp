@@ -7,12 +7,15 @@
 namespace tarnwell {
 namespace {
 
-// What a file says: the fault, "unset", or its witnesses' hosts ("" for off).
-std::string Said(const std::variant<WitnessSetting, std::string>& read) {
+// What a file says: the fault, "unset", or its witnesses' hosts ("" for off), then "proxy=off" when so set.
+std::string Said(const WitnessSetting& witness, std::optional<bool> proxy) {
+    std::string hosts = witness ? "" : "unset";
+    for (const auto& w : witness.value_or(std::vector<Witness>{})) hosts += w.host + " ";
+    return hosts + (proxy == false ? "proxy=off" : proxy ? "proxy=auto" : "");
+}
+std::string Said(const std::variant<FileSettings, std::string>& read) {
     if (const auto* fault = std::get_if<std::string>(&read)) return *fault;
-    std::string hosts = std::get<WitnessSetting>(read) ? "" : "unset";
-    for (const auto& w : std::get<WitnessSetting>(read).value_or(std::vector<Witness>{})) hosts += w.host + " ";
-    return hosts;
+    return Said(std::get<FileSettings>(read).witness, std::get<FileSettings>(read).proxy);
 }
 
 TEST(Settings, ReadsWitnessesOrSaysWhereAFileIsWrong) {
@@ -22,7 +25,10 @@ TEST(Settings, ReadsWitnessesOrSaysWhereAFileIsWrong) {
          "192.0.2.53 2001:db8::53 "},
         {"witness=off\n", ""},
         {"witness = off\nwitness = HTTPS://doh.test/dns-query\n", "doh.test "},
-        {"witnes = off\n", "t.conf:1: unknown key 'witnes' (the one key is witness)"},
+        {"witnes = off\n", "t.conf:1: unknown key 'witnes' (the keys are witness and proxy)"},
+        {"proxy = off\n", "unsetproxy=off"},
+        {"proxy = off\nproxy=auto\nwitness = off\n", "proxy=auto"},
+        {"proxy = no\n", "t.conf:1: proxy needs auto or off"},
         {"\n#\nwitness = http://192.0.2.53/q\n", "t.conf:3: a witness must be asked over https, not http: 'http://192.0.2.53/q'"},
         {"witness\n", "t.conf:1: not a \"key = value\" line"},
         {"witness = \n", "t.conf:1: witness needs off or one URL or more"},
@@ -47,7 +53,8 @@ TEST(Settings, TwoFiles) {
     const std::tuple<fakes::FakeFiles::File, fakes::FakeFiles::File, std::string> rows[] = {
         {witness, "# nothing set\n", "192.0.2.1 "}, {witness, "witness = off\n", ""},
         {witness, ReadFault::Missing, "192.0.2.1 "},
-        {"bogus = 1\n", "witness = off\n", "/etc/t.conf:1: unknown key 'bogus' (the one key is witness)"},
+        {"bogus = 1\n", "witness = off\n", "/etc/t.conf:1: unknown key 'bogus' (the keys are witness and proxy)"},
+        {"proxy = off\n", witness, "192.0.2.1 proxy=off"}, {"proxy = off\n", "proxy = auto\n", "1.1.1.1 8.8.8.8 "},
         {ReadFault::Missing, ReadFault::Missing, "1.1.1.1 8.8.8.8 "},
         {witness, ReadFault::Denied, "/home/t.conf: cannot be read (permission denied)"},
         {ReadFault::Directory, witness, "/etc/t.conf: cannot be read (it is a directory)"},
@@ -57,8 +64,12 @@ TEST(Settings, TwoFiles) {
     for (const auto& [etc, home, said] : rows) {
         fakes::FakeFiles files;
         files.settings = {{"/etc/t.conf", etc}, {"/home/t.conf", home}};
-        const auto loaded = LoadWitnesses(files);
-        EXPECT_EQ(loaded.index() ? std::get<1>(loaded) : Said(WitnessSetting(std::get<0>(loaded))), said) << said;
+        const auto loaded = LoadSettings(files);
+        const auto* chosen = std::get_if<Choices>(&loaded);
+        EXPECT_EQ(chosen ? Said(chosen->witnesses, chosen->proxy ? std::nullopt : std::optional(false))
+                         : std::get<std::string>(loaded),
+                  said)
+            << said;
     }
 }
 

@@ -199,9 +199,11 @@ struct FakeTls : platform::Tls {
     std::vector<std::string> probed;
     bool starved = false;  // no memory to be had: every call throws
     std::mutex mutex;      // the checks of a run call at once
-    std::vector<platform::Proof> ProbeAll(const std::vector<Address>& addresses, const std::string& name,
-                                          std::chrono::steady_clock::time_point, const platform::Serve&,
-                                          const platform::ProbeEnded& ended, std::uint16_t = platform::kHttpsPort) override {
+    std::vector<platform::Proof> ProbeRoutes(const std::vector<platform::ProbeRoute>& routes, const std::string& name,
+                                             std::chrono::steady_clock::time_point, const platform::Serve&,
+                                             const platform::ProbeEnded& ended, const platform::RoadFor& = {}) override {
+        std::vector<Address> addresses;
+        for (const auto& r : routes) addresses.push_back(r.address);
         if (starved) throw std::bad_alloc();
         std::vector<platform::Proof> out;
         std::vector<std::size_t> order;
@@ -225,8 +227,12 @@ struct FakeHttp : platform::Http {
     std::map<std::string, std::vector<Address>> zone{{kWitnessUrl, {A("93.184.216.34")}}};
     std::map<std::string, platform::HttpsEnd> ends;
     std::atomic<int> posts{0};
+    std::map<std::string, platform::GetReply> gets;  // a GET of any other URL has nobody to ask
     using Time = std::chrono::steady_clock::time_point;
-    platform::GetReply Get(const std::string&, std::size_t, Time) override { return {}; }
+    using platform::Http::Get;
+    platform::GetReply Get(const std::string& url, std::size_t, Time, const platform::ProxyEntry&) override {
+        return gets.contains(url) ? gets.at(url) : platform::GetReply{};
+    }
     std::vector<platform::HttpsReply> PostAll(const std::vector<platform::HttpsPost>& all, Time, const platform::Serve&) override {
         std::vector<platform::HttpsReply> replies;
         for (const auto& p : all) replies.push_back(Post(p.url, p.body));
@@ -246,6 +252,17 @@ struct FakeHttp : platform::Http {
     }
 };
 
+// The browser's proxy settings, nothing set unless a test sets them;
+// automatic detection finds its URL only when asked to run.
+struct FakeProxy : platform::ProxySettingsReader {
+    platform::ProxySettings settings;
+    platform::ProxySettings Read(std::chrono::steady_clock::time_point, bool detect) override {
+        auto read = settings;
+        if (!detect && read.mode == platform::ProxySettings::Mode::AutoDetect) read.pacUrl.clear();
+        return read;
+    }
+};
+
 // The platform of a check: the resolver knows example.com as 93.184.216.34,
 // the one configured DNS server 10.0.0.53 answers every query with the
 // records of the query's type among the addresses that Answer() sets.
@@ -256,7 +273,8 @@ struct Platform {
     FakeFiles files;
     FakeTls tls;
     FakeHttp http;
-    ConsolePlatform Console() { return {sockets, params, shells, files, tls, http}; }
+    FakeProxy proxy;
+    ConsolePlatform Console() { return {sockets, params, shells, files, tls, http, &proxy}; }
     Platform() {
         sockets.hosts["example.com"] = {A("93.184.216.34")};
         Answer({A("93.184.216.34")});
@@ -277,7 +295,7 @@ struct Platform {
 struct CheckRig : Platform {
     FakeView view;
     RecordingMessageBox box;
-    Fm fm{view, {sockets, params, shells, box, files, tls, http}};
+    Fm fm{view, {sockets, params, shells, box, files, tls, http, {}, &proxy}};
     void Click(const std::string& text) {
         view.combo.text = text;
         fm.Cmd1_Click();

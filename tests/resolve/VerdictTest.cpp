@@ -39,12 +39,20 @@ struct Ev : Evidence {
         return *this;
     }
     Ev& Nobody() { return W({}, false, false); }
+    // The browser's road: P a proxy, D DIRECT, in order; each proxy's proof through it; why it is in doubt.
+    Ev& Road(std::string_view entries, std::vector<platform::Proof> through, ProxyDoubt doubt = ProxyDoubt::None) {
+        const platform::ProxyEntry p{platform::ProxyScheme::Http, "p.test", 3128};
+        proxy = ProxyEvidence{{}, {}, doubt};
+        for (const char c : entries) proxy->entries.push_back(c == 'P' ? p : platform::ProxyEntry{});
+        for (const auto& proof : through) proxy->proofs.push_back({A("192.0.2.80"), proof, p});
+        return *this;
+    }
 };
 
 // Each address's state as its name, then the address that decided; the witnesses that decided it by index.
 std::string Said(const Judgement& j) {
-    constexpr const char* kNames[] = {"impostor", "blocked",    "disputed", "missing", "unproven", "filtered",
-                                      "unverified", "unconfirmed", "unanswered", "proven", "vouched"};
+    constexpr const char* kNames[] = {"impostor",   "blocked",     "disputed",   "missing", "unproven", "filtered",
+                                      "unverified", "unconfirmed", "unanswered", "proven",  "vouched",  "unused"};
     std::ostringstream s;
     for (const auto& v : j.addresses) {
         s << (&v == &j.addresses.front() ? "" : " ") << kNames[static_cast<int>(v.state)];
@@ -52,6 +60,9 @@ std::string Said(const Judgement& j) {
     }
     if (j.decisive) s << " @" << j.addresses[*j.decisive].address.Text();
     if (j.witnessStoodIn) s << " (W for S)";
+    for (const auto& v : j.proxies) s << " via:" << kNames[static_cast<int>(v.state)];
+    if (j.decisiveProxy) s << " @via" << *j.decisiveProxy;
+    if (j.doubt != ProxyDoubt::None) s << " ?" << static_cast<int>(j.doubt);  // 1 silent, 2 unknown, 3 differs, 4 off
     return s.str();
 }
 
@@ -90,6 +101,27 @@ const Row kRows[] = {
     {"a failed proof with a hosts line", Ev({"192.0.2.1"}, {"192.0.2.9"}).Proof("192.0.2.1", kForged).Hosts(),
      Verdict::Impostor, "impostor @192.0.2.1"},
     {"loopback from both roads, witnesses off", Ev({"127.0.0.1"}, {"127.0.0.1"}), Verdict::Match, "vouched"},
+    // Through the browser's proxy.
+    {"a substituting proxy", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("P", {kForged}),
+     Verdict::Impostor, "proven via:impostor @via0"},
+    {"an honest relay: the direct address unused", Ev({"192.0.2.1"}, {"192.0.2.9"}).Proof("192.0.2.1", kRefused).Road("P", {kProven}),
+     Verdict::Match, "unused via:proven"},
+    {"a dead proxy, then a substituting one", Ev({"192.0.2.1"}, {"192.0.2.1"}).Road("PP", {kRefused, kForged}),
+     Verdict::Impostor, "vouched via:unverified via:impostor @via1"},
+    {"an HTTP-only shared host behind an honest proxy",
+     Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged).W({"192.0.2.1"}).Road("P", {kForged}),
+     Verdict::Unproven, "unproven#0 @192.0.2.1 via:unproven"},
+    {"a silent proxy and nothing else", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("P", {kRefused}),
+     Verdict::Unverified, "proven via:unverified @via0 ?1"},
+    {"a silent proxy, then DIRECT", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("PD", {kRefused}),
+     Verdict::Match, "proven via:unverified"},
+    {"DIRECT after a proxy that proved: the direct address judged",
+     Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged).Road("PD", {kProven}), Verdict::Impostor,
+     "impostor @192.0.2.1 via:proven"},
+    {"an auto-config file that could not run", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("", {}, ProxyDoubt::Unknown),
+     Verdict::Unverified, "proven ?2"},
+    {"roads that differ hold no worse verdict back", Ev({"192.0.2.1"}, {"192.0.2.9"}).Road("D", {}, ProxyDoubt::Differs),
+     Verdict::Mismatch, "missing @192.0.2.1"},
     // The witnesses asked.
     {"a witness disputes what both roads agree on", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kRefused).W({"192.0.2.9"}),
      Verdict::Disputed, "disputed#0 @192.0.2.1"},
@@ -184,6 +216,7 @@ TEST(Verdicts, NeedsWitness) {
     EXPECT_FALSE(NeedsWitness(Ev({"192.0.2.1"}, {}, false).Proof("192.0.2.1", kProven)));
     EXPECT_TRUE(NeedsWitness(Ev({"192.0.2.1"}, {}, false)));
     EXPECT_TRUE(NeedsWitness(Ev({"127.0.0.1"}, {"127.0.0.1"})));
+    EXPECT_FALSE(NeedsWitness(Ev({"192.0.2.1"}, {}, false).Road("P", {kProven})));  // never used
 }
 
 std::vector<Address> Numbered(int count, int missing = 0) {
