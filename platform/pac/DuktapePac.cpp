@@ -186,6 +186,20 @@ Give Sort(Run& run, std::string_view list) {
     return Join(run, addresses);
 }
 
+// What each function gives when it has nothing: no argument it takes, or a
+// host function that failed.
+Give Nothing(Run& run, Native native) {
+    switch (native) {
+    case kDnsResolve: return Give::Null;
+    case kMyIpAddress: return run.scratch = "127.0.0.1", Give::Text;
+    case kDnsResolveEx:
+    case kMyIpAddressEx: return run.scratch.clear(), Give::Text;
+    case kIsInNetEx:
+    case kSortIpAddressList: break;
+    }
+    return Give::False;
+}
+
 Give Compute(Run& run, Native native, std::string_view a, std::string_view b) noexcept {
     try {
         switch (native) {
@@ -197,7 +211,7 @@ Give Compute(Run& run, Native native, std::string_view a, std::string_view b) no
         case kMyIpAddress:
             for (const Address& own : Own(run))
                 if (own.IsV4()) return run.scratch = own.Text(), Give::Text;
-            return run.scratch = "127.0.0.1", Give::Text;
+            return Nothing(run, native);
         case kMyIpAddressEx: return Join(run, Own(run));
         case kIsInNetEx: return InPrefix(a, b) ? Give::True : Give::False;
         case kSortIpAddressList: return Sort(run, a);
@@ -206,9 +220,9 @@ Give Compute(Run& run, Native native, std::string_view a, std::string_view b) no
         run.refused = true;
         return Give::Throw;
     } catch (...) {
-        // A host function that failed gave nothing.
+        // A host function that failed found nothing.
     }
-    return native == kSortIpAddressList || native == kIsInNetEx ? Give::False : Give::Null;
+    return Nothing(run, native);
 }
 
 // Every native function: string arguments only (as Chromium takes them),
@@ -220,11 +234,9 @@ duk_ret_t CallNative(duk_context* ctx) {
     const char* b = duk_get_lstring(ctx, 1, &nb);
     const bool takesString = native != kMyIpAddress && native != kMyIpAddressEx;
     Run& run = RunOf(ctx);
-    Give give = Give::Null;
-    if (takesString && (!a || (native == kIsInNetEx && !b)))
-        give = native == kDnsResolve ? Give::Null : native == kDnsResolveEx ? (run.scratch.clear(), Give::Text) : Give::False;
-    else
-        give = Compute(run, native, {a ? a : "", na}, {b ? b : "", nb});
+    const Give give = takesString && (!a || (native == kIsInNetEx && !b))
+                          ? Nothing(run, native)
+                          : Compute(run, native, {a ? a : "", na}, {b ? b : "", nb});
     switch (give) {
     case Give::Null: duk_push_null(ctx); break;
     case Give::False: duk_push_false(ctx); break;

@@ -27,29 +27,27 @@ struct Row {
     std::vector<std::string> results;  // for https://www.bank.example/login, then http://news.example/
 };
 
+#define PAC(body) "function FindProxyForURL(u, h) { " body " }"
 // A script that answers with its expressions' values, '|' between them.
-#define VALUES(list) "function FindProxyForURL(u, h) { return [" list "].map(String).join('|'); }"
+#define VALUES(list) PAC("return [" list "].map(String).join('|');")
 
 const Row kRows[] = {
-    {"targeted", "function FindProxyForURL(u, h) { return shExpMatch(h, '*bank*') ? 'PROXY p.example:8080' : 'DIRECT'; }",
-     PacFault::None, {"PROXY p.example:8080", "DIRECT"}},
-    {"all", "function FindProxyForURL(u, h) { return 'SOCKS5 s.example:1080'; }", PacFault::None,
-     {"SOCKS5 s.example:1080", "SOCKS5 s.example:1080"}},
-    {"direct", "function FindProxyForURL(u, h) { return 'DIRECT'; }", PacFault::None, {"DIRECT", "DIRECT"}},
-    {"fallback", "function FindProxyForURL(u, h) { return 'PROXY a:1; DIRECT'; }", PacFault::None,
-     {"PROXY a:1; DIRECT", "PROXY a:1; DIRECT"}},
-    {"schemes apart",
-     "function FindProxyForURL(u, h) { return u.substring(0, 6) == 'https:' ? 'HTTPS t.example:443' : 'PROXY h:80'; }",
+    {"targeted", PAC("return shExpMatch(h, '*bank*') ? 'PROXY p.example:8080' : 'DIRECT';"), PacFault::None,
+     {"PROXY p.example:8080", "DIRECT"}},
+    {"all", PAC("return 'SOCKS5 s.example:1080';"), PacFault::None, {"SOCKS5 s.example:1080", "SOCKS5 s.example:1080"}},
+    {"direct", PAC("return 'DIRECT';"), PacFault::None, {"DIRECT", "DIRECT"}},
+    {"fallback", PAC("return 'PROXY a:1; DIRECT';"), PacFault::None, {"PROXY a:1; DIRECT", "PROXY a:1; DIRECT"}},
+    {"schemes apart", PAC("return u.substring(0, 6) == 'https:' ? 'HTTPS t.example:443' : 'PROXY h:80';"),
      PacFault::None, {"HTTPS t.example:443", "PROXY h:80"}},
-    {"loop, caught", "function FindProxyForURL() { for (;;) try { while (1) {} } catch (e) {} }", PacFault::Timeout, {}},
-    {"backtracking, caught",
-     "for (;;) try { /^(a+)+$/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!'); } catch (e) {}", PacFault::Timeout, {}},
+    {"loop, caught", PAC("for (;;) try { while (1) {} } catch (e) {}"), PacFault::Timeout, {}},
+    {"backtracking, caught", "for (;;) try { /^(a+)+$/.test('aaaaaaaaaaaaaaaaaaaaaaaaaaaaaa!'); } catch (e) {}",
+     PacFault::Timeout, {}},
     {"memory without end", "var a = []; for (;;) a.push({n: a.length});", PacFault::Memory, {}},
-    {"throws", "function FindProxyForURL() { throw new Error('no'); }", PacFault::Script, {}},
+    {"throws", PAC("throw new Error('no');"), PacFault::Script, {}},
     {"no compile", "function FindProxyForURL( {", PacFault::Script, {}},
     {"no FindProxyForURL", "var FindProxyForUrl = 1;", PacFault::Script, {}},
-    {"a number", "function FindProxyForURL() { return 42; }", PacFault::Answer, {}},
-    {"too long", "function FindProxyForURL() { return new Array(5000).join('x'); }", PacFault::Answer, {}},
+    {"a number", PAC("return 42;"), PacFault::Answer, {}},
+    {"too long", PAC("return new Array(5000).join('x');"), PacFault::Answer, {}},
     {"pure globals",
      VALUES("isPlainHostName(h), dnsDomainIs(h, '.bank.example'), localHostOrDomainIs('www', 'www.bank.example'),"
             "localHostOrDomainIs(h, 'www.bank'), dnsDomainLevels(h), shExpMatch(u, 'https://*.bank.*/log?n'),"
@@ -59,16 +57,18 @@ const Row kRows[] = {
      {"false|true|true|false|2|true|true|true|true|undefined|1.0|true",
       "false|false|true|false|1|false|true|true|true|undefined|1.0|true"}},
     {"host globals",
-     VALUES("dnsResolve(h), dnsResolveEx(h), isResolvable(h), isResolvableEx(h), isInNet(h, '10.0.0.0', '255.255.255.0'),"
-            "isInNet('10.1.0.1', '10.0.0.0', '255.0.0.0'), isInNetEx(h.length > 12 ? '2001:db8::7' : '10.0.0.7',"
-            "'2001:db8::/32'), isInNetEx('10.0.0.7', '10.0.0.0/29'), isInNetEx('10.0.0.9', '10.0.0.0/29'),"
+     VALUES("dnsResolve(h), dnsResolveEx(h), isResolvable(h), isResolvableEx(h),"
+            "isInNet(h, '10.0.0.0', '255.255.255.0'), isInNet('10.1.0.1', '10.0.0.0', '255.0.0.0'),"
+            "isInNetEx(h.length > 12 ? '2001:db8::7' : '10.0.0.7', '2001:db8::/32'),"
+            "isInNetEx('10.0.0.7', '10.0.0.0/29'), isInNetEx('10.0.0.9', '10.0.0.0/29'),"
             "isInNetEx('10.0.0.7', '10.0.0.0/33'), myIpAddress(), myIpAddressEx(),"
-            "sortIpAddressList('10.0.0.2; 2001:db8::1;10.0.0.1;::1'), sortIpAddressList('10.0.0.1;junk'), dnsResolve(42)"),
+            "sortIpAddressList('10.0.0.2; 2001:db8::1;10.0.0.1;::1'), sortIpAddressList('10.0.0.1;junk'),"
+            "dnsResolve(42)"),
      PacFault::None,
-     {"10.0.0.7|2001:db8::7;10.0.0.7;10.0.0.8|true|true|true|true|true|true|false|false|192.168.1.20|2001:db8::20;192.168.1.20|"
-      "::1;2001:db8::1;10.0.0.1;10.0.0.2|false|null",
-      "null||false|false|false|true|false|true|false|false|192.168.1.20|2001:db8::20;192.168.1.20|"
-      "::1;2001:db8::1;10.0.0.1;10.0.0.2|false|null"}},
+     {"10.0.0.7|2001:db8::7;10.0.0.7;10.0.0.8|true|true|true|true|true|true|false|false|192.168.1.20|"
+      "2001:db8::20;192.168.1.20|::1;2001:db8::1;10.0.0.1;10.0.0.2|false|null",
+      "null||false|false|false|true|false|true|false|false|192.168.1.20|"
+      "2001:db8::20;192.168.1.20|::1;2001:db8::1;10.0.0.1;10.0.0.2|false|null"}},
 };
 
 TEST(Pac, Scripts) {
