@@ -146,6 +146,23 @@ std::string PacFailed(const std::string& what) {
            ". Повторите проверку позже или проверьте настройки прокси на компьютере.";
 }
 const std::string kByPac = " (файл автонастройки " + kPacUrl + ")\r\n";
+// bank.test through the environment's proxy 192.0.2.8:3128 for https and http: the site's address and the
+// proxy's tunnel prove as `direct` and `through` say.
+auto Through(platform::Proof direct, platform::Proof through) {
+    return [=](fakes::Platform& p) {
+        Proxied(platform::ProxySettings::Mode::Manual)(p);
+        p.proxy.settings.http = p.proxy.settings.https, p.proxy.settings.httpName = "http_proxy";
+        p.tls.proofs = {{"93.184.216.34", direct}, {"via 192.0.2.8:3128", through}};
+    };
+}
+// bank.test's report through that proxy, to the proof block's `lines` and the conclusion `end`.
+std::string ThroughReport(const std::string& lines, const std::string& end) {
+    return Resolved(kBank, "93.184.216.34\r\n", "10.0.0.53",
+                    "- Проверяем прокси браузера\r\nПрокси: HTTP 192.0.2.8:3128 (переменная окружения https_proxy)\r\n\r\n") +
+           "93.184.216.34\r\n" + Proofs({lines}, kBank) + end;
+}
+const std::string kBankLines = kFile + "Строк с доменом [bank.test] в файле нет.\r\n";
+const std::string kOther = "сертификат не подтверждает домен (выдан для другого домена)";
 std::string Pac(const std::string& body) { return "function FindProxyForURL(url, host) { " + body + " }"; }
 
 struct Ending {
@@ -220,6 +237,28 @@ const Ending kEndings[] = {
     {"proxy: a PAC file's junk answer", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("return 'PROXY';")),
      ProxyReport("Ошибка в файле автонастройки прокси: " + kPacUrl + " (недопустимый ответ)\r\n",
                  PacFailed("в файле ошибка (недопустимый ответ)")), {}, CheckEnd::Unverified, 3},
+    {"proof through a substituting proxy", kBank, Through(kProven, platform::Failed(platform::ProofReason::Name)),
+     ThroughReport("93.184.216.34: сертификат подтверждает домен\r\nчерез прокси 192.0.2.8:3128: " + kOther,
+                   "\r\nВнимание! Сайт [bank.test] через прокси 192.0.2.8:3128 не подтвердил подлинность домена (выдан для "
+                   "другого домена). Возможна подмена сайта прокси-сервером (вредоносная программа или чужие настройки "
+                   "прокси). Проверьте настройки прокси на компьютере.\r\nПрокси задан: переменная окружения "
+                   "https_proxy=http://192.0.2.8:3128\r\n" + kBankLines), {}, CheckEnd::Impostor, 1, "", true},
+    {"proof through an honest relay: the direct address unused", kBank,
+     Through(platform::Unknown(platform::ProofReason::Refused), kProven),
+     ThroughReport(kNoHttps + "\r\nчерез прокси 192.0.2.8:3128: сертификат подтверждает домен", Match(kBank)), {},
+     CheckEnd::Match, 0, "", true},
+    {"proof through a proxy that wants a password", kBank, Through(kProven, platform::Unknown(platform::ProofReason::ProxyAuth)),
+     ThroughReport(kProvenLine + "\r\nчерез прокси 192.0.2.8:3128: проверить не удалось (прокси требует авторизации)",
+                   "\r\nПодтвердить сайт [bank.test] не удалось: браузер открывает его через прокси 192.0.2.8:3128, а прокси "
+                   "не ответил. Повторите проверку позже или проверьте настройки прокси на компьютере.\r\n" + kBankLines),
+     {}, CheckEnd::Unverified, 3, "", true},
+    {"proof: an HTTP-only shared host through an honest proxy, the witness asked through it", kBank,
+     Through(platform::Failed(platform::ProofReason::Name), platform::Failed(platform::ProofReason::Name)),
+     ThroughReport("93.184.216.34: " + kOther + "\r\nчерез прокси 192.0.2.8:3128: " + kOther,
+                   kAgreed + "\r\nСайт по адресу 93.184.216.34 не подтвердил подлинность домена [bank.test] (выдан для "
+                   "другого домена), но независимый DNS сервер [192.0.2.53] подтверждает этот адрес: у сайта нет "
+                   "действующего сертификата для этого домена, или соединение с ним перехватывается. Не вводите на этом "
+                   "сайте пароли и данные банковских карт.\r\n" + kBankLines), {}, CheckEnd::Unproven, 3, "", true},
     {"proxy = off: the settings only read", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("return 1;"), true),
      ProxyReport("Прокси не проверялся (proxy = off)\r\n", "прокси браузера не проверялся (proxy = off). Проверьте "
                  "настройки прокси на компьютере."), {}, CheckEnd::Unverified, 3},
@@ -436,8 +475,11 @@ TEST_P(CheckEndings, InTheWindowAndOnTheConsole) {
         // match, and to tell whether a server on this computer echoes the file.
         const bool local = e.report.find("определен: 127.") != std::string::npos ||
                            e.report.find("определен: ::1") != std::string::npos;
-        // The witness is asked only where the report shows it, a hosts line looked for first.
+        // The witness is asked only where the report shows it, a hosts line looked for first; through the proxy
+        // that the settings give for its URL.
         EXPECT_EQ(rig.http.posts > 0, e.report.find("(DNS через HTTPS)") != std::string::npos);
+        for (const auto& via : rig.http.vias)
+            EXPECT_EQ(via, e.report.find("окружения https_proxy)") != std::string::npos ? "192.0.2.8" : "");
         // ... or where an address the server does not give needs a hosts line looked for.
         const bool lan = e.report.find("определен: 192.0.2.200") != std::string::npos;
         const bool standIn = e.report.find("адреса сверены") != std::string::npos;

@@ -191,8 +191,10 @@ struct FakeFiles : platform::Files {
     }
 };
 
-// A site's proofs by address text; an address not listed has nothing on
-// port 443. The probes end in their order, those `late` last.
+// A site's proofs by address text, and through a proxy by "via HOST:PORT";
+// an address not listed has nothing on port 443, a proxy not listed
+// refuses. The probes end in their order, those `late` last. Each post and
+// fetch is heard of with the proxy `road` gives it.
 struct FakeTls : platform::Tls {
     std::map<std::string, platform::Proof> proofs;
     std::set<std::string> late;
@@ -202,17 +204,19 @@ struct FakeTls : platform::Tls {
     std::vector<platform::Proof> ProbeRoutes(const std::vector<platform::ProbeRoute>& routes, const std::string& name,
                                              std::chrono::steady_clock::time_point, const platform::Serve&,
                                              const platform::ProbeEnded& ended, const platform::RoadFor& = {}) override {
-        std::vector<Address> addresses;
-        for (const auto& r : routes) addresses.push_back(r.address);
+        std::vector<std::string> keys;
+        for (const auto& r : routes)
+            keys.push_back(r.via.scheme == platform::ProxyScheme::Direct ? r.address.Text()
+                                                                           : "via " + r.via.host + ":" + std::to_string(r.via.port));
         if (starved) throw std::bad_alloc();
         std::vector<platform::Proof> out;
         std::vector<std::size_t> order;
         std::unique_lock lock(mutex);
-        for (const auto& a : addresses) {
-            probed.push_back(a.Text() + " " + name), order.push_back(out.size());
-            out.push_back(proofs.contains(a.Text()) ? proofs.at(a.Text()) : platform::Unknown(platform::ProofReason::Refused));
+        for (const auto& key : keys) {
+            probed.push_back(key + " " + name), order.push_back(out.size());
+            out.push_back(proofs.contains(key) ? proofs.at(key) : platform::Unknown(platform::ProofReason::Refused));
         }
-        std::stable_partition(order.begin(), order.end(), [&](std::size_t i) { return !late.contains(addresses[i].Text()); });
+        std::stable_partition(order.begin(), order.end(), [&](std::size_t i) { return !late.contains(keys[i]); });
         lock.unlock();
         for (const auto i : order) ended(i, out[i]);
         return out;
@@ -233,9 +237,14 @@ struct FakeHttp : platform::Http {
     platform::GetReply Get(const std::string& url, std::size_t, Time, const platform::ProxyEntry&) override {
         return gets.contains(url) ? gets.at(url) : platform::GetReply{};
     }
+    std::vector<std::string> vias;  // the proxy host of each post, "" straight
+    std::mutex viasMutex;           // the checks of a run post at once
     std::vector<platform::HttpsReply> PostAll(const std::vector<platform::HttpsPost>& all, Time, const platform::Serve&) override {
         std::vector<platform::HttpsReply> replies;
-        for (const auto& p : all) replies.push_back(Post(p.url, p.body));
+        for (const auto& p : all) {
+            { std::lock_guard lock(viasMutex); vias.push_back(p.via.host); }
+            replies.push_back(Post(p.url, p.body));
+        }
         return replies;
     }
     platform::HttpsReply Post(const std::string& url, const std::string& body) {
