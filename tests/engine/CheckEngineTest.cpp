@@ -1,7 +1,9 @@
 // The check engine through a recording listener, on fakes of the platform:
 // one table of scenarios, each with the events it tells and how it ends; and
 // the probes it runs at once.
+#include "engine/BrowserProxy.h"
 #include "engine/Check.h"
+#include "resolve/ProxyRules.h"
 #include "tests/Rows.h"
 #include "tests/fakes/Fakes.h"
 
@@ -77,6 +79,29 @@ TEST(Engine, ServesItsCallerWhileItWaits) {
                           options, recorder),
                  platform::WindowClosed);
     EXPECT_EQ(p.sockets.open, 0);
+}
+
+// The proxy the check's own requests (a witness's post, an issuer's fetch) go through, as the settings give it
+// for their URLs: a manual proxy per scheme but for the bypass list, an auto-config file's first entry, and
+// straight whenever the road is not known.
+TEST(BrowserProxy, RoadOfTheCheckOwnRequests) {
+    using Mode = platform::ProxySettings::Mode;
+    fakes::Platform p;
+    const ProxyServices services{p.proxy, p.http, p.files, p.sockets};
+    ProxyRecord manual{.settings = {Mode::Manual, platform::ProxyOrigin::Environment, "all_proxy", "http://u:p@192.0.2.8:3128",
+                                    "all_proxy", "socks5://192.0.2.9", "all_proxy", "w.test"}};
+    ProxyRecord pac{.source = ProxySource::AutoConfig, .settings = {Mode::AutoConfig}};
+    ProxyRecord failed = pac;
+    failed.error = PacError::Timeout;
+    const std::string script = "function FindProxyForURL(u, h) { return h == 'w.test' ? 'DIRECT' : 'HTTPS p.test:8443; DIRECT'; }";
+    const struct { const ProxyRecord* proxy; const char* url; const char* road; } rows[] = {
+        {&manual, "https://doh.test/q", "HTTP 192.0.2.8:3128"}, {&manual, "http://ca.test/ca.der", "SOCKS5 192.0.2.9:1080"},
+        {&manual, "https://w.test/q", "DIRECT"}, {&manual, "ftp://doh.test/", "DIRECT"}, {&pac, "https://doh.test/q", "HTTPS p.test:8443"},
+        {&pac, "https://w.test/", "DIRECT"}, {&failed, "https://doh.test/q", "DIRECT"}, {nullptr, "https://doh.test/q", "DIRECT"}};
+    for (const auto& r : rows) {
+        const auto proxy = r.proxy ? std::optional(*r.proxy) : std::nullopt;
+        EXPECT_EQ(proxy::EntryText(RoadOf(proxy, script, r.url, services)), r.road) << r.url;
+    }
 }
 
 }  // namespace

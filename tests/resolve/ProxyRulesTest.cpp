@@ -48,6 +48,19 @@ TEST(ProxyRules, WithoutCredentials) {
         EXPECT_EQ(WithoutCredentials(text), want);
 }
 
+// What a proxy is asked to reach for a URL, written "scheme host port", and how an entry's host and port read.
+TEST(ProxyRules, TargetOf) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"https://DoH.test/dns-query", "https doh.test 443"}, {"http://u:p@[2001:DB8::1]:8080/x", "http 2001:db8::1 8080"},
+        {"http://ca.test?x", "http ca.test 80"}, {"ftp://a.test/", ""}, {"https://:443/", ""}, {"https://a.test:0/", ""},
+        {"a.test", ""}, {"https://[::1/", ""}};
+    for (const auto& [url, want] : rows) {
+        const auto t = TargetOf(url);
+        EXPECT_EQ(t ? t->scheme + " " + t->host + " " + std::to_string(t->port) : "", want) << url;
+    }
+    EXPECT_EQ(HostPort({ProxyScheme::Socks5, "2001:db8::8", 1080}), "[2001:db8::8]:1080");
+}
+
 TEST(ProxyRules, Bypass) {
     struct Probe { const char* host; bool want; std::uint16_t port = 80; const char* scheme = "http"; };
     const struct { std::string_view list; std::vector<Probe> probes; Syntax syntax = Syntax::Suffix; } rows[] = {
