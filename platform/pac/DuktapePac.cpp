@@ -41,11 +41,9 @@ struct Run {
     Block blocks{&blocks, &blocks, 0};  // the list's sentinel
     std::size_t used = 0;               // bytes of every block with its header
     bool refused = false;               // an allocation went past kPacMemory
-    bool expired = false;               // the deadline passed (or the run is over)
+    bool expired = false;               // the deadline passed
     unsigned long work = 0;             // built-in work since the clock was read
     std::string scratch;                // a native function's text result
-    bool finished = false;              // the calls are over, ended by `fault`
-    PacFault fault = PacFault::None;
     std::jmp_buf fatal;
 };
 
@@ -390,20 +388,18 @@ PacFault Contain(Run& run, std::string_view script, const std::vector<PacCall>& 
                  std::vector<std::string>& results) {
     if (setjmp(run.fatal) != 0) {
         ReleaseAll(run);
-        return run.finished ? run.fault : FaultOf(run, PacFault::Script);
+        return FaultOf(run, PacFault::Script);
     }
     duk_context* ctx = duk_create_heap(Allocate, Reallocate, Release, &run, Fatal);
     if (!ctx) {
         ReleaseAll(run);
         return PacFault::Memory;
     }
-    run.fault = Interpret(run, ctx, script, calls, results);
-    run.finished = true;
-    // The heap goes without duk_destroy_heap, which would run the finalizers
-    // the script left (Duktape.fin) for as long as they make new garbage:
-    // it holds nothing but its blocks.
+    const PacFault fault = Interpret(run, ctx, script, calls, results);
+    // The heap goes without duk_destroy_heap, which would run what the
+    // script left to run at its end: it holds nothing but its blocks.
     ReleaseAll(run);
-    return run.fault;
+    return fault;
 }
 
 }  // namespace
