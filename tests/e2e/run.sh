@@ -477,7 +477,7 @@ cli n=v9 args="--json --witness $W other-cert.test" x=3 jq="$(o unproven 192.0.2
 cli n=v10 args="--plugin -t 1 --server 192.0.2.2 --witness $W intra.corp.test" x=3 grep='gave a whole IPv4 answer'
 settings 'witness = off' 'wittness = on' && cli n=w13 args=good.test x=64 grep='tarnwell.conf:2: unknown key'
 settings -d && cli n=w14 args=good.test x=64 grep='tarnwell.conf: cannot be read (it is a directory)'
-cli n=w15 args="--witness $W good.test" x=0 posts=1 # the file is not read
+cli n=w15 args="--witness $W --proxy good.test" x=0 posts=1 # the file is not read: both its choices given
 settings "$(printf %065536d)" && cli n=w16 args=good.test x=64 grep='tarnwell.conf: cannot be read (larger than 64 KiB)'
 settings 'witness = off' $'#\xff' && cli n=w17 args=good.test x=64 grep='tarnwell.conf:2: not UTF-8 text'
 settings 'witness = off'
