@@ -71,7 +71,7 @@ foreach(component IN LISTS _tarnwell_components)
           DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
   # Each package has the license as /usr/share/doc/PACKAGE/copyright and
   # the changelog next to it.
-  install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
+  install(FILES ${TARNWELL_LICENSE} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
           RENAME copyright COMPONENT ${component})
   install(FILES ${_tarnwell_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${package}
           COMPONENT ${component})

@@ -9,9 +9,7 @@ configure_file(${PROJECT_SOURCE_DIR}/packaging/windows/README-windows.txt.in
                ${PROJECT_BINARY_DIR}/packaging/README-windows.txt @ONLY NEWLINE_STYLE CRLF)
 
 install(TARGETS tarnwell tarnwell-check RUNTIME DESTINATION .)
-install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt
-              ${PROJECT_SOURCE_DIR}/LICENSE
-        DESTINATION .)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/README-windows.txt ${TARNWELL_LICENSE} DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME tarnwell)
