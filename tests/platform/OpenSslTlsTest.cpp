@@ -298,6 +298,127 @@ TEST(OpenSslTls, LoadsTheTrustStoreAgainAfterAFailure) {
     std::filesystem::remove(Anchors(false));
 }
 
+// A proxy stand-in: it hears the client's request (an HTTP head; a SOCKS5
+// greeting, answered 05 00, and request; a SOCKS4a request), over TLS with
+// `tls`'s certificate for an HTTPS proxy, answers `reply` (none: silent; in
+// two reads when `split`), and then relays the tunnel to `upstream` (0: none).
+void ServeProxy(int fd, ProxyScheme scheme, const Issued* tls, const std::string& reply, bool split,
+                std::uint16_t upstream, std::string& heard) {
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(tls ? SSL_new(context.get()) : nullptr, SSL_free);
+    if (tls && (SSL_use_certificate(ssl.get(), tls->cert.get()), SSL_use_PrivateKey(ssl.get(), tls->key.get()),
+                SSL_add1_chain_cert(ssl.get(), kIntermediate.cert.get()), SSL_set_num_tickets(ssl.get(), 0),
+                SSL_set_fd(ssl.get(), fd), SSL_accept(ssl.get()) != 1))
+        return;
+    char b[16384];
+    const auto get = [&] { return ssl ? SSL_read(ssl.get(), b, sizeof b) : int(::recv(fd, b, sizeof b, 0)); };
+    const auto put = [&](std::string_view s) { ssl ? SSL_write(ssl.get(), s.data(), int(s.size())) : ::send(fd, s.data(), s.size(), MSG_NOSIGNAL); };
+    const auto hear = [&](auto whole) {
+        for (int n; !whole(heard.size()); heard.append(b, n))
+            if ((n = get()) <= 0) return false;
+        return true;
+    };
+    const bool asked = scheme == ProxyScheme::Socks5   ? hear([](auto n) { return n >= 3; }) && (put({"\5\0", 2}), hear([&](auto n) { return n > 8 && n >= 10u + heard[7]; }))
+                       : scheme == ProxyScheme::Socks4 ? hear([&](auto n) { return n > 9 && !heard.back(); })
+                                                       : hear([&](auto) { return heard.find("\r\n\r\n") != std::string::npos; });
+    if (!asked || reply.empty()) return Drain(fd);
+    put(reply.substr(0, split ? 5 : reply.size()));
+    if (split) std::this_thread::sleep_for(100ms), put(reply.substr(5));
+    const int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a{AF_INET, htons(upstream), {htonl(INADDR_LOOPBACK)}, {}};
+    if (upstream && ::connect(up, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+        for (pollfd p[2] = {{fd, POLLIN, 0}, {up, POLLIN, 0}}; ::poll(p, 2, 10000) > 0;) {
+            if (int n; p[0].revents && ((n = get()) <= 0 || ::send(up, b, n, MSG_NOSIGNAL) != n)) break;
+            if (int n; p[1].revents && (n = int(::recv(up, b, sizeof b, 0))) <= 0) break;
+            else if (p[1].revents) put({b, std::size_t(n)});
+        }
+    ::close(up);
+}
+
+// What a proxy is asked for a tunnel to `name`, as Chromium asks it.
+std::string Asked(ProxyScheme scheme, const std::string& name) {
+    if (scheme == ProxyScheme::Socks5) return std::string("\5\1\0\5\1\0\3", 7) + char(name.size()) + name + "\1\xbb";
+    if (scheme == ProxyScheme::Socks4) return std::string("\4\1\1\xbb\0\0\0\1\0", 9) + name + '\0';
+    return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
+           ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+}
+
+const Issued kProxy = Issue("proxy.test", {{NID_subject_alt_name, "DNS:proxy.test"}}, &kIntermediate);
+const std::string kOk = "HTTP/1.1 200 Connection established\r\n\r\n", kGranted("\5\0\0\1\0\0\0\0\0\0", 10);
+
+// The site's server behind a proxy, which makes the tunnel or not: the
+// proxy hears what Chromium would send, and the probe ends as a site's
+// would, or for the proxy's own reason.
+TEST(OpenSslTls, ProvesThroughTheProxy) {
+    const struct {
+        const char* label;
+        ProxyScheme scheme;
+        const char* host;  // the proxy's, for its certificate
+        std::string reply;
+        bool split;
+        const char* name;
+        Proof expected;
+    } rows[] = {
+        {"CONNECT made", ProxyScheme::Http, "", kOk, false, kName0, kProven},
+        {"its reply split", ProxyScheme::Http, "", kOk, true, kName0, kProven},
+        {"2xx other than 200", ProxyScheme::Http, "", "HTTP/1.0 204 Fine\r\nVia: x\r\n\r\n", false, kName0, kProven},
+        {"tunnel to a certificate for another name", ProxyScheme::Http, "", kOk, false, "other.test", kName},
+        {"407", ProxyScheme::Http, "", "HTTP/1.1 407 Proxy Authentication Required\r\nProxy-Authenticate: Basic\r\n"
+                                       "Content-Length: 4\r\n\r\nnope", false, kName0, Unknown(ProofReason::ProxyAuth)},
+        {"502", ProxyScheme::Http, "", "HTTP/1.1 502 Bad Gateway\r\n\r\n", false, kName0, Unknown(ProofReason::Refused)},
+        {"not HTTP", ProxyScheme::Http, "", "SSH-2.0-OpenSSH_9.2\r\n\r\n", false, kName0, Unknown(ProofReason::Refused)},
+        {"silent", ProxyScheme::Http, "", "", false, kName0, Unknown(ProofReason::Timeout)},
+        {"closes in its reply", ProxyScheme::Http, "", "HTTP/1.1 200 Conn", false, kName0, kAborted},
+        {"SOCKS5 granted", ProxyScheme::Socks5, "", kGranted, true, kName0, kProven},
+        {"SOCKS5 refused", ProxyScheme::Socks5, "", std::string("\5\5\0\1\0\0\0\0\0\0", 10), false, kName0,
+         Unknown(ProofReason::Refused)},
+        {"SOCKS4a granted", ProxyScheme::Socks4, "", std::string("\0\x5a\0\0\0\0\0\0", 8), false, kName0, kProven},
+        {"HTTPS proxy", ProxyScheme::Https, "proxy.test", kOk, false, kName0, kProven},
+        {"HTTPS proxy, another name", ProxyScheme::Https, "proxy.test", kOk, false, "other.test", kName},
+        {"HTTPS proxy not trusted for its host", ProxyScheme::Https, "wrong.test", kOk, false, kName0,
+         Unknown(ProofReason::Refused)},
+    };
+    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}}, &kIntermediate);
+    OpenSslTls tls(Anchors());
+    std::vector<std::jthread> probes;
+    for (const auto& row : rows)
+        probes.emplace_back([&] {
+            SCOPED_TRACE(row.label);
+            std::string heard;
+            {
+                const Server site([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); });
+                const bool relays = row.expected.result != ProofResult::Unknown;
+                const Server proxy([&](int fd) {
+                    ServeProxy(fd, row.scheme, row.scheme == ProxyScheme::Https ? &kProxy : nullptr, row.reply,
+                               row.split, relays ? site.port : 0, heard);
+                });
+                const auto proofs = tls.ProbeRoutes({{*Address::Parse("127.0.0.1"), proxy.port, {row.scheme, row.host, 1}}},
+                                                    row.name, std::chrono::steady_clock::now() + 1500ms, {}, {});
+                EXPECT_EQ(proofs, std::vector{row.expected});
+            }
+            EXPECT_EQ(heard, std::string(row.host) == "wrong.test" ? "" : Asked(row.scheme, row.name));
+        });
+    probes.clear();
+    std::filesystem::remove(Anchors(false));
+}
+
+// A missing issuer is fetched by the road given for its URL: here an HTTP
+// proxy that serves it, the URL's own host never reached.
+TEST(OpenSslTls, FetchesTheIssuerByItsRoad) {
+    std::string heard;
+    const Server closed({}, 0), proxy([&](int fd) {
+        ServeProxy(fd, ProxyScheme::Http, nullptr, "HTTP/1.1 200 OK\r\nContent-Length: " +
+                   std::to_string(Der(kIntermediate).size()) + "\r\n\r\n" + Der(kIntermediate), false, 0, heard);
+    });
+    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}, {NID_info_access, "caIssuers;URI:" + closed.Url("http")}}, &kIntermediate);
+    const Server site([&](int fd) { ServeTls(fd, Peer::Tls, leaf, nullptr); });
+    OpenSslTls tls(Anchors());
+    const auto proofs = tls.ProbeRoutes({{*Address::Parse("127.0.0.1"), site.port}}, kName0, std::chrono::steady_clock::now() + 2s, {}, {},
+                                        [&](const std::string& url) { return ProxyEntry{ProxyScheme::Http, url == closed.Url("http") ? "127.0.0.1" : "", proxy.port}; });
+    EXPECT_EQ(proofs, std::vector{kProven});
+    std::filesystem::remove(Anchors(false));
+}
+
 std::size_t Tasks() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // 32 probes at once in one loop on the calling thread, a quarter of them to a
@@ -348,16 +469,55 @@ TEST(CurlHttp, PostsAllAtOnce) {
     const Issued leaf = Issue("127.0.0.1", {{NID_subject_alt_name, "IP:127.0.0.1"}}, &kIntermediate);
     const Server untrusted([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); }),
         silent([&](int fd) { ServeTls(fd, Peer::Silent, leaf, nullptr); }), closed({}, 0);
+    // Through proxies: a tunnel to another such server, a 407.
+    const Server tunneled([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); });
+    std::string heard[2];
+    std::optional<Server> proxies[2];
+    for (int i : {0, 1})
+        proxies[i].emplace([&, i](int fd) {
+            ServeProxy(fd, ProxyScheme::Http, nullptr, i ? "HTTP/1.1 407 Who\r\n\r\n" : kOk, false, i ? 0 : tunneled.port, heard[i]);
+        });
     std::vector<HttpsPost> posts;
-    for (const Server* s : {&untrusted, &silent, &closed})
+    for (const Server* s : {&untrusted, &silent, &closed, &tunneled, &closed})
         posts.push_back({s->Url("https"), "application/dns-message", std::string(17, '\0'), 512});
+    for (int i : {0, 1}) posts[3 + i].via = {ProxyScheme::Http, "127.0.0.1", proxies[i]->port};
     CurlHttp http;
     std::size_t served = 0;
     const auto replies = http.PostAll(posts, std::chrono::steady_clock::now() + 1s, [&] { ++served; });
     std::vector<HttpsEnd> ends;
     for (const auto& r : replies) ends.push_back(r.end);
-    EXPECT_EQ(ends, (std::vector{HttpsEnd::Untrusted, HttpsEnd::Timeout, HttpsEnd::Failed}));
+    EXPECT_EQ(ends, (std::vector{HttpsEnd::Untrusted, HttpsEnd::Timeout, HttpsEnd::Failed, HttpsEnd::Untrusted,
+                                 HttpsEnd::Failed}));
     EXPECT_GT(served, 1u);
+    for (auto& p : proxies) p.reset();
+    EXPECT_TRUE(heard[0].starts_with("CONNECT 127.0.0.1:" + std::to_string(tunneled.port) + " HTTP/1.1\r\n")) << heard[0];
+}
+
+// A GET goes through the proxy it is given, by its URL whole to an HTTP
+// proxy, by its host to a SOCKS5 one, and straight without one, whatever
+// the environment's proxy variables say.
+TEST(CurlHttp, GetsThroughTheProxyGiven) {
+    std::string heard, socks, stray;
+    std::optional<Server> aia(std::in_place, [](int fd) { ServeHttp(fd, Aia::Der); }), proxy(std::in_place, [&](int fd) {
+        ServeProxy(fd, ProxyScheme::Http, nullptr, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", false, 0, heard);
+    }), socks5(std::in_place, [&](int fd) { ServeProxy(fd, ProxyScheme::Socks5, nullptr, kGranted, false, aia->port, socks); }),
+        environment(std::in_place, [&](int fd) { ServeProxy(fd, ProxyScheme::Http, nullptr, kOk, false, 0, stray); });
+    const Server closed({}, 0);
+    ::setenv("http_proxy", environment->Url("http").c_str(), 1);
+    ::setenv("no_proxy", "*", 1);
+    CurlHttp http;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    const auto whole = http.Get(closed.Url("http") + "ca", 64, deadline, {ProxyScheme::Http, "127.0.0.1", proxy->port});
+    const auto named = http.Get(closed.Url("http"), 4096, deadline, {ProxyScheme::Socks5, "127.0.0.1", socks5->port});
+    const auto straight = http.Get(closed.Url("http"), 64, deadline);
+    ::unsetenv("http_proxy"), ::unsetenv("no_proxy");
+    EXPECT_EQ(std::tie(whole.end, whole.body), std::make_tuple(GetEnd::Reply, std::string("ok")));
+    EXPECT_EQ(std::tie(named.end, named.body), std::make_tuple(GetEnd::Reply, Der(kIntermediate)));
+    EXPECT_EQ(straight.end, GetEnd::Unreachable);
+    proxy.reset(), socks5.reset(), environment.reset();
+    EXPECT_TRUE(heard.starts_with("GET " + closed.Url("http") + "ca HTTP/1.1\r\n")) << heard;
+    EXPECT_NE(socks.find(std::string("\5\1\0\1\x7f\0\0\1", 8)), std::string::npos);  // to the URL's address
+    EXPECT_EQ(stray, "");
 }
 
 }  // namespace
