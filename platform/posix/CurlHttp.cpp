@@ -418,7 +418,6 @@ Transfers::~Transfers() = default;
 std::size_t Transfers::Get(const std::string& url, std::size_t maxBytes, const ProxyEntry& via) {
     auto& t = state_->Open(maxBytes);
     try {
-        // An https URL verified as a post's is, by libcurl's defaults.
         state_->Start(t, url, "http,https", via, [](const Curl&, CURL*) { return CURLE_OK; });
     } catch (const std::bad_alloc&) {
         t.code = CURLE_FAILED_INIT;
@@ -490,6 +489,7 @@ std::optional<GetReply> Transfers::GetEnded(std::size_t n) const {
         case CURLE_FAILED_INIT:  // nothing was asked
         case CURLE_OUT_OF_MEMORY:  // nor anything learnt of the server
         case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
         case CURLE_COULDNT_CONNECT: return GetReply{GetEnd::Unreachable, {}};
         default: return GetReply{GetEnd::Refused, {}};
     }

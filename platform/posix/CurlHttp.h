@@ -15,11 +15,12 @@ namespace tarnwell::platform {
 // multi handle, waited for beside descriptors of the caller's own (a probe's
 // socket), by one deadline. libcurl is loaded at the first transfer: a call
 // that fetches nothing (nearly every one) does not pay for loading it and
-// its libraries. A host name in a URL (a proxy's, through one) is resolved by the transfers' own
-// resolver, one thread at most that asks for one name after another, and
-// handed to libcurl as an address (CURLOPT_RESOLVE): libcurl's threaded
-// resolver would take a thread for every transfer. Used by one thread at a
-// time; several may each have their own.
+// its libraries. A host name in a URL (through a proxy, the proxy's: the
+// proxy resolves the URL's) is resolved by the transfers' own resolver, one
+// thread at most that asks for one name after another, and handed to libcurl
+// as an address (CURLOPT_RESOLVE): libcurl's threaded resolver would take a
+// thread for every transfer. libcurl never reads the environment's proxy
+// variables. Used by one thread at a time; several may each have their own.
 class Transfers {
 public:
     explicit Transfers(std::chrono::steady_clock::time_point deadline);

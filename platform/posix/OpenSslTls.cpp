@@ -238,7 +238,9 @@ std::string Request(ProxyScheme scheme, const std::string& name, bool next) {
 // The proxy's reply to the request `next` says which. Bytes past the reply
 // would be the site's before it has heard from us: the tunnel is broken.
 Asked Answer(ProxyScheme scheme, const std::string& in, bool next) {
-    const auto whole = [&](std::size_t size) { return in.size() < size ? Asked::More : in.size() > size ? Asked::Aborted : Asked::Made; };
+    const auto whole = [&](std::size_t size) {
+        return in.size() < size ? Asked::More : in.size() > size ? Asked::Aborted : Asked::Made;
+    };
     const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(in[i]); };
     if (scheme == ProxyScheme::Socks4) {
         if (in.size() >= 2 && (byte(0) != 0 || byte(1) != 0x5a)) return Asked::Refused;
@@ -364,7 +366,7 @@ private:
         if (error != 0) return End(p, Unknown(ProofReason::Refused));
         if (p.via->scheme == ProxyScheme::Direct) return Begin(p);
         if (p.via->scheme == ProxyScheme::Https) {
-            p.outer.ssl.reset(Tls(p, p.via->host, false));
+            p.outer.ssl.reset(Client(p, p.via->host, false));
             if (!p.outer.ssl) return;
             if (SSL_set_fd(p.outer.ssl.get(), p.socket.fd) != 1) return End(p, Proof{});
             SSL_set_mode(p.outer.ssl.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
@@ -380,7 +382,7 @@ private:
     // had. A site's name always goes as a DNS name, even one that reads as
     // an IP address (SSL_set1_host would take that as one); an empty name
     // would turn the check off.
-    SSL* Tls(Probe& p, const std::string& host, bool site) {
+    SSL* Client(Probe& p, const std::string& host, bool site) {
         if (!asked_) made_.reset(context_());
         asked_ = true;
         if (!made_) return End(p, Proof{}), nullptr;  // unknown, internal: no trust store
@@ -388,9 +390,9 @@ private:
         if (!ssl) return End(p, Unknown(ProofReason::Resources)), nullptr;
         X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
         const bool literal = !site && Address::Parse(host).has_value();
-        const bool set = !host.empty() && (literal ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
-                                                   : SSL_set_tlsext_host_name(ssl.get(), host.c_str()) == 1 &&
-                                                         X509_VERIFY_PARAM_set1_host(param, host.data(), host.size()) == 1);
+        const bool set = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
+                                 : !host.empty() && SSL_set_tlsext_host_name(ssl.get(), host.c_str()) == 1 &&
+                                       X509_VERIFY_PARAM_set1_host(param, host.data(), host.size()) == 1;
         if (!set) return End(p, Proof{}), nullptr;
         X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
         return ssl.release();
@@ -422,7 +424,8 @@ private:
         if (p.outer.ssl) {
             ERR_clear_error();
             const int n = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
-            const int moved = p.outer.Moved(send ? SSL_write(p.outer.ssl.get(), data, n) : SSL_read(p.outer.ssl.get(), data, n));
+            SSL* ssl = p.outer.ssl.get();
+            const int moved = p.outer.Moved(send ? SSL_write(ssl, data, n) : SSL_read(ssl, data, n));
             p.events = p.outer.wants;
             return moved;
         }
@@ -465,7 +468,7 @@ private:
 
     // The site's TLS over the connection, or inside the proxy's.
     void Begin(Probe& p) {
-        p.ssl.reset(Tls(p, name_, true));
+        p.ssl.reset(Client(p, name_, true));
         if (!p.ssl) return;
         BIO* bio = p.outer.ssl ? OverOuter(p.outer) : nullptr;
         if (p.outer.ssl && !bio) return End(p, Unknown(ProofReason::Resources));
