@@ -247,6 +247,24 @@ bool Literal(const std::string& host) {
     return host.starts_with('[') || ::inet_pton(AF_INET, host.c_str(), &v4) == 1;
 }
 
+// An IPv6 address in brackets, as a URL writes it.
+std::string Bracketed(const std::string& host) {
+    return host.find(':') == std::string::npos ? host : "[" + host + "]";
+}
+
+// The proxy as libcurl names it, "" for none (which keeps libcurl from the
+// environment's proxy variables). A SOCKS proxy is given the URL's host name
+// (SOCKS4a, SOCKS5 with ATYP 3), as the browser gives it.
+std::string ProxyUrl(const ProxyEntry& via) {
+    const char* scheme = via.scheme == ProxyScheme::Http     ? "http://"
+                         : via.scheme == ProxyScheme::Https  ? "https://"
+                         : via.scheme == ProxyScheme::Socks4 ? "socks4a://"
+                         : via.scheme == ProxyScheme::Socks5 ? "socks5h://"
+                                                             : nullptr;
+    if (!scheme) return {};
+    return scheme + Bracketed(via.host) + ":" + std::to_string(via.port);
+}
+
 CURLcode FirstFailed(std::initializer_list<CURLcode> set) {
     const auto failed = std::find_if(set.begin(), set.end(), [](CURLcode code) { return code != CURLE_OK; });
     return failed == set.end() ? CURLE_OK : *failed;
@@ -281,7 +299,7 @@ struct Transfers::State {
     // The handle with the options every transfer has, and `more`; the
     // transfer is started once its host has an address.
     template <class More>
-    void Start(Transfer& t, const std::string& url, const char* scheme, More more) {
+    void Start(Transfer& t, const std::string& url, const char* scheme, const ProxyEntry& via, More more) {
         if (Clock::now() >= deadline) {
             t.code = CURLE_OPERATION_TIMEDOUT;
             return;
@@ -294,8 +312,12 @@ struct Transfers::State {
         }
         CURL* e = t.easy.get();
         curl_write_callback take = Take;
+        // No proxy but `via`: an empty list of hosts to bypass it keeps
+        // libcurl from the environment's no_proxy.
+        const std::string proxy = ProxyUrl(via);
         t.code = FirstFailed({c.setopt(e, CURLOPT_URL, url.c_str()), c.setopt(e, CURLOPT_PROTOCOLS_STR, scheme),
-                              c.setopt(e, CURLOPT_FOLLOWLOCATION, 0L), c.setopt(e, CURLOPT_NOPROXY, "*"),
+                              c.setopt(e, CURLOPT_FOLLOWLOCATION, 0L), c.setopt(e, CURLOPT_PROXY, proxy.c_str()),
+                              c.setopt(e, CURLOPT_NOPROXY, ""),
                               c.setopt(e, CURLOPT_NOSIGNAL, 1L), c.setopt(e, CURLOPT_PRIVATE, &t),
                               c.setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(t.body.max)),
                               c.setopt(e, CURLOPT_WRITEFUNCTION, take), c.setopt(e, CURLOPT_WRITEDATA, &t.body),
@@ -305,7 +327,9 @@ struct Transfers::State {
             return;
         }
         t.code.reset();
-        auto host = HostOf(c, url);
+        // Through a proxy only the proxy's host is resolved here: the
+        // proxy resolves the URL's.
+        auto host = proxy.empty() ? HostOf(c, url) : std::pair(Bracketed(via.host), std::to_string(via.port));
         if (!host) {
             t.code = CURLE_URL_MALFORMAT;
         } else if (Literal(host->first)) {
@@ -391,10 +415,10 @@ Transfers::Transfers(Clock::time_point deadline) : state_(std::make_unique<State
 
 Transfers::~Transfers() = default;
 
-std::size_t Transfers::Get(const std::string& url, std::size_t maxBytes) {
+std::size_t Transfers::Get(const std::string& url, std::size_t maxBytes, const ProxyEntry& via) {
     auto& t = state_->Open(maxBytes);
     try {
-        state_->Start(t, url, "http,https", [](const Curl&, CURL*) { return CURLE_OK; });
+        state_->Start(t, url, "http,https", via, [](const Curl&, CURL*) { return CURLE_OK; });
     } catch (const std::bad_alloc&) {
         t.code = CURLE_FAILED_INIT;
     }
@@ -404,7 +428,7 @@ std::size_t Transfers::Get(const std::string& url, std::size_t maxBytes) {
 std::size_t Transfers::Post(const HttpsPost& post) {
     auto& t = state_->Open(post.maxBytes);
     try {
-        state_->Start(t, post.url, "https", [&](const Curl& c, CURL* e) {
+        state_->Start(t, post.url, "https", post.via, [&](const Curl& c, CURL* e) {
             for (const auto& header : {"Content-Type: " + post.contentType, "Accept: " + post.contentType}) {
                 curl_slist* longer = c.append(t.headers.get(), header.c_str());
                 if (!longer) return CURLE_OUT_OF_MEMORY;
@@ -465,6 +489,7 @@ std::optional<GetReply> Transfers::GetEnded(std::size_t n) const {
         case CURLE_FAILED_INIT:  // nothing was asked
         case CURLE_OUT_OF_MEMORY:  // nor anything learnt of the server
         case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
         case CURLE_COULDNT_CONNECT: return GetReply{GetEnd::Unreachable, {}};
         default: return GetReply{GetEnd::Refused, {}};
     }
@@ -504,10 +529,9 @@ void Drive(Transfers& transfers, Clock::time_point deadline, const Serve& serve)
 }  // namespace
 
 GetReply CurlHttp::Get(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, const ProxyEntry& via) {
-    if (via.scheme != ProxyScheme::Direct) return {};
     try {
         Transfers transfers(deadline);
-        transfers.Get(url, maxBytes);
+        transfers.Get(url, maxBytes, via);
         Drive(transfers, deadline, {});
         return *transfers.GetEnded(0);
     } catch (const std::bad_alloc&) {

@@ -15,11 +15,12 @@ namespace tarnwell::platform {
 // multi handle, waited for beside descriptors of the caller's own (a probe's
 // socket), by one deadline. libcurl is loaded at the first transfer: a call
 // that fetches nothing (nearly every one) does not pay for loading it and
-// its libraries. A host name in a URL is resolved by the transfers' own
-// resolver, one thread at most that asks for one name after another, and
-// handed to libcurl as an address (CURLOPT_RESOLVE): libcurl's threaded
-// resolver would take a thread for every transfer. Used by one thread at a
-// time; several may each have their own.
+// its libraries. A host name in a URL (through a proxy, the proxy's: the
+// proxy resolves the URL's) is resolved by the transfers' own resolver, one
+// thread at most that asks for one name after another, and handed to libcurl
+// as an address (CURLOPT_RESOLVE): libcurl's threaded resolver would take a
+// thread for every transfer. libcurl never reads the environment's proxy
+// variables. Used by one thread at a time; several may each have their own.
 class Transfers {
 public:
     explicit Transfers(std::chrono::steady_clock::time_point deadline);
@@ -27,12 +28,13 @@ public:
     Transfers(const Transfers&) = delete;
     Transfers& operator=(const Transfers&) = delete;
 
-    // Starts a GET of an http URL, or a post, straight from the host the URL
-    // names (no proxy, no redirect, no other scheme), at most `maxBytes` (a
-    // post's) back; gives its number, from 0 in the order started. One that
-    // cannot be started has ended at once. Throws std::bad_alloc when even
-    // that cannot be noted.
-    std::size_t Get(const std::string& url, std::size_t maxBytes);
+    // Starts a GET of an http or https URL, or a post, straight from the
+    // host the URL names or through `via` (a post's own) as Http::Get goes
+    // (no redirect, no other scheme), at most `maxBytes` (a post's) back;
+    // gives its number, from 0 in the order started. One that cannot be
+    // started has ended at once. Throws std::bad_alloc when even that cannot
+    // be noted.
+    std::size_t Get(const std::string& url, std::size_t maxBytes, const ProxyEntry& via = {});
     std::size_t Post(const HttpsPost& post);
 
     // Waits until one of `fds` (their revents then set) or a transfer is

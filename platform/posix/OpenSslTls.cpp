@@ -161,13 +161,127 @@ ProofReason Unmade(int error) {
     return resources ? ProofReason::Resources : ProofReason::Refused;
 }
 
-// One address's probe, a step at a time as its socket becomes ready.
+// The most an HTTP proxy's reply to CONNECT may take before its blank line.
+constexpr std::size_t kMaxProxyHead = 16 * 1024;
+
+// The TLS to an HTTPS proxy, and what its socket waits for when a read or a
+// write through it has to wait: the site's TLS runs inside it, through a BIO
+// whose reads and writes are the proxy TLS's own.
+struct Outer {
+    OwnedSsl ssl{nullptr};
+    short wants = 0;
+
+    // How a read or write through it came out: the bytes moved (> 0), or 0
+    // with `wants` set when it must wait, or -1 when it ended.
+    int Moved(int done) {
+        wants = 0;
+        if (done > 0) return done;
+        const int error = SSL_get_error(ssl.get(), done);
+        wants = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+        return wants ? 0 : -1;
+    }
+};
+
+int OuterWrite(BIO* bio, const char* data, int size) {
+    auto& outer = *static_cast<Outer*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    const int moved = outer.Moved(SSL_write(outer.ssl.get(), data, size));
+    if (moved == 0) BIO_set_retry_write(bio);
+    return moved > 0 ? moved : -1;
+}
+
+int OuterRead(BIO* bio, char* data, int size) {
+    auto& outer = *static_cast<Outer*>(BIO_get_data(bio));
+    BIO_clear_retry_flags(bio);
+    const int moved = outer.Moved(SSL_read(outer.ssl.get(), data, size));
+    if (moved == 0) BIO_set_retry_read(bio);
+    return moved;  // -1: the proxy's TLS ended, which the site's reads as a close
+}
+
+long OuterControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
+
+// A BIO over an Outer, made once for the process.
+BIO* OverOuter(Outer& outer) {
+    static BIO_METHOD* const method = [] {
+        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "tarnwell proxy tunnel");
+        if (m && (BIO_meth_set_write(m, OuterWrite) != 1 || BIO_meth_set_read(m, OuterRead) != 1 ||
+                  BIO_meth_set_ctrl(m, OuterControl) != 1)) {
+            BIO_meth_free(m);
+            return static_cast<BIO_METHOD*>(nullptr);
+        }
+        return m;
+    }();
+    BIO* bio = method ? BIO_new(method) : nullptr;
+    if (bio) BIO_set_data(bio, &outer), BIO_set_init(bio, 1);
+    return bio;
+}
+
+// What a proxy's reply so far makes of the tunnel.
+enum class Asked { More, Next, Made, Auth, Refused, Aborted };
+
+// The requests a tunnel to `name` on kHttpsPort is asked for by: the first,
+// and (SOCKS5) the one after the proxy has chosen no authentication.
+std::string Request(ProxyScheme scheme, const std::string& name, bool next) {
+    const std::string port{char(kHttpsPort >> 8), char(kHttpsPort & 0xff)};
+    switch (scheme) {
+        case ProxyScheme::Socks5:  // RFC 1928: no authentication; then CONNECT to a domain name
+            if (!next) return std::string("\x05\x01\x00", 3);
+            return std::string("\x05\x01\x00\x03", 4) + char(name.size()) + name + port;
+        case ProxyScheme::Socks4:  // SOCKS4a: the address 0.0.0.1, an empty user id, the name
+            return std::string("\x04\x01", 2) + port + std::string("\0\0\0\x01\0", 5) + name + '\0';
+        default:  // RFC 9110 section 9.3.6, with the headers Chromium sends
+            return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
+                   ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+    }
+}
+
+// The proxy's reply to the request `next` says which. Bytes past the reply
+// would be the site's before it has heard from us: the tunnel is broken.
+Asked Answer(ProxyScheme scheme, const std::string& in, bool next) {
+    const auto whole = [&](std::size_t size) {
+        return in.size() < size ? Asked::More : in.size() > size ? Asked::Aborted : Asked::Made;
+    };
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(in[i]); };
+    if (scheme == ProxyScheme::Socks4) {
+        if (in.size() >= 2 && (byte(0) != 0 || byte(1) != 0x5a)) return Asked::Refused;
+        return whole(8);
+    }
+    if (scheme == ProxyScheme::Socks5 && !next) {
+        if (in.size() >= 2 && byte(0) == 5 && byte(1) == 0xff) return Asked::Auth;  // it wants a method we lack
+        if (in.size() >= 2 && (byte(0) != 5 || byte(1) != 0)) return Asked::Refused;
+        return whole(2) == Asked::Made ? Asked::Next : whole(2);
+    }
+    if (scheme == ProxyScheme::Socks5) {  // VER REP RSV ATYP BND.ADDR BND.PORT
+        if (in.size() >= 2 && (byte(0) != 5 || byte(1) != 0)) return Asked::Refused;
+        if (in.size() < 5) return Asked::More;
+        const std::size_t type = byte(3);
+        if (type != 1 && type != 3 && type != 4) return Asked::Refused;
+        return whole(4 + (type == 1 ? 4 : type == 4 ? 16 : 1 + byte(4)) + 2);
+    }
+    const auto end = in.find("\r\n\r\n");
+    if (end == std::string::npos) return in.size() > kMaxProxyHead ? Asked::Refused : Asked::More;
+    // "HTTP/1.1 200 Connection established": any 2xx makes the tunnel; a
+    // refusal may come with a body.
+    if (!in.starts_with("HTTP/1.") || end < 12 || in[8] != ' ') return Asked::Refused;
+    const std::string status = in.substr(9, 3);
+    if (status == "407") return Asked::Auth;
+    if (status[0] != '2') return Asked::Refused;
+    return end + 4 == in.size() ? Asked::Made : Asked::Aborted;
+}
+
+// One route's probe, a step at a time as its socket becomes ready.
 struct Probe {
-    enum class Stage { Connect, Handshake, Fetch, Ended };
+    // Connect, then for a proxy: TLS to it (HTTPS) and the tunnel asked for;
+    // then the site's handshake, the fetch of a missing issuer.
+    enum class Stage { Connect, Proxy, Tunnel, Handshake, Fetch, Ended };
     Stage stage = Stage::Connect;
+    const ProxyEntry* via = nullptr;
     Descriptor socket;
+    Outer outer;  // to an HTTPS proxy; freed after the site's TLS inside it
     OwnedSsl ssl;
     short events = 0;  // what its socket waits for
+    std::string out, in;  // of the tunnel's request and reply
+    bool next = false;    // the tunnel's second request is out
     CertificateFacts facts;
     long verify = X509_V_OK;  // the first error the chain's verification met
     std::size_t fetch = 0;    // the transfer of its missing issuer
@@ -180,8 +294,10 @@ struct Probe {
 // deadline.
 class Round {
 public:
-    Round(const std::string& name, Clock::time_point deadline, std::function<SSL_CTX*()> context, std::size_t count)
-        : name_(name), deadline_(deadline), context_(std::move(context)), transfers_(deadline), probes_(count) {
+    Round(const std::string& name, Clock::time_point deadline, std::function<SSL_CTX*()> context, std::size_t count,
+          const RoadFor& road)
+        : name_(name), deadline_(deadline), context_(std::move(context)), road_(road), transfers_(deadline),
+          probes_(count) {
         fds_.reserve(count);
         polled_.reserve(count);
         proofs_.reserve(count);
@@ -190,7 +306,7 @@ public:
     std::vector<Proof> Run(const std::vector<ProbeRoute>& routes, const Serve& serve, const ProbeEnded& ended) {
         for (std::size_t i = 0; i < probes_.size(); ++i)
             Guarded(probes_[i], [&] {
-                if (routes[i].via.scheme != ProxyScheme::Direct) return End(probes_[i], Proof{});
+                probes_[i].via = &routes[i].via;
                 Start(probes_[i], routes[i].address, routes[i].port);
             });
         for (;;) {
@@ -225,7 +341,8 @@ private:
         p.stage = Probe::Stage::Ended;
         p.events = 0;
         p.socket.Close();
-        p.ssl.reset();
+        p.ssl.reset();  // before the proxy's TLS it runs in
+        p.outer.ssl.reset();
     }
 
     // The TCP connection begun.
@@ -235,35 +352,128 @@ private:
         if (!length) return End(p, Unknown(ProofReason::Refused));
         p.socket.fd = ::socket(to.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (p.socket.fd < 0) return End(p, Unknown(Unmade(errno)));
-        if (::connect(p.socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return Begin(p);
+        if (::connect(p.socket.fd, reinterpret_cast<const sockaddr*>(&to), length) == 0) return Connected(p);
         if (errno != EINPROGRESS) return End(p, Unknown(Unmade(errno)));
         p.events = POLLOUT;
     }
 
+    // Connected: to the site, to a proxy to ask for a tunnel, or to an
+    // HTTPS proxy to make TLS with first.
     void Connected(Probe& p) {
         int error = 0;
         socklen_t size = sizeof error;
         if (::getsockopt(p.socket.fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) error = EIO;
         if (error != 0) return End(p, Unknown(ProofReason::Refused));
-        Begin(p);
+        if (p.via->scheme == ProxyScheme::Direct) return Begin(p);
+        if (p.via->scheme == ProxyScheme::Https) {
+            p.outer.ssl.reset(Client(p, p.via->host, false));
+            if (!p.outer.ssl) return;
+            if (SSL_set_fd(p.outer.ssl.get(), p.socket.fd) != 1) return End(p, Proof{});
+            SSL_set_mode(p.outer.ssl.get(), SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+            p.stage = Probe::Stage::Proxy;
+            return ProxyHandshake(p);
+        }
+        Ask(p);
     }
 
-    // TLS over the connection, the name as SNI and as the name to verify:
-    // always as a DNS name, even one that reads as an IP address
-    // (SSL_set1_host would take that as one); an empty name would turn the
-    // check off.
-    void Begin(Probe& p) {
+    // A TLS client for `host`, its SNI and the name to verify (an IP
+    // address, which only an HTTPS proxy's host may be, by its iPAddress
+    // entries and without SNI); nothing, the probe ended, if it cannot be
+    // had. A site's name always goes as a DNS name, even one that reads as
+    // an IP address (SSL_set1_host would take that as one); an empty name
+    // would turn the check off.
+    SSL* Client(Probe& p, const std::string& host, bool site) {
         if (!asked_) made_.reset(context_());
         asked_ = true;
-        if (!made_) return End(p, Proof{});  // unknown, internal: no trust store
-        p.ssl.reset(SSL_new(made_.get()));
-        if (!p.ssl) return End(p, Unknown(ProofReason::Resources));
-        SSL* ssl = p.ssl.get();
-        X509_VERIFY_PARAM* param = SSL_get0_param(ssl);
-        if (name_.empty() || SSL_set_fd(ssl, p.socket.fd) != 1 || SSL_set_tlsext_host_name(ssl, name_.c_str()) != 1 ||
-            X509_VERIFY_PARAM_set1_host(param, name_.data(), name_.size()) != 1)
-            return End(p, Proof{});
+        if (!made_) return End(p, Proof{}), nullptr;  // unknown, internal: no trust store
+        OwnedSsl ssl(SSL_new(made_.get()));
+        if (!ssl) return End(p, Unknown(ProofReason::Resources)), nullptr;
+        X509_VERIFY_PARAM* param = SSL_get0_param(ssl.get());
+        const bool literal = !site && Address::Parse(host).has_value();
+        const bool set = literal ? X509_VERIFY_PARAM_set1_ip_asc(param, host.c_str()) == 1
+                                 : !host.empty() && SSL_set_tlsext_host_name(ssl.get(), host.c_str()) == 1 &&
+                                       X509_VERIFY_PARAM_set1_host(param, host.data(), host.size()) == 1;
+        if (!set) return End(p, Proof{}), nullptr;
         X509_VERIFY_PARAM_set_hostflags(param, kHostFlags);
+        return ssl.release();
+    }
+
+    // The proxy's TLS, whose certificate must verify for its host whole:
+    // a proxy that cannot be trusted proves nothing either way.
+    void ProxyHandshake(Probe& p) {
+        ERR_clear_error();
+        if (p.outer.Moved(SSL_connect(p.outer.ssl.get())) == 0) {
+            p.events = p.outer.wants;
+            return;
+        }
+        if (!SSL_is_init_finished(p.outer.ssl.get()) || SSL_get_verify_result(p.outer.ssl.get()) != X509_V_OK)
+            return End(p, Unknown(ProofReason::Refused));
+        Ask(p);
+    }
+
+    // The tunnel asked for.
+    void Ask(Probe& p) {
+        p.out = Request(p.via->scheme, name_, false);
+        p.stage = Probe::Stage::Tunnel;
+        Tunnel(p);
+    }
+
+    // Bytes of the tunnel's exchange moved through the socket or the proxy's
+    // TLS: > 0 moved, 0 to wait (events set), -1 the connection ended.
+    int Exchange(Probe& p, bool send, char* data, std::size_t size) {
+        if (p.outer.ssl) {
+            ERR_clear_error();
+            const int n = static_cast<int>(std::min<std::size_t>(size, 1 << 30));
+            SSL* ssl = p.outer.ssl.get();
+            const int moved = p.outer.Moved(send ? SSL_write(ssl, data, n) : SSL_read(ssl, data, n));
+            p.events = p.outer.wants;
+            return moved;
+        }
+        const ssize_t moved = send ? ::send(p.socket.fd, data, size, MSG_NOSIGNAL) : ::recv(p.socket.fd, data, size, 0);
+        if (moved > 0) return static_cast<int>(moved);
+        p.events = send ? POLLOUT : POLLIN;
+        return moved < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) ? 0 : -1;
+    }
+
+    // The request sent, the reply read as far as it has come; once it says
+    // the tunnel is made, the site's TLS through it.
+    void Tunnel(Probe& p) {
+        char buffer[4096];
+        for (;;) {
+            if (!p.out.empty()) {
+                const int sent = Exchange(p, true, p.out.data(), p.out.size());
+                if (sent < 0) return End(p, Unknown(ProofReason::Aborted));
+                if (sent == 0) return;
+                p.out.erase(0, static_cast<std::size_t>(sent));
+                continue;
+            }
+            const int got = Exchange(p, false, buffer, sizeof buffer);
+            if (got < 0) return End(p, Unknown(ProofReason::Aborted));  // closed before its reply was whole
+            if (got == 0) return;
+            p.in.append(buffer, static_cast<std::size_t>(got));
+            switch (Answer(p.via->scheme, p.in, p.next)) {
+                case Asked::More: continue;
+                case Asked::Next:
+                    p.in.clear();
+                    p.next = true;
+                    p.out = Request(p.via->scheme, name_, true);
+                    continue;
+                case Asked::Made: return Begin(p);
+                case Asked::Auth: return End(p, Unknown(ProofReason::ProxyAuth));
+                case Asked::Refused: return End(p, Unknown(ProofReason::Refused));
+                case Asked::Aborted: return End(p, Unknown(ProofReason::Aborted));
+            }
+        }
+    }
+
+    // The site's TLS over the connection, or inside the proxy's.
+    void Begin(Probe& p) {
+        p.ssl.reset(Client(p, name_, true));
+        if (!p.ssl) return;
+        BIO* bio = p.outer.ssl ? OverOuter(p.outer) : nullptr;
+        if (p.outer.ssl && !bio) return End(p, Unknown(ProofReason::Resources));
+        if (bio) SSL_set_bio(p.ssl.get(), bio, bio);
+        else if (SSL_set_fd(p.ssl.get(), p.socket.fd) != 1) return End(p, Proof{});
         p.stage = Probe::Stage::Handshake;
         Handshake(p);
     }
@@ -273,7 +483,9 @@ private:
         const int done = SSL_connect(p.ssl.get());
         if (done == 1) return Handshaken(p, HandshakeEnd::Complete);
         const int error = SSL_get_error(p.ssl.get(), done);
-        p.events = error == SSL_ERROR_WANT_READ ? POLLIN : error == SSL_ERROR_WANT_WRITE ? POLLOUT : 0;
+        const bool waits = error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE;
+        // Inside a proxy's TLS the socket waits for what that TLS wants.
+        p.events = !waits ? 0 : p.outer.ssl ? p.outer.wants : error == SSL_ERROR_WANT_READ ? POLLIN : POLLOUT;
         if (!p.events) Handshaken(p, HandshakeEnd::Ended);  // an alert, a reset, a close, or no TLS at all
     }
 
@@ -302,7 +514,7 @@ private:
             p.facts.fetch = IssuerFetch::NoUrl;
             return Dated(p);
         }
-        p.fetch = transfers_.Get(*url, kMaxIssuerBytes);
+        p.fetch = transfers_.Get(*url, kMaxIssuerBytes, road_ ? road_(*url) : ProxyEntry{});
         p.stage = Probe::Stage::Fetch;
     }
 
@@ -341,7 +553,14 @@ private:
         for (std::size_t k = 0; k < fds_.size(); ++k) {
             if (!fds_[k].revents) continue;
             Probe& p = probes_[polled_[k]];
-            Guarded(p, [&] { p.stage == Probe::Stage::Connect ? Connected(p) : Handshake(p); });
+            Guarded(p, [&] {
+                switch (p.stage) {
+                    case Probe::Stage::Connect: return Connected(p);
+                    case Probe::Stage::Proxy: return ProxyHandshake(p);
+                    case Probe::Stage::Tunnel: return Tunnel(p);
+                    default: return Handshake(p);
+                }
+            });
         }
     }
 
@@ -349,7 +568,8 @@ private:
     // handshake still running, whose certificate, if it came, is judged.
     void Expire() {
         for (auto& p : probes_) {
-            if (p.stage == Probe::Stage::Connect) End(p, Unknown(ProofReason::Timeout));
+            if (p.stage == Probe::Stage::Connect || p.stage == Probe::Stage::Proxy || p.stage == Probe::Stage::Tunnel)
+                End(p, Unknown(ProofReason::Timeout));
             if (p.stage == Probe::Stage::Handshake) Guarded(p, [&] { Handshaken(p, HandshakeEnd::TimedOut); });
         }
         transfers_.Expire();
@@ -376,6 +596,7 @@ private:
     const std::string& name_;
     const Clock::time_point deadline_;
     const std::function<SSL_CTX*()> context_;
+    const RoadFor& road_;
     OwnedContext made_{nullptr};
     bool asked_ = false;  // for the context
     Transfers transfers_;
@@ -434,10 +655,10 @@ OpenSslTls::~OpenSslTls() { SSL_CTX_free(context_); }
 
 std::vector<Proof> OpenSslTls::ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
                                            Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
-                                           const RoadFor&) {
+                                           const RoadFor& road) {
     std::optional<Round> round;
     try {
-        round.emplace(name, deadline, [this] { return Context(); }, routes.size());
+        round.emplace(name, deadline, [this] { return Context(); }, routes.size(), road);
     } catch (const std::bad_alloc&) {  // not even the loop's own could be had: no probe can be made
         for (std::size_t i = 0; ended && i < routes.size(); ++i) ended(i, Unknown(ProofReason::Resources));
         try {

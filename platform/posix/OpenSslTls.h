@@ -11,9 +11,11 @@ namespace tarnwell::platform {
 // TLS through OpenSSL with the system's trust store (its default verify
 // paths, /etc/ssl/certs on Debian) and its host name check. All the probes of
 // a call run in one loop on the calling thread, each a state machine over
-// non-blocking I/O: the connection, the handshake, and the fetch of an issuer
-// the server left out, which browsers make from the caIssuers URL of the
-// certificate that lacks it (RFC 5280 section 4.2.2.1), through Transfers.
+// non-blocking I/O: the connection, through a proxy the tunnel (and first,
+// to an HTTPS proxy, its TLS, inside which the site's then runs through a
+// BIO over it), the handshake, and the fetch of an issuer the server left
+// out, which browsers make from the caIssuers URL of the certificate that
+// lacks it (RFC 5280 section 4.2.2.1), through Transfers by its road.
 class OpenSslTls : public Tls {
 public:
     // `anchors`, when set, names a PEM file or a hashed directory of trust

@@ -298,6 +298,142 @@ TEST(OpenSslTls, LoadsTheTrustStoreAgainAfterAFailure) {
     std::filesystem::remove(Anchors(false));
 }
 
+// A proxy stand-in: it hears the client's request (an HTTP head; a SOCKS5
+// greeting, answered 05 00, and request; a SOCKS4a request), over TLS with
+// `tls`'s certificate for an HTTPS proxy, answers `reply` (none: silent; in
+// two reads when `split`), and then relays the tunnel to `upstream` (0: none).
+void ServeProxy(int fd, ProxyScheme scheme, const Issued* tls, const std::string& reply, bool split,
+                std::uint16_t upstream, std::string& heard) {
+    const std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)> context(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    const std::unique_ptr<SSL, decltype(&SSL_free)> ssl(tls ? SSL_new(context.get()) : nullptr, SSL_free);
+    if (tls && (SSL_use_certificate(ssl.get(), tls->cert.get()), SSL_use_PrivateKey(ssl.get(), tls->key.get()),
+                SSL_add1_chain_cert(ssl.get(), kIntermediate.cert.get()), SSL_set_num_tickets(ssl.get(), 0),
+                SSL_set_fd(ssl.get(), fd), SSL_accept(ssl.get()) != 1))
+        return;
+    char b[16384];
+    const auto get = [&] { return ssl ? SSL_read(ssl.get(), b, sizeof b) : int(::recv(fd, b, sizeof b, 0)); };
+    const auto put = [&](std::string_view s) {
+        ssl ? SSL_write(ssl.get(), s.data(), int(s.size())) : ::send(fd, s.data(), s.size(), MSG_NOSIGNAL);
+    };
+    const auto hear = [&](auto whole) {
+        for (int n; !whole(heard.size()); heard.append(b, n))
+            if ((n = get()) <= 0) return false;
+        return true;
+    };
+    using enum ProxyScheme;
+    const bool asked = scheme == Socks5 ? hear([](auto n) { return n >= 3; }) && (put({"\5\0", 2}), hear([&](auto n) {
+                                              return n > 8 && n >= 10u + heard[7];
+                                          }))
+                       : scheme == Socks4 ? hear([&](auto n) { return n > 9 && !heard.back(); })
+                                          : hear([&](auto) { return heard.find("\r\n\r\n") != std::string::npos; });
+    if (!asked || reply.empty()) return Drain(fd);
+    put(reply.substr(0, split ? 5 : reply.size()));
+    if (split) std::this_thread::sleep_for(100ms), put(reply.substr(5));
+    const int up = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in a{AF_INET, htons(upstream), {htonl(INADDR_LOOPBACK)}, {}};
+    if (upstream && ::connect(up, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0)
+        for (pollfd p[2] = {{fd, POLLIN, 0}, {up, POLLIN, 0}}; ::poll(p, 2, 10000) > 0;) {
+            if (int n; p[0].revents && ((n = get()) <= 0 || ::send(up, b, n, MSG_NOSIGNAL) != n)) break;
+            if (int n; p[1].revents && (n = int(::recv(up, b, sizeof b, 0))) <= 0) break;
+            else if (p[1].revents) put({b, std::size_t(n)});
+        }
+    ::close(up);
+}
+
+// ServeProxy on a port of its own, for one connection.
+struct Proxy {
+    Proxy(ProxyScheme scheme, const std::string& reply, std::uint16_t upstream = 0, const Issued* tls = nullptr,
+          bool split = false) {
+        server.emplace([=, this](int fd) { ServeProxy(fd, scheme, tls, reply, split, upstream, heard); });
+    }
+    ProxyEntry Entry(ProxyScheme scheme, const char* host = "127.0.0.1") const { return {scheme, host, server->port}; }
+    std::string Heard() { return server.reset(), heard; }  // once its connection has ended
+    std::string heard;
+    std::optional<Server> server;
+};
+
+// What a proxy is asked for a tunnel to `name`, as Chromium asks it.
+std::string Asked(ProxyScheme scheme, const std::string& name) {
+    if (scheme == ProxyScheme::Socks5) return std::string("\5\1\0\5\1\0\3", 7) + char(name.size()) + name + "\1\xbb";
+    if (scheme == ProxyScheme::Socks4) return std::string("\4\1\1\xbb\0\0\0\1\0", 9) + name + '\0';
+    return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
+           ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+}
+
+const Issued kProxy = Issue("proxy.test", {{NID_subject_alt_name, "DNS:proxy.test"}}, &kIntermediate);
+const std::string kOk = "HTTP/1.1 200 Connection established\r\n\r\n", kGranted("\5\0\0\1\0\0\0\0\0\0", 10);
+
+// The site's server behind a proxy, which makes the tunnel or not: the
+// proxy hears what Chromium would send, and the probe ends as a site's
+// would, or for the proxy's own reason.
+TEST(OpenSslTls, ProvesThroughTheProxy) {
+    using enum ProxyScheme;
+    const struct {
+        const char *label, *host;  // the proxy's host, for its certificate
+        ProxyScheme scheme;
+        std::string reply;
+        bool split;
+        const char* name;
+        Proof expected;
+    } rows[] = {
+        {"CONNECT made", "", Http, kOk, false, kName0, kProven},
+        {"its reply split", "", Http, kOk, true, kName0, kProven},
+        {"2xx other than 200", "", Http, "HTTP/1.0 204 Fine\r\nVia: x\r\n\r\n", false, kName0, kProven},
+        {"tunnel to a certificate for another name", "", Http, kOk, false, "other.test", kName},
+        {"407", "", Http, "HTTP/1.1 407 Proxy Authentication Required\r\nContent-Length: 4\r\n\r\nnope", false,
+         kName0, Unknown(ProofReason::ProxyAuth)},
+        {"502", "", Http, "HTTP/1.1 502 Bad Gateway\r\n\r\n", false, kName0, Unknown(ProofReason::Refused)},
+        {"not HTTP", "", Http, "SSH-2.0-OpenSSH_9.2\r\n\r\n", false, kName0, Unknown(ProofReason::Refused)},
+        {"silent", "", Http, "", false, kName0, Unknown(ProofReason::Timeout)},
+        {"closes in its reply", "", Http, "HTTP/1.1 200 Conn", false, kName0, kAborted},
+        {"head too long", "", Http, "HTTP/1.1 200 OK\r\n" + std::string(17000, 'x'), false, kName0,
+         Unknown(ProofReason::Refused)},
+        {"SOCKS5 bound to a name", "", Socks5, std::string("\5\0\0\3\2ab\1\1", 9), false, kName0, kProven},
+        {"SOCKS5 granted", "", Socks5, kGranted, true, kName0, kProven},
+        {"SOCKS5 refused", "", Socks5, std::string("\5\5\0\1\0\0\0\0\0\0", 10), false, kName0,
+         Unknown(ProofReason::Refused)},
+        {"SOCKS4a granted", "", Socks4, std::string("\0\x5a\0\0\0\0\0\0", 8), false, kName0, kProven},
+        {"HTTPS proxy", "proxy.test", Https, kOk, false, kName0, kProven},
+        {"HTTPS proxy, another name", "proxy.test", Https, kOk, false, "other.test", kName},
+        {"HTTPS proxy untrusted for its host", "wrong.test", Https, kOk, false, kName0, Unknown(ProofReason::Refused)},
+    };
+    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}}, &kIntermediate);
+    OpenSslTls tls(Anchors());
+    std::vector<std::jthread> probes;
+    for (const auto& row : rows)
+        probes.emplace_back([&] {
+            SCOPED_TRACE(row.label);
+            const Server site([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); });
+            Proxy proxy(row.scheme, row.reply, row.expected.result != ProofResult::Unknown ? site.port : 0,
+                        row.scheme == Https ? &kProxy : nullptr, row.split);
+            const ProbeRoute route{*Address::Parse("127.0.0.1"), proxy.server->port, proxy.Entry(row.scheme, row.host)};
+            EXPECT_EQ(tls.ProbeRoutes({route}, row.name, std::chrono::steady_clock::now() + 1500ms, {}, {}),
+                      std::vector{row.expected});
+            EXPECT_EQ(proxy.Heard(), std::string(row.host) == "wrong.test" ? "" : Asked(row.scheme, row.name));
+        });
+    probes.clear();
+    std::filesystem::remove(Anchors(false));
+}
+
+// A missing issuer is fetched by the road given for its URL: here an HTTP
+// proxy that serves it, the URL's own host never reached.
+TEST(OpenSslTls, FetchesTheIssuerByItsRoad) {
+    const Server closed({}, 0);
+    const std::string url = closed.Url("http");
+    Proxy proxy(ProxyScheme::Http, "HTTP/1.0 200 OK\r\n\r\n" + Der(kIntermediate));  // the body ends as it closes
+    const Issued leaf = Issue("example.test", {{NID_subject_alt_name, kSan}, {NID_info_access, "caIssuers;URI:" + url}},
+                              &kIntermediate);
+    const Server site([&](int fd) { ServeTls(fd, Peer::Tls, leaf, nullptr); });
+    OpenSslTls tls(Anchors());
+    const RoadFor road = [&](const std::string& u) {
+        return proxy.Entry(u == url ? ProxyScheme::Http : ProxyScheme::Direct);
+    };
+    EXPECT_EQ(tls.ProbeRoutes({{*Address::Parse("127.0.0.1"), site.port}}, kName0,
+                              std::chrono::steady_clock::now() + 2s, {}, {}, road),
+              std::vector{kProven});
+    std::filesystem::remove(Anchors(false));
+}
+
 std::size_t Tasks() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 
 // 32 probes at once in one loop on the calling thread, a quarter of them to a
@@ -342,22 +478,47 @@ TEST(OpenSslTls, NoDescriptorEndsAProbeForWantOfResources) {
 }
 
 // The witnesses' posts in one call: a server that the system's store does
-// not trust, one that never answers, nothing listening; each as it ended, by
+// not trust, one that never answers, nothing listening, one such server
+// through the tunnel of an HTTP proxy, and an HTTPS proxy that the system's
+// store does not trust; each as it ended, by
 // the one deadline, the caller served meanwhile.
 TEST(CurlHttp, PostsAllAtOnce) {
     const Issued leaf = Issue("127.0.0.1", {{NID_subject_alt_name, "IP:127.0.0.1"}}, &kIntermediate);
     const Server untrusted([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); }),
-        silent([&](int fd) { ServeTls(fd, Peer::Silent, leaf, nullptr); }), closed({}, 0);
-    std::vector<HttpsPost> posts;
-    for (const Server* s : {&untrusted, &silent, &closed})
+        silent([&](int fd) { ServeTls(fd, Peer::Silent, leaf, nullptr); }), closed({}, 0),
+        untrusted2([&](int fd) { ServeTls(fd, Peer::Tls, leaf, &kIntermediate); }, 2);
+    Proxy tunnel(ProxyScheme::Http, kOk, untrusted2.port), secure(ProxyScheme::Https, kOk, untrusted2.port, &kProxy);
+    std::vector<HttpsPost> posts;  // through the tunnel to untrusted2 whatever the post's URL
+    for (const Server* s : {&untrusted, &silent, &closed, &closed, &closed})
         posts.push_back({s->Url("https"), "application/dns-message", std::string(17, '\0'), 512});
+    posts[3].via = tunnel.Entry(ProxyScheme::Http), posts[4].via = secure.Entry(ProxyScheme::Https, "proxy.test");
     CurlHttp http;
     std::size_t served = 0;
     const auto replies = http.PostAll(posts, std::chrono::steady_clock::now() + 1s, [&] { ++served; });
     std::vector<HttpsEnd> ends;
     for (const auto& r : replies) ends.push_back(r.end);
-    EXPECT_EQ(ends, (std::vector{HttpsEnd::Untrusted, HttpsEnd::Timeout, HttpsEnd::Failed}));
+    EXPECT_EQ(ends, (std::vector{HttpsEnd::Untrusted, HttpsEnd::Timeout, HttpsEnd::Failed, HttpsEnd::Untrusted,
+                                 HttpsEnd::Failed}));
     EXPECT_GT(served, 1u);
+}
+
+// A GET goes through the proxy it is given, by its URL whole to an HTTP
+// proxy, by its host to a SOCKS5 one, and straight without one, whatever
+// the environment's proxy variables say.
+TEST(CurlHttp, GetsThroughTheProxyGiven) {
+    const Server closed({}, 0), aia([](int fd) { ServeHttp(fd, Aia::Der); });
+    Proxy http(ProxyScheme::Http, "HTTP/1.0 200 OK\r\n\r\nok"), socks(ProxyScheme::Socks5, kGranted, aia.port),
+        environment(ProxyScheme::Http, kOk);
+    ::setenv("http_proxy", environment.server->Url("http").c_str(), 1), ::setenv("no_proxy", "*", 1);
+    CurlHttp curl;
+    const auto deadline = std::chrono::steady_clock::now() + 1s;
+    const auto whole = curl.Get(closed.Url("http"), 64, deadline, http.Entry(ProxyScheme::Http));
+    const auto named = curl.Get(closed.Url("http"), 4096, deadline, socks.Entry(ProxyScheme::Socks5));
+    const auto straight = curl.Get(closed.Url("http"), 64, deadline);
+    ::unsetenv("http_proxy"), ::unsetenv("no_proxy");
+    EXPECT_EQ(std::tie(whole.end, whole.body), std::make_tuple(GetEnd::Reply, std::string("ok")));
+    EXPECT_EQ(std::tie(named.end, named.body), std::make_tuple(GetEnd::Reply, Der(kIntermediate)));
+    EXPECT_EQ(straight.end, GetEnd::Unreachable);
 }
 
 }  // namespace
