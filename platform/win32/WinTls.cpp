@@ -146,10 +146,23 @@ bool Matches(std::wstring_view presented, std::string_view name) {
 // name of its subjectAltName only, never by the subject's common name nor an
 // IP address entry, so a certificate without a DNS name proves none, nor one
 // whose subjectAltName CryptoAPI cannot read (Wine's refuses a NUL in a
-// name).
+// name). A name that is an IP address (a proxy's host) is proven by an
+// iPAddress entry only.
 bool Named(PCCERT_CONTEXT certificate, const std::string& name) {
     const CERT_EXTENSION* san = Extension(certificate, szOID_SUBJECT_ALT_NAME2);
     const auto names = san ? Decoded<CERT_ALT_NAME_INFO>(X509_ALTERNATE_NAME, san->Value) : nullptr;
+    if (const auto ip = Address::Parse(name); ip && names) {
+        // A proxy named by its address: an iPAddress entry of the same
+        // bytes (RFC 9525 section 6.2), as browsers take it.
+        const auto bytes = ip->Bytes();
+        for (DWORD i = 0; i < names->cAltEntry; ++i) {
+            const CRYPT_DATA_BLOB& entry = names->rgAltEntry[i].IPAddress;
+            if (names->rgAltEntry[i].dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.cbData == bytes.size() &&
+                std::equal(bytes.begin(), bytes.end(), entry.pbData))
+                return true;
+        }
+        return false;
+    }
     const auto lengths = san ? EncodedDnsLengths(san->Value) : std::nullopt;
     if (!names || !lengths || name.empty()) return false;
     std::size_t dns = 0;
