@@ -101,13 +101,29 @@ std::optional<Target> Parse(const std::string& url, INTERNET_SCHEME scheme) {
     return target;
 }
 
-// A session straight to the URL's host whatever proxy the system names,
-// with TLS 1.2 or later: 1.3 too where WinHTTP knows it, and a WinHTTP that
-// does not refuses the option that names it. False, with the reason as the
+// Whether WinHTTP can go through `via`: straight, or an HTTP proxy, which it
+// sends an http URL whole and asks for a CONNECT tunnel for an https one.
+// WinHTTP has no SOCKS, and speaks plain HTTP to a proxy named "https://":
+// requests through either are refused here rather than sent another way.
+bool Reachable(const ProxyEntry& via) {
+    return via.scheme == ProxyScheme::Direct || via.scheme == ProxyScheme::Http;
+}
+
+// A session through `via` (one that Reachable takes) whatever proxy the
+// system names, with TLS 1.2 or later: 1.3 too where WinHTTP knows it, and
+// a WinHTTP that does not refuses the option that names it. The proxy is
+// the session's own, named to WinHttpOpen, and no host bypasses it (Wine
+// takes WINHTTP_OPTION_PROXY and ignores it). False, with the reason as the
 // last error, when it cannot be had.
-bool OpenSession(Handle& session, DWORD flags) {
-    session.reset(
-        WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags));
+bool OpenSession(Handle& session, DWORD flags, const ProxyEntry& via) {
+    if (via.scheme == ProxyScheme::Direct) {
+        session.reset(
+            WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, flags));
+    } else {
+        const bool v6 = via.host.find(':') != std::string::npos;
+        const std::wstring proxy = (v6 ? L"[" : L"") + Widen(via.host) + (v6 ? L"]:" : L":") + std::to_wstring(via.port);
+        session.reset(WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, flags));
+    }
     if (!session) return false;
     DWORD protocols = WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3;
     if (WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof protocols)) return true;
@@ -143,7 +159,8 @@ bool QueryStatus(HINTERNET request, DWORD& status) {
 // One GET of an http or https URL in a session of its own, blocking: a Reply with
 // the body of a 200 reply of at most `maxBytes`, by the deadline; the
 // WinHTTP error that ended it otherwise in `failure`.
-HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, DWORD& failure) {
+HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_point deadline, const ProxyEntry& via,
+                    DWORD& failure) {
     const auto ended = [&] {
         failure = GetLastError();
         return Ended(failure, deadline);
@@ -153,7 +170,7 @@ HttpsReply Exchange(const std::string& url, std::size_t maxBytes, Clock::time_po
     if (!target) return {};
     Handle session, connection, request;  // closed in the reverse order
     DWORD status = 0;
-    if (!OpenSession(session, 0) || !OpenRequest(session.get(), *target, L"GET", secure, connection, request)) {
+    if (!OpenSession(session, 0, via) || !OpenRequest(session.get(), *target, L"GET", secure, connection, request)) {
         failure = ERROR_WINHTTP_CANNOT_CONNECT;  // no handle to be had: nothing was asked of the server
         return {};
     }
@@ -273,21 +290,14 @@ void CALLBACK Notified(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
 }
 
 // The posts of one call at once: a session in WinHTTP's asynchronous mode
-// for them all, a connection and a request each, the calling thread
-// waiting for their ends.
+// for all those through the same proxy (or none), a connection and a
+// request each, the calling thread waiting for their ends.
 class Posts {
 public:
     Posts(std::size_t count, Clock::time_point deadline) : flight_(std::make_shared<Flight>(count, deadline)) {
+        sessions_.reserve(count);
         connections_.reserve(count);
         requests_.reserve(count);
-        // The callback set on the session before its connections and
-        // requests are made is theirs too.
-        constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
-        if (!OpenSession(session_, WINHTTP_FLAG_ASYNC) ||
-            WinHttpSetStatusCallback(session_.get(), Notified, kNotices, 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
-            unopened_ = GetLastError();
-            session_.reset();
-        }
     }
 
     // Every request closed, then the connections, then the session. A
@@ -304,7 +314,7 @@ public:
         }
         requests_.clear();
         connections_.clear();
-        session_.reset();
+        sessions_.clear();
     }
     Posts(const Posts&) = delete;
     Posts& operator=(const Posts&) = delete;
@@ -343,9 +353,24 @@ public:
     }
 
 private:
+    // The session of the posts through `via`, opened for the first of
+    // them; nothing, with the reason as the last error, when it cannot be
+    // had. The callback set on it before its connections and requests are
+    // made is theirs too.
+    HINTERNET Session(const ProxyEntry& via) {
+        for (const auto& [through, session] : sessions_)
+            if (through == via) return session.get();
+        constexpr DWORD kNotices = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+        Handle session;
+        if (!OpenSession(session, WINHTTP_FLAG_ASYNC, via) ||
+            WinHttpSetStatusCallback(session.get(), Notified, kNotices, 0) == WINHTTP_INVALID_STATUS_CALLBACK)
+            return nullptr;
+        sessions_.emplace_back(via, std::move(session));  // room reserved
+        return sessions_.back().second.get();
+    }
+
     std::shared_ptr<Flight> flight_;
-    Handle session_;
-    DWORD unopened_ = ERROR_SUCCESS;  // why there is no session
+    std::vector<std::pair<ProxyEntry, Handle>> sessions_;
     std::vector<Handle> connections_;
     std::vector<std::pair<Handle, Post*>> requests_;  // each post WinHTTP's from its request's sending
 };
@@ -359,10 +384,11 @@ void Posts::Start(std::size_t i, const HttpsPost& post) {
     const std::wstring type = Widen(post.contentType);
     const std::wstring headers = L"Content-Type: " + type + L"\r\nAccept: " + type;
     const auto target = Parse(post.url, INTERNET_SCHEME_HTTPS);
-    if (!target || post.body.size() > MAXDWORD || headers.size() > MAXDWORD) return End(i, {});
-    if (!session_) return End(i, Ended(unopened_, deadline));
+    if (!target || post.body.size() > MAXDWORD || headers.size() > MAXDWORD || !Reachable(post.via)) return End(i, {});
+    const HINTERNET session = Session(post.via);
+    if (!session) return failed();
     Handle connection, request;
-    if (!OpenRequest(session_.get(), *target, L"POST", true, connection, request) || !Bound(request.get(), deadline))
+    if (!OpenRequest(session, *target, L"POST", true, connection, request) || !Bound(request.get(), deadline))
         return failed();
     auto owned = std::make_unique<Post>(Post{flight_, i, request.get(), headers, post.body, post.maxBytes, {}, 0, false});
     auto context = reinterpret_cast<DWORD_PTR>(owned.get());
@@ -380,9 +406,9 @@ void Posts::Start(std::size_t i, const HttpsPost& post) {
 
 GetReply WinHttp::Get(const std::string& url, std::size_t maxBytes, std::chrono::steady_clock::time_point deadline,
                       const ProxyEntry& via) {
-    if (via.scheme != ProxyScheme::Direct) return {};
+    if (!Reachable(via)) return {GetEnd::Refused, {}};
     DWORD error = ERROR_SUCCESS;
-    HttpsReply reply = Exchange(url, maxBytes, deadline, error);
+    HttpsReply reply = Exchange(url, maxBytes, deadline, via, error);
     if (reply.end == HttpsEnd::Reply) return {GetEnd::Reply, std::move(reply.body)};
     if (reply.end == HttpsEnd::Timeout) return {GetEnd::Timeout, {}};
     const bool unreachable = error == ERROR_WINHTTP_NAME_NOT_RESOLVED || error == ERROR_WINHTTP_CANNOT_CONNECT ||

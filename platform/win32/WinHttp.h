@@ -3,8 +3,10 @@
 
 namespace tarnwell::platform {
 
-// HTTP through WinHTTP: straight to the URL's host whatever proxy the
-// system names, no redirect followed, and over HTTPS TLS 1.2 or later with
+// HTTP through WinHTTP: straight to the URL's host or through the HTTP
+// proxy a request names, whatever proxy the system names (WinHTTP has no
+// SOCKS and no TLS to a proxy: a request through a SOCKS or HTTPS proxy is
+// refused), no redirect followed, and over HTTPS TLS 1.2 or later with
 // the server's certificate verified as WinHTTP does by default (CryptoAPI's
 // chain to the system's trust store, the name or address against the
 // certificate). A GET blocks in a session of its own, each of its steps

@@ -19,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -145,10 +146,23 @@ bool Matches(std::wstring_view presented, std::string_view name) {
 // name of its subjectAltName only, never by the subject's common name nor an
 // IP address entry, so a certificate without a DNS name proves none, nor one
 // whose subjectAltName CryptoAPI cannot read (Wine's refuses a NUL in a
-// name).
+// name). A name that is an IP address (a proxy's host) is proven by an
+// iPAddress entry only.
 bool Named(PCCERT_CONTEXT certificate, const std::string& name) {
     const CERT_EXTENSION* san = Extension(certificate, szOID_SUBJECT_ALT_NAME2);
     const auto names = san ? Decoded<CERT_ALT_NAME_INFO>(X509_ALTERNATE_NAME, san->Value) : nullptr;
+    if (const auto ip = Address::Parse(name); ip && names) {
+        // A proxy named by its address: an iPAddress entry of the same
+        // bytes (RFC 9525 section 6.2), as browsers take it.
+        const auto bytes = ip->Bytes();
+        for (DWORD i = 0; i < names->cAltEntry; ++i) {
+            const CRYPT_DATA_BLOB& entry = names->rgAltEntry[i].IPAddress;
+            if (names->rgAltEntry[i].dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.cbData == bytes.size() &&
+                std::equal(bytes.begin(), bytes.end(), entry.pbData))
+                return true;
+        }
+        return false;
+    }
     const auto lengths = san ? EncodedDnsLengths(san->Value) : std::nullopt;
     if (!names || !lengths || name.empty()) return false;
     std::size_t dns = 0;
@@ -307,9 +321,10 @@ CertificateFacts Facts(PCCERT_CHAIN_CONTEXT chain, PCCERT_CONTEXT certificate, c
 }
 
 // The peer's certificate verified, an issuer the chain lacks fetched from
-// the caIssuers URL of the certificate that lacks it, once, by the deadline.
+// the caIssuers URL of the certificate that lacks it, once, by the deadline,
+// through the proxy `road` gives for the URL.
 CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, Clock::time_point deadline,
-                          Http& http) {
+                          Http& http, const RoadFor& road) {
     const OwnedChain chain = Chain(certificate, nullptr, deadline);
     // No chain at all is no judgement of the certificate: the store or the
     // engine could not have what it needed.
@@ -318,7 +333,7 @@ CertificateFacts Verified(PCCERT_CONTEXT certificate, const std::string& name, C
     if (facts.chain != ChainEnd::IssuerMissing) return facts;
     const CERT_SIMPLE_CHAIN& simple = *chain->rgpChain[0];
     const auto url = IssuerUrl(simple.rgpElement[simple.cElement - 1]->pCertContext);
-    const GetReply got = url ? http.Get(*url, kMaxIssuerBytes, deadline) : GetReply{};
+    const GetReply got = url ? http.Get(*url, kMaxIssuerBytes, deadline, road(*url)) : GetReply{};
     const OwnedStore issuers = got.end == GetEnd::Reply ? Issuers(got.body) : nullptr;
     facts.fetch = url ? FetchEnded(got.end, issuers != nullptr) : IssuerFetch::NoUrl;
     if (facts.fetch != IssuerFetch::Fetched) return facts;
@@ -354,9 +369,10 @@ struct Verification {
 // ends on its own with its thread, holding only what the two share.
 class Verifiers {
 public:
-    Verifiers(const std::string& name, Clock::time_point deadline, Http& http, std::size_t probes)
-        : shared_(std::make_shared<Shared>(name, deadline, http, probes)) {}
+    Verifiers(Clock::time_point deadline, Http& http, const RoadFor& road, std::size_t probes)
+        : shared_(std::make_shared<Shared>(deadline, http, road, probes)) {}
     ~Verifiers() {
+        std::lock_guard roads(shared_->roadMutex);  // no road asked for once the call has returned
         std::lock_guard lock(shared_->mutex);
         shared_->closed = true;
         shared_->queue.clear();
@@ -365,9 +381,9 @@ public:
     Verifiers(const Verifiers&) = delete;
     Verifiers& operator=(const Verifiers&) = delete;
 
-    // Asks for the verification of the probe's certificate: false when no
-    // thread can be had for it.
-    bool Ask(std::size_t probe, OwnedCertificate certificate);
+    // Asks for the verification of the probe's certificate for `name` (the
+    // site's, or its proxy's host): false when no thread can be had for it.
+    bool Ask(std::size_t probe, OwnedCertificate certificate, const std::wstring& name);
 
     // Waits until a verification has ended, or `until`.
     void Wait(Clock::time_point until) {
@@ -383,13 +399,15 @@ private:
     struct Job {
         std::size_t probe;
         OwnedCertificate certificate;
+        std::string name;
     };
     struct Shared {
-        Shared(const std::string& n, Clock::time_point d, Http& h, std::size_t probes)
-            : name(n), deadline(d), http(h), results(probes) {}
-        const std::string name;
+        Shared(Clock::time_point d, Http& h, const RoadFor& r, std::size_t probes)
+            : deadline(d), http(h), road(r), results(probes) {}
         const Clock::time_point deadline;
         Http& http;
+        const RoadFor road;  // the caller's: asked only while the call runs
+        std::mutex roadMutex;
         std::mutex mutex;
         std::condition_variable changed;
         std::deque<Job> queue;
@@ -403,10 +421,11 @@ private:
     std::shared_ptr<Shared> shared_;
 };
 
-bool Verifiers::Ask(std::size_t probe, OwnedCertificate certificate) {
+bool Verifiers::Ask(std::size_t probe, OwnedCertificate certificate, const std::wstring& name) {
     Shared& s = *shared_;
+    std::string ace(name.begin(), name.end());
     std::lock_guard lock(s.mutex);
-    s.queue.push_back({probe, std::move(certificate)});
+    s.queue.push_back({probe, std::move(certificate), std::move(ace)});
     if (s.queue.size() > s.idle && s.threads < kVerifiers) {
         try {
             std::thread(Work, shared_).detach();
@@ -447,7 +466,18 @@ void Verifiers::Work(const std::shared_ptr<Shared>& s) {
         lock.unlock();
         Verification done{job.probe, {}, std::nullopt};
         try {
-            done.facts = Verified(job.certificate.get(), s->name, s->deadline, s->http);
+            // The road of an issuer's URL, asked of the caller only while
+            // its call runs; none once it has returned, when nothing waits
+            // for the verification.
+            const RoadFor road = [&s](const std::string& url) {
+                std::lock_guard roads(s->roadMutex);
+                {
+                    std::lock_guard state(s->mutex);
+                    if (s->closed) throw std::runtime_error("the call has returned");
+                }
+                return s->road ? s->road(url) : ProxyEntry{};
+            };
+            done.facts = Verified(job.certificate.get(), job.name, s->deadline, s->http, road);
         } catch (const std::bad_alloc&) {
             done.failed = Unknown(ProofReason::Resources);
         } catch (...) {
@@ -464,20 +494,211 @@ void Verifiers::Work(const std::shared_ptr<Shared>& s) {
 // What a probe waits for.
 enum class Awaits { Connection, Read, Write, Verification, Nothing };
 
-// One address's probe, a step at a time and never blocking: a TCP
-// connection, a handshake through SChannel fed by the socket, and its
-// certificate judged as soon as it has come: a judgement that fails stands
-// whatever the handshake does after it, one that passes proves the name
-// once the handshake completes.
-class Probe {
+// One TLS client's context through SChannel, for one name given as SNI.
+// The certificate is judged here, not by SChannel, and no certificate of
+// ours is offered.
+class Schannel {
 public:
-    Probe(std::size_t index, const std::string& name, Clock::time_point deadline)
-        : index_(index), target_(name.begin(), name.end()), deadline_(deadline) {}
-    ~Probe() {
-        Close();
+    explicit Schannel(const std::string& name) : target_(name.begin(), name.end()) {}
+    ~Schannel() {
         if (haveContext_) DeleteSecurityContext(&context_);
         if (haveCredentials_) FreeCredentialsHandle(&credentials_);
     }
+    Schannel(const Schannel&) = delete;
+    Schannel& operator=(const Schannel&) = delete;
+
+    const std::wstring& target() const { return target_; }
+
+    // SCH_CREDENTIALS (Windows 10 1809 on) brings the system's protocols,
+    // TLS 1.3 included; SCHANNEL_CRED stops at TLS 1.2 and serves older
+    // systems. TLS 1.2 at least, as the browsers ask.
+    SECURITY_STATUS AcquireCredentials() {
+        constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
+        TLS_PARAMETERS parameters{};
+        parameters.grbitDisabledProtocols =
+            SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
+        SCH_CREDENTIALS current{};
+        current.dwVersion = SCH_CREDENTIALS_VERSION;
+        current.dwFlags = kFlags;
+        current.cTlsParameters = 1;
+        current.pTlsParameters = &parameters;
+        SCHANNEL_CRED older{};
+        older.dwVersion = SCHANNEL_CRED_VERSION;
+        older.dwFlags = kFlags;
+        older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
+        SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
+        for (void* cred : {static_cast<void*>(&current), static_cast<void*>(&older)}) {
+            status = AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                               nullptr, cred, nullptr, nullptr, &credentials_, nullptr);
+            haveCredentials_ = status == SEC_E_OK;
+            if (haveCredentials_) break;
+        }
+        return status;
+    }
+
+    // The peer's certificate, once SChannel shows it.
+    OwnedCertificate Certificate() const {
+        PCCERT_CONTEXT certificate = nullptr;
+        if (!haveContext_ ||
+            QueryContextAttributesW(const_cast<CtxtHandle*>(&context_), SECPKG_ATTR_REMOTE_CERT_CONTEXT,
+                                    &certificate) != SEC_E_OK)
+            return nullptr;
+        return OwnedCertificate(certificate);
+    }
+
+    // One call of InitializeSecurityContext with the peer's bytes (none at
+    // the start, or a post-handshake message); adds what it gives to send
+    // to `out`, and keeps in `in` what it left.
+    SECURITY_STATUS Step(std::vector<char>* in, std::vector<char>& out) {
+        const bool first = !haveContext_;
+        SecBuffer inBuffers[2]{};
+        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, inBuffers};
+        if (in) {
+            inBuffers[0] = {static_cast<unsigned long>(in->size()), SECBUFFER_TOKEN, in->data()};
+            inBuffers[1] = {0, SECBUFFER_EMPTY, nullptr};
+        }
+        SecBuffer outBuffer{0, SECBUFFER_TOKEN, nullptr};
+        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuffer};
+        const unsigned long wanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                                     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+        unsigned long got = 0;
+        const SECURITY_STATUS state = InitializeSecurityContextW(
+            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()), wanted, 0, 0,
+            in ? &inDesc : nullptr, 0, &context_, &outDesc, &got, nullptr);  // never NULL: the same handle later
+        if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
+            haveContext_ = true;
+        const std::unique_ptr<void, ContextBufferFreer> given(outBuffer.pvBuffer);
+        const char* bytes = static_cast<const char*>(outBuffer.pvBuffer);
+        if (bytes) out.insert(out.end(), bytes, bytes + outBuffer.cbBuffer);
+        if (in && state != SEC_E_INCOMPLETE_MESSAGE && state != SEC_I_INCOMPLETE_CREDENTIALS) {
+            // What SChannel did not take stays for the next call.
+            if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer <= in->size())
+                in->erase(in->begin(), in->end() - inBuffers[1].cbBuffer);
+            else
+                in->clear();
+        }
+        return state;
+    }
+
+    // `plain` sealed in records of at most the context's largest message
+    // (EncryptMessage with its stream sizes), added to `out`.
+    void Seal(std::string_view plain, std::vector<char>& out) {
+        if (!sizes_) {
+            SecPkgContext_StreamSizes sizes{};
+            if (QueryContextAttributesW(&context_, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||
+                !sizes.cbMaximumMessage)
+                throw std::runtime_error("no stream sizes");
+            sizes_ = sizes;
+        }
+        while (!plain.empty()) {
+            const auto length = std::min<std::size_t>(plain.size(), sizes_->cbMaximumMessage);
+            std::vector<char> record(sizes_->cbHeader + length + sizes_->cbTrailer);
+            std::copy_n(plain.data(), length, record.data() + sizes_->cbHeader);
+            SecBuffer buffers[4]{{sizes_->cbHeader, SECBUFFER_STREAM_HEADER, record.data()},
+                                 {static_cast<unsigned long>(length), SECBUFFER_DATA, record.data() + sizes_->cbHeader},
+                                 {sizes_->cbTrailer, SECBUFFER_STREAM_TRAILER, record.data() + sizes_->cbHeader + length},
+                                 {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            const SECURITY_STATUS state = EncryptMessage(&context_, 0, &desc, 0);
+            if (state == SEC_E_INSUFFICIENT_MEMORY) throw std::bad_alloc();
+            if (state != SEC_E_OK) throw std::runtime_error("not sealed");
+            out.insert(out.end(), record.data(), record.data() + buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer);
+            plain.remove_prefix(length);
+        }
+    }
+
+    // The records whole in `raw` opened (DecryptMessage), their content
+    // added to `plain` and a post-handshake message (a TLS 1.3 session
+    // ticket, which SChannel reports as SEC_I_RENEGOTIATE) given back to
+    // InitializeSecurityContext, whose answer goes to `out`; `raw` keeps
+    // what is not yet whole. False when the peer closed or sent what does
+    // not open.
+    bool Open(std::vector<char>& raw, std::vector<char>& plain, std::vector<char>& out) {
+        while (!raw.empty()) {
+            SecBuffer buffers[4]{{static_cast<unsigned long>(raw.size()), SECBUFFER_DATA, raw.data()},
+                                 {0, SECBUFFER_EMPTY, nullptr},
+                                 {0, SECBUFFER_EMPTY, nullptr},
+                                 {0, SECBUFFER_EMPTY, nullptr}};
+            SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+            const SECURITY_STATUS state = DecryptMessage(&context_, &desc, 0, nullptr);
+            if (state == SEC_E_INCOMPLETE_MESSAGE) return true;
+            if (state != SEC_E_OK && state != SEC_I_RENEGOTIATE) return false;  // closed (SEC_I_CONTEXT_EXPIRED), or broken
+            std::vector<char> extra;
+            for (const SecBuffer& b : buffers) {
+                if (b.BufferType == SECBUFFER_DATA && b.pvBuffer)
+                    plain.insert(plain.end(), static_cast<char*>(b.pvBuffer), static_cast<char*>(b.pvBuffer) + b.cbBuffer);
+                if (b.BufferType == SECBUFFER_EXTRA && b.cbBuffer <= raw.size())
+                    extra.assign(raw.end() - b.cbBuffer, raw.end());
+            }
+            if (state == SEC_I_RENEGOTIATE && Step(&extra, out) != SEC_E_OK) return false;
+            raw = std::move(extra);
+        }
+        return true;
+    }
+
+    bool haveContext() const { return haveContext_; }
+
+private:
+    std::wstring target_;  // the ACE name, for SNI
+    CredHandle credentials_{};
+    CtxtHandle context_{};
+    bool haveCredentials_ = false;
+    bool haveContext_ = false;
+    std::optional<SecPkgContext_StreamSizes> sizes_;
+};
+
+// The most a proxy's answer to CONNECT may hold before its blank line.
+constexpr std::size_t kMaxProxyHead = 16 * 1024;
+
+// What an HTTP proxy's reply head (its blank line not included) says of the
+// tunnel asked for by CONNECT (RFC 9110 section 9.3.6): made (None) for a 2xx
+// status, ProxyAuth for 407, refused for any other or for no status line
+// ("HTTP/1.1 200 Connection established", RFC 9112 section 4).
+ProofReason ConnectStatus(std::string_view head) {
+    const std::string_view line = head.substr(0, head.find("\r\n"));
+    if (line.size() < 12 || line.substr(0, 7) != "HTTP/1." || line[8] != ' ' ||
+        !std::all_of(line.begin() + 9, line.begin() + 12, [](char c) { return c >= '0' && c <= '9'; }) ||
+        (line.size() > 12 && line[12] != ' '))
+        return ProofReason::Refused;
+    if (line[9] == '2') return ProofReason::None;
+    return line.substr(9, 3) == "407" ? ProofReason::ProxyAuth : ProofReason::Refused;
+}
+
+// The first thing a proxy of `scheme` is asked for a tunnel to `name` on
+// kHttpsPort: CONNECT (RFC 9110 section 9.3.6) as Chromium writes it, the
+// SOCKS5 greeting offering no authentication only (RFC 1928 section 3), a
+// SOCKS4a CONNECT with the name after the empty user ID.
+std::string TunnelRequest(ProxyScheme scheme, const std::string& name) {
+    switch (scheme) {
+        case ProxyScheme::Http:
+        case ProxyScheme::Https:
+            return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
+                   ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
+        case ProxyScheme::Socks5:
+            return {5, 1, 0};
+        case ProxyScheme::Socks4:
+            return std::string{4, 1, 1, static_cast<char>(0xBB), 0, 0, 0, 1, 0} + name + '\0';
+        case ProxyScheme::Direct:
+            break;
+    }
+    throw std::logic_error("no proxy");
+}
+
+// One route's probe, a step at a time and never blocking: a TCP connection
+// to the site's address or to its proxy; through a proxy, the tunnel to the
+// name (inside TLS to an HTTPS proxy, whose certificate must prove the
+// proxy's host); then a handshake through SChannel fed by the socket (or by
+// the proxy's TLS), and its certificate judged as soon as it has come: a
+// judgement that fails stands whatever the handshake does after it, one
+// that passes proves the name once the handshake completes.
+class Probe {
+public:
+    Probe(std::size_t index, const std::string& name, const ProxyEntry& via, Clock::time_point deadline)
+        : index_(index), name_(name), via_(via), site_(name), deadline_(deadline) {
+        if (via.scheme == ProxyScheme::Https) proxy_ = std::make_unique<Schannel>(via.host);
+        stage_ = proxy_ ? Stage::ProxyTls : via.scheme == ProxyScheme::Direct ? Stage::Site : Stage::Tunnel;
+    }
+    ~Probe() { Close(); }
     Probe(const Probe&) = delete;
     Probe& operator=(const Probe&) = delete;
 
@@ -485,7 +706,7 @@ public:
     SOCKET handle() const { return socket_; }
     const std::optional<Proof>& proof() const { return proof_; }
 
-    // A non-blocking connection to the peer begun.
+    // A non-blocking connection to the peer (the site or its proxy) begun.
     void Start(const Address& address, std::uint16_t port, Verifiers& verifiers) {
         sockaddr_storage to;
         const int length = ToSockaddr(address, port, to);
@@ -516,6 +737,7 @@ public:
 
     // Its certificate's verification has ended.
     void Verified(const Verification& verification, Verifiers& verifiers) {
+        if (proof_) return;  // timed out while it ran
         if (verification.failed) return End(*verification.failed);
         facts_ = verification.facts;
         if (ended_) return Judged();
@@ -525,7 +747,7 @@ public:
     // The deadline has passed: a verification asked for has the grace.
     void Expire(Verifiers& verifiers) {
         if (proof_ || awaits_ == Awaits::Verification) return;
-        if (awaits_ == Awaits::Connection) return End(Unknown(ProofReason::Timeout));
+        if (awaits_ == Awaits::Connection || stage_ == Stage::Tunnel) return End(Unknown(ProofReason::Timeout));
         Finish(HandshakeEnd::TimedOut, verifiers);
     }
 
@@ -535,6 +757,10 @@ public:
     }
 
 private:
+    // Where the probe is: TLS to an HTTPS proxy, the tunnel asked of the
+    // proxy, the site's handshake.
+    enum class Stage { ProxyTls, Tunnel, Site };
+
     // The reason for a socket error: a lack of resources, or the peer.
     static ProofReason Lacking(int error) {
         return error == WSAEMFILE || error == WSAENOBUFS ? ProofReason::Resources : ProofReason::Refused;
@@ -545,24 +771,114 @@ private:
         socket_ = INVALID_SOCKET;
     }
 
-    // The connection is made: the handshake's first message.
+    // The TLS of the stage: the proxy's, or the site's.
+    Schannel& Tls() { return stage_ == Stage::ProxyTls ? *proxy_ : site_; }
+
+    // The connection is made: the tunnel asked for, or the handshake's
+    // first message.
     void Begin(Verifiers& verifiers) {
-        const SECURITY_STATUS acquired = AcquireCredentials();
+        if (stage_ == Stage::Tunnel) return AskForTunnel(verifiers);
+        StartHandshake(verifiers);
+    }
+
+    void StartHandshake(Verifiers& verifiers) {
+        const SECURITY_STATUS acquired = Tls().AcquireCredentials();
         if (acquired != SEC_E_OK)
             return End(Unknown(acquired == SEC_E_INSUFFICIENT_MEMORY ? ProofReason::Resources : ProofReason::NotTls));
         state_ = Step(nullptr);
         Advance(verifiers);
     }
 
-    // The handshake as far as it goes without waiting: until it waits for
-    // the peer's bytes, for the socket to take ours or for its certificate's
-    // verification, or it has ended.
+    // The bytes of the stage to send: inside the proxy's TLS once it is made.
+    void Put(std::string_view bytes) {
+        if (proxy_ && stage_ != Stage::ProxyTls) return proxy_->Seal(bytes, out_);
+        out_.insert(out_.end(), bytes.begin(), bytes.end());
+    }
+
+    void AskForTunnel(Verifiers& verifiers) {
+        stage_ = Stage::Tunnel;
+        if (via_.scheme == ProxyScheme::Socks5 && name_.size() > 255) return End(Unknown(ProofReason::Refused));
+        Put(TunnelRequest(via_.scheme, name_));
+        Advance(verifiers);
+        if (!proof_ && !raw_.empty()) Take({}, verifiers);  // what came with the proxy's last handshake message
+    }
+
+    // The proxy's reply so far, `head_`: the tunnel made, refused, or more
+    // of the reply awaited.
+    void Tunnel(Verifiers& verifiers) {
+        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head_[i]); };
+        switch (via_.scheme) {
+            case ProxyScheme::Http:
+            case ProxyScheme::Https: {
+                const std::size_t blank = head_.find("\r\n\r\n");
+                if (blank == std::string::npos)
+                    return head_.size() > kMaxProxyHead ? End(Unknown(ProofReason::Refused)) : Advance(verifiers);
+                const ProofReason refusal = ConnectStatus(std::string_view(head_).substr(0, blank));
+                if (refusal != ProofReason::None) return End(Unknown(refusal));
+                return Tunnelled(blank + 4, verifiers);
+            }
+            case ProxyScheme::Socks5: {
+                if (head_.size() < 2) return Advance(verifiers);
+                if (!socksGreeted_) {
+                    // The method chosen: none (0). Anything else refuses;
+                    // "no acceptable methods" (0xFF) to a client offering no
+                    // authentication means the proxy asks for some.
+                    if (byte(0) != 5 || byte(1) != 0)
+                        return End(Unknown(byte(0) == 5 && byte(1) == 0xFF ? ProofReason::ProxyAuth
+                                                                           : ProofReason::Refused));
+                    socksGreeted_ = true;
+                    head_.erase(0, 2);
+                    // CONNECT to the name (ATYP 3) on port 443 (RFC 1928 section 4).
+                    Put(std::string{5, 1, 0, 3, static_cast<char>(name_.size())} + name_ + "\x01\xBB");
+                    return Tunnel(verifiers);
+                }
+                // VER, REP succeeded, RSV, then the bound address by its ATYP and a port.
+                if (byte(0) != 5 || byte(1) != 0 || (head_.size() > 2 && byte(2) != 0))
+                    return End(Unknown(ProofReason::Refused));
+                if (head_.size() < 5) return Advance(verifiers);
+                const std::size_t bound = byte(3) == 1 ? 4 : byte(3) == 4 ? 16 : byte(3) == 3 ? 1 + byte(4) : 0;
+                if (!bound) return End(Unknown(ProofReason::Refused));
+                return head_.size() < 4 + bound + 2 ? Advance(verifiers) : Tunnelled(4 + bound + 2, verifiers);
+            }
+            case ProxyScheme::Socks4:
+                // VN 0, CD 90 (granted), then a port and an address (RFC-less SOCKS4, 4a).
+                if (head_.size() >= 2 && (byte(0) != 0 || byte(1) != 0x5A)) return End(Unknown(ProofReason::Refused));
+                return head_.size() < 8 ? Advance(verifiers) : Tunnelled(8, verifiers);
+            case ProxyScheme::Direct:
+                break;
+        }
+        End(Proof{});
+    }
+
+    // The tunnel is made with the first `reply` bytes of `head_`: the
+    // site's handshake through it, with any bytes that came after them.
+    void Tunnelled(std::size_t reply, Verifiers& verifiers) {
+        const std::string after = head_.substr(reply);
+        head_.clear();
+        stage_ = Stage::Site;
+        StartHandshake(verifiers);
+        if (!proof_ && !after.empty()) Handshake(after, verifiers);
+    }
+
+    // The handshake of the stage, or the tunnel's, as far as it goes without
+    // waiting: until it waits for the peer's bytes, for the socket to take
+    // ours or for its certificate's verification, or it has ended.
     void Advance(Verifiers& verifiers) {
+        if (stage_ == Stage::Tunnel) {
+            if (!Flush()) return;
+            if (sendFailed_) return End(Unknown(ProofReason::Aborted));
+            if (Clock::now() >= deadline_) return End(Unknown(ProofReason::Timeout));
+            awaits_ = Awaits::Read;
+            return;
+        }
         for (;;) {
             if (!Flush()) return;
             if (Gather(verifiers)) return;
             if (Unproven()) return Finish(HandshakeEnd::Ended, verifiers);  // nothing more is sent
-            if (state_ == SEC_E_OK) return Finish(HandshakeEnd::Complete, verifiers);
+            if (state_ == SEC_E_OK) {
+                if (stage_ == Stage::Site) return Finish(HandshakeEnd::Complete, verifiers);
+                return ProxyMade(verifiers);
+            }
             if (state_ == SEC_E_INSUFFICIENT_MEMORY) return End(Unknown(ProofReason::Resources));
             if (Clock::now() >= deadline_) return Finish(HandshakeEnd::TimedOut, verifiers);
             if (state_ == SEC_I_INCOMPLETE_CREDENTIALS && !askedForCertificate_) {
@@ -583,23 +899,63 @@ private:
         }
     }
 
-    // The peer's bytes that have come, to SChannel.
+    // The proxy's TLS is made, its certificate proving its host: the
+    // tunnel asked for inside it; the bytes that came after the handshake
+    // are the proxy's records.
+    void ProxyMade(Verifiers& verifiers) {
+        if (!facts_.certificate) return End(Unknown(ProofReason::Refused));
+        raw_ = std::move(in_);
+        in_.clear();
+        facts_ = {};
+        answered_ = askedForCertificate_ = false;
+        state_ = SEC_E_INTERNAL_ERROR;
+        AskForTunnel(verifiers);
+    }
+
+    // The peer's bytes that have come, to the stage.
     void Receive(Verifiers& verifiers) {
         char chunk[16 * 1024];
         const int n = recv(socket_, chunk, sizeof chunk, 0);
         if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return Advance(verifiers);
-        if (n <= 0) return Finish(HandshakeEnd::Ended, verifiers);  // closed, or reset
+        if (n <= 0) return Closed(verifiers);  // closed, or reset
+        Take({chunk, static_cast<std::size_t>(n)}, verifiers);
+    }
+
+    // Bytes from the socket: the proxy's TLS handshake's, or, opened from
+    // its records where it has some, the tunnel's reply or the site's.
+    void Take(std::string_view bytes, Verifiers& verifiers) {
+        if (stage_ == Stage::ProxyTls) return Handshake(bytes, verifiers);
+        std::vector<char> plain;
+        if (proxy_) {
+            raw_.insert(raw_.end(), bytes.begin(), bytes.end());
+            if (raw_.size() > kMaxHandshake || !proxy_->Open(raw_, plain, out_)) return Closed(verifiers);
+            bytes = {plain.data(), plain.size()};
+        }
+        if (stage_ == Stage::Site) return Handshake(bytes, verifiers);
+        head_.append(bytes);
+        Tunnel(verifiers);
+    }
+
+    // The peer has closed, reset, or broken the proxy's TLS.
+    void Closed(Verifiers& verifiers) {
+        if (stage_ == Stage::Tunnel) return End(Unknown(ProofReason::Aborted));
+        Finish(HandshakeEnd::Ended, verifiers);
+    }
+
+    // The handshake peer's bytes, to SChannel.
+    void Handshake(std::string_view bytes, Verifiers& verifiers) {
+        if (bytes.empty()) return Advance(verifiers);
         // A TLS server's first record is a handshake or an alert (RFC 8446
         // section 5.1); SChannel may wait for more of anything else.
-        if (!answered_ && chunk[0] != kHandshake && chunk[0] != kAlert) return Finish(HandshakeEnd::Ended, verifiers);
+        if (!answered_ && bytes[0] != kHandshake && bytes[0] != kAlert) return Finish(HandshakeEnd::Ended, verifiers);
         answered_ = true;
-        if (in_.size() + static_cast<std::size_t>(n) > kMaxHandshake) return Finish(HandshakeEnd::Ended, verifiers);
-        in_.insert(in_.end(), chunk, chunk + n);
+        if (in_.size() + bytes.size() > kMaxHandshake) return Finish(HandshakeEnd::Ended, verifiers);
+        in_.insert(in_.end(), bytes.begin(), bytes.end());
         state_ = Step(&in_);
         Advance(verifiers);
     }
 
-    // Sends what SChannel gave as far as the socket takes it: false while
+    // Sends what is to be sent as far as the socket takes it: false while
     // some is left to send. A send that fails ends the exchange.
     bool Flush() {
         while (!out_.empty()) {
@@ -620,9 +976,14 @@ private:
     }
 
     // The handshake has ended so: a certificate that came with the peer's
-    // last bytes verified, then the facts judged.
+    // last bytes verified, then the facts judged. The proxy's TLS that does
+    // not complete with a certificate that proves its host refuses the
+    // tunnel.
     void Finish(HandshakeEnd ended, Verifiers& verifiers) {
         Close();
+        if (stage_ == Stage::ProxyTls)
+            return End(Unknown(ended == HandshakeEnd::TimedOut && !Unproven() ? ProofReason::Timeout
+                                                                             : ProofReason::Refused));
         ended_ = ended;
         if (!Gather(verifiers)) Judged();
     }
@@ -633,34 +994,6 @@ private:
         End(Judge(facts));
     }
 
-    // The certificate is judged here, not by SChannel, and no certificate
-    // of ours is offered. SCH_CREDENTIALS (Windows 10 1809 on) brings the
-    // system's protocols, TLS 1.3 included; SCHANNEL_CRED stops at TLS 1.2
-    // and serves older systems. TLS 1.2 at least, as the browsers ask.
-    SECURITY_STATUS AcquireCredentials() {
-        constexpr DWORD kFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
-        TLS_PARAMETERS parameters{};
-        parameters.grbitDisabledProtocols =
-            SP_PROT_SSL2_CLIENT | SP_PROT_SSL3_CLIENT | SP_PROT_TLS1_0_CLIENT | SP_PROT_TLS1_1_CLIENT;
-        SCH_CREDENTIALS current{};
-        current.dwVersion = SCH_CREDENTIALS_VERSION;
-        current.dwFlags = kFlags;
-        current.cTlsParameters = 1;
-        current.pTlsParameters = &parameters;
-        SCHANNEL_CRED older{};
-        older.dwVersion = SCHANNEL_CRED_VERSION;
-        older.dwFlags = kFlags;
-        older.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
-        SECURITY_STATUS status = SEC_E_INTERNAL_ERROR;
-        for (void* cred : {static_cast<void*>(&current), static_cast<void*>(&older)}) {
-            status = AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
-                                               nullptr, cred, nullptr, nullptr, &credentials_, nullptr);
-            haveCredentials_ = status == SEC_E_OK;
-            if (haveCredentials_) break;
-        }
-        return status;
-    }
-
     // Whether the certificate came and does not pass, whatever the
     // handshake does next.
     bool Unproven() const {
@@ -669,78 +1002,54 @@ private:
         return facts_.certificate && Judge(whole) != kProven;
     }
 
-    // The peer's certificate sent to be verified once SChannel shows it: at
-    // each turn of the handshake and once more after it ended, completed or
-    // not; whether the probe now waits for it (or has ended without a
-    // thread for it). Wine shows it as soon as the server's Certificate
-    // message is taken, and still on the context of a handshake that failed
-    // after it (an alert, a reset). Where SChannel would show none for a
-    // handshake that failed, the failure stands as it is (NotTls, Timeout).
+    // The peer's certificate sent to be verified for the stage's name once
+    // SChannel shows it: at each turn of the handshake and once more after
+    // it ended, completed or not; whether the probe now waits for it (or
+    // has ended without a thread for it). Wine shows it as soon as the
+    // server's Certificate message is taken, and still on the context of a
+    // handshake that failed after it (an alert, a reset). Where SChannel
+    // would show none for a handshake that failed, the failure stands as it
+    // is (NotTls, Timeout).
     bool Gather(Verifiers& verifiers) {
-        if (facts_.certificate || !haveContext_) return false;
-        PCCERT_CONTEXT certificate = nullptr;
-        if (QueryContextAttributesW(&context_, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) != SEC_E_OK ||
-            !certificate)
-            return false;
-        if (verifiers.Ask(index_, OwnedCertificate(certificate)))
+        if (facts_.certificate) return false;
+        OwnedCertificate certificate = Tls().Certificate();
+        if (!certificate) return false;
+        if (verifiers.Ask(index_, std::move(certificate), Tls().target()))
             awaits_ = Awaits::Verification;
         else
             End(Unknown(ProofReason::Resources));
         return true;
     }
 
-    // One call of InitializeSecurityContext with the peer's bytes (none at
-    // the start); keeps what it gives to send in `out_`, and in `in` what it
-    // left.
+    // One step of the stage's handshake; what it gives goes out.
     SECURITY_STATUS Step(std::vector<char>* in) {
-        const bool first = !haveContext_;
-        SecBuffer inBuffers[2]{};
-        SecBufferDesc inDesc{SECBUFFER_VERSION, 2, inBuffers};
-        if (in) {
-            inBuffers[0] = {static_cast<unsigned long>(in->size()), SECBUFFER_TOKEN, in->data()};
-            inBuffers[1] = {0, SECBUFFER_EMPTY, nullptr};
-        }
-        SecBuffer outBuffer{0, SECBUFFER_TOKEN, nullptr};
-        SecBufferDesc outDesc{SECBUFFER_VERSION, 1, &outBuffer};
-        const unsigned long wanted = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                                     ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
-        unsigned long got = 0;
-        const SECURITY_STATUS state = InitializeSecurityContextW(
-            &credentials_, first ? nullptr : &context_, const_cast<wchar_t*>(target_.c_str()), wanted, 0, 0,
-            in ? &inDesc : nullptr, 0, &context_, &outDesc, &got, nullptr);  // never NULL: the same handle later
-        if (first && (state == SEC_E_OK || state == SEC_I_CONTINUE_NEEDED || state == SEC_I_INCOMPLETE_CREDENTIALS))
-            haveContext_ = true;
-        const std::unique_ptr<void, ContextBufferFreer> given(outBuffer.pvBuffer);
-        const char* bytes = static_cast<const char*>(outBuffer.pvBuffer);
-        if (bytes) out_.insert(out_.end(), bytes, bytes + outBuffer.cbBuffer);
-        if (in && state != SEC_E_INCOMPLETE_MESSAGE && state != SEC_I_INCOMPLETE_CREDENTIALS) {
-            // What SChannel did not take stays for the next call.
-            if (inBuffers[1].BufferType == SECBUFFER_EXTRA && inBuffers[1].cbBuffer <= in->size())
-                in->erase(in->begin(), in->end() - inBuffers[1].cbBuffer);
-            else
-                in->clear();
-        }
+        std::vector<char> tokens;
+        const SECURITY_STATUS state = Tls().Step(in, tokens);
+        Put({tokens.data(), tokens.size()});
         return state;
     }
 
     std::size_t index_;
-    std::wstring target_;  // the ACE name, for SNI
+    std::string name_;
+    ProxyEntry via_;
+    Schannel site_;
+    std::unique_ptr<Schannel> proxy_;  // an HTTPS proxy's TLS
+    Stage stage_ = Stage::Site;
     Clock::time_point deadline_;
     SOCKET socket_ = INVALID_SOCKET;
     Awaits awaits_ = Awaits::Nothing;
     std::optional<Proof> proof_;            // once it has ended
-    std::optional<HandshakeEnd> ended_;     // once the handshake has
+    std::optional<HandshakeEnd> ended_;     // once the site's handshake has
     SECURITY_STATUS state_ = SEC_E_INTERNAL_ERROR;  // SChannel's last word
-    std::vector<char> in_;                  // the peer's bytes not yet taken by SChannel
+    std::vector<char> in_;                  // the handshake peer's bytes not yet taken by SChannel
+    std::vector<char> raw_;                 // the proxy's TLS records not yet opened
+    std::string head_;                      // the proxy's reply so far
     std::vector<char> out_;                 // ours not yet taken by the socket
-    CertificateFacts facts_;                // the certificate's, once verified
-    CredHandle credentials_{};
-    CtxtHandle context_{};
-    bool haveCredentials_ = false;
-    bool haveContext_ = false;
+    CertificateFacts facts_;                // the stage's certificate's, once verified
     bool sendFailed_ = false;
     bool askedForCertificate_ = false;
-    bool answered_ = false;  // the peer has sent its first bytes
+    bool answered_ = false;  // the handshake peer has sent its first bytes
+    bool socksGreeted_ = false;  // a SOCKS5 proxy took the greeting
 };
 
 // A probe's own bound is the deadline; a verification still running then
@@ -763,9 +1072,10 @@ timeval Limit(Clock::time_point until) {
 // over their sockets, the verifiers beside.
 class Probes {
 public:
-    Probes(const std::vector<ProbeRoute>& routes, const std::string& name, Clock::time_point deadline, Http& http)
-        : verifiers_(name, deadline, http, routes.size()), deadline_(deadline) {
-        for (std::size_t i = 0; i < routes.size(); ++i) probes_.emplace_back(i, name, deadline);
+    Probes(const std::vector<ProbeRoute>& routes, const std::string& name, Clock::time_point deadline, Http& http,
+           const RoadFor& road)
+        : verifiers_(deadline, http, road, routes.size()), deadline_(deadline) {
+        for (std::size_t i = 0; i < routes.size(); ++i) probes_.emplace_back(i, name, routes[i].via, deadline);
     }
 
     // Runs every probe to its end, telling `ended` of each and writing its
@@ -776,7 +1086,6 @@ public:
             // Each probe needs a place in a descriptor set, the failed
             // connections' included.
             if (i >= static_cast<std::size_t>(FD_SETSIZE)) probes_[i].End(Unknown(ProofReason::Resources));
-            else if (routes[i].via.scheme != ProxyScheme::Direct) probes_[i].End(Proof{});
             else Guarded(i, [&] { probes_[i].Start(routes[i].address, routes[i].port, verifiers_); });
         }
         for (bool expired = false;;) {
@@ -868,13 +1177,13 @@ private:
 // beside it on the call's few verifiers.
 std::vector<Proof> WinTls::ProbeRoutes(const std::vector<ProbeRoute>& routes, const std::string& name,
                                        Clock::time_point deadline, const Serve& serve, const ProbeEnded& ended,
-                                       const RoadFor&) {
+                                       const RoadFor& road) {
     std::vector<Proof> proofs;
     std::vector<bool> told;
     try {
         proofs.assign(routes.size(), Unknown(ProofReason::Resources));
         told.assign(routes.size(), false);
-        Probes(routes, name, deadline, http_).Run(routes, serve, ended, proofs, told);
+        Probes(routes, name, deadline, http_, road).Run(routes, serve, ended, proofs, told);
     } catch (const std::exception&) {
         // No memory, or no verifiers, for the call itself: the probes not
         // yet told of end for want of resources.
