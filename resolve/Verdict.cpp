@@ -136,9 +136,12 @@ std::vector<AddressVerdict> JudgeProxies(const ProxyEvidence& road, const Eviden
         AddressVerdict verdict{p.address, AddressState::Unverified, DecidedBy::Proof};
         if (p.proof.result == ProofResult::Proven) verdict.state = AddressState::Proven;
         if (p.proof.result == ProofResult::Failed) {
-            const bool alike = !e.proofs.empty() && std::all_of(e.proofs.begin(), e.proofs.end(), [&](const AddressProof& d) {
+            // An address that could not be reached (an IPv6 one without a route) is no sign either way.
+            const bool alike = std::any_of(e.proofs.begin(), e.proofs.end(), [&](const AddressProof& d) {
                 return d.proof == p.proof;
-            }) && std::all_of(direct.begin(), direct.end(), [](const AddressVerdict& v) {
+            }) && std::none_of(direct.begin(), direct.end(), [](const AddressVerdict& v) {
+                return v.state == AddressState::Impostor;
+            }) && std::any_of(direct.begin(), direct.end(), [](const AddressVerdict& v) {
                 return v.state == AddressState::Unproven;
             });
             verdict.state = alike ? AddressState::Unproven : AddressState::Impostor;

@@ -111,6 +111,9 @@ const Row kRows[] = {
     {"an HTTP-only shared host behind an honest proxy",
      Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kForged).W({"192.0.2.1"}).Road("P", {kForged}),
      Verdict::Unproven, "unproven#0 @192.0.2.1 via:unproven"},
+    {"... with an address that cannot be reached", Ev({"192.0.2.1", "2001:db8::1"}, {"192.0.2.1", "2001:db8::1"})
+     .Proof("192.0.2.1", kForged).Proof("2001:db8::1", kRefused).W({"192.0.2.1", "2001:db8::1"}).Road("P", {kForged}),
+     Verdict::Unproven, "unproven#0 vouched#0 @192.0.2.1 via:unproven"},
     {"a silent proxy and nothing else", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("P", {kRefused}),
      Verdict::Unverified, "proven via:unverified @via0 ?1"},
     {"a silent proxy, then DIRECT", Ev({"192.0.2.1"}, {"192.0.2.1"}).Proof("192.0.2.1", kProven).Road("PD", {kRefused}),
