@@ -148,8 +148,12 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
                           {"state", kStates[static_cast<int>(v.state)]},
                           {"by", kBy[static_cast<int>(v.by)]}});
     Json proofs = Json::array();
+    // A proxy whose name did not resolve was never asked: it has no address.
+    const auto unresolved = [](const AddressProof& p) {
+        return p.via.scheme != platform::ProxyScheme::Direct && p.address.IsUnspecified();
+    };
     for (const auto& p : r.proofs)
-        proofs.push_back({{"address", p.address.Text()},
+        proofs.push_back({{"address", unresolved(p) ? Json(nullptr) : Json(p.address.Text())},
                           {"result", ProofResultName(p.proof.result)},
                           {"reason", OrNull(ProofReasonName(p.proof.reason))},
                           {"via", p.via.scheme == platform::ProxyScheme::Direct ? Json(nullptr)
@@ -230,7 +234,12 @@ std::string Undecided(const CheckRecord& r) {
     const auto* via = r.DecisiveProxy();
     switch (r.judgement.doubt) {
         case ProxyDoubt::Silent:
+            if (via && via->proof.reason == platform::ProofReason::ProxyAuth)
+                return "the browser's proxy " + Printable(proxy::HostPort(via->via)) + " asks for a password";
             return "the browser's proxy " + Printable(via ? proxy::HostPort(via->via) : "") + " did not answer";
+        case ProxyDoubt::NoProof:
+            return "the browser's proxy " + Printable(proxy::HostPort(r.proxy->entries.front())) +
+                   " was not asked (--no-proof)";
         case ProxyDoubt::Unknown: {
             constexpr std::string_view kErrors[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
             return "the proxy auto-config file " + Printable(r.proxy->pacUrl) + " could not be used (" +

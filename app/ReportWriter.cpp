@@ -159,9 +159,14 @@ std::string Undecided(const CheckRecord& r) {
     switch (r.judgement.doubt) {
         case ProxyDoubt::Silent: {
             const auto* via = r.DecisiveProxy();
+            const bool password = via && via->proof.reason == platform::ProofReason::ProxyAuth;
             return head + "браузер открывает его через прокси " + (via ? proxy::HostPort(via->via) : "") +
-                   ", а прокси не ответил. Повторите проверку позже или проверьте настройки прокси на компьютере.";
+                   (password ? ", а прокси требует авторизации" : ", а прокси не ответил") +
+                   ". Повторите проверку позже или проверьте настройки прокси на компьютере.";
         }
+        case ProxyDoubt::NoProof:
+            return head + "браузер открывает его через прокси " + proxy::HostPort(p.entries.front()) +
+                   ", а проверка HTTPS отключена (--no-proof).";
         case ProxyDoubt::Unknown:
             return head + "браузер открывает его по файлу автонастройки прокси " + p.pacUrl + ", а " +
                    (p.error == PacError::Unreachable ? std::string("файл недоступен")
@@ -294,8 +299,7 @@ void ReportWriter::ProxyBlock(const CheckRecord& r) {
     if (p.Differs()) {
         std::string road;
         for (const auto& e : p.httpEntries) road += (road.empty() ? "" : "; ") + EntryText(e);
-        Write("Для http://" + r.domain + "/ браузер выбирает другой путь: " + road + " (" +
-              SourceText(p, p.httpFrom) + ")" + kCrLf);
+        Write("Для http://" + r.domain + "/ браузер выбирает другой путь: " + road + kCrLf);
     }
     if (p.othersDirect && p.Proxied()) Write("Другие сайты открываются без прокси\r\n");
     Write(kCrLf);

@@ -100,7 +100,9 @@ void ReadManual(ProxyRecord& r, const std::string& host) {
 }
 
 platform::PacHost HostFor(const ProxyServices& s) {
-    return {[&sockets = s.sockets](const std::string& name, Clock::time_point by) { return ResolveBy(sockets, name, by); },
+    return {[&sockets = s.sockets](const std::string& name, Clock::time_point by) {
+                return ResolveBy(sockets, {name}, by).front();
+            },
             [&sockets = s.sockets] { return sockets.InterfaceAddresses(); }};
 }
 
@@ -110,7 +112,7 @@ void RunAutoConfig(ProxyRecord& r, const std::string& host, const ProxyServices&
                    std::string* kept) {
     const auto script = FetchPac(r.settings.pacUrl, s, deadline);
     if (!script) {
-        r.error = PacError::Unreachable;
+        r.error = PacError::Unreachable;  // automatic detection that finds no file found nothing (FindBrowserProxy)
         return;
     }
     if (kept) *kept = *script;
@@ -138,53 +140,69 @@ void RunAutoConfig(ProxyRecord& r, const std::string& host, const ProxyServices&
 
 }  // namespace
 
-std::vector<Address> ResolveBy(platform::Sockets& sockets, const std::string& name, Clock::time_point deadline) {
-    struct Lookup {
+std::vector<std::vector<Address>> ResolveBy(platform::Sockets& sockets, const std::vector<std::string>& names,
+                                            Clock::time_point deadline) {
+    // What the lookups share with the caller, who may be gone when they end.
+    struct Lookups {
         std::mutex mutex;
         std::condition_variable ended;
-        std::optional<std::vector<Address>> addresses;
-        bool done = false;
+        std::vector<std::vector<Address>> addresses;
+        std::size_t left = 0;
     };
-    if (Clock::now() >= deadline) return {};
-    const auto lookup = std::make_shared<Lookup>();
-    try {
-        std::thread([lookup, &sockets, name] {
-            std::optional<std::vector<Address>> found;
-            try {
-                found = sockets.GetAddrInfo(name);
-            } catch (const std::exception&) {
-            }
-            std::lock_guard lock(lookup->mutex);
-            lookup->addresses = std::move(found);
-            lookup->done = true;
-            lookup->ended.notify_all();
-        }).detach();
-    } catch (const std::exception&) {  // no thread, or no memory for one
-        return {};
+    const auto lookups = std::make_shared<Lookups>();
+    lookups->addresses.resize(names.size());
+    if (Clock::now() >= deadline) return std::move(lookups->addresses);
+    std::unique_lock lock(lookups->mutex);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        try {
+            std::thread([lookups, &sockets, name = names[i], i] {
+                std::vector<Address> found;
+                try {
+                    found = sockets.GetAddrInfo(name).value_or(std::vector<Address>{});
+                } catch (const std::exception&) {
+                }
+                std::lock_guard done(lookups->mutex);
+                lookups->addresses[i] = std::move(found);
+                --lookups->left;
+                lookups->ended.notify_all();
+            }).detach();
+            ++lookups->left;
+        } catch (const std::exception&) {  // no thread, or no memory for one: that name is not resolved
+        }
     }
-    std::unique_lock lock(lookup->mutex);
-    lookup->ended.wait_until(lock, deadline, [&] { return lookup->done; });
-    return lookup->done ? lookup->addresses.value_or(std::vector<Address>{}) : std::vector<Address>{};
+    lookups->ended.wait_until(lock, deadline, [&] { return lookups->left == 0; });
+    return lookups->addresses;  // a copy: a late lookup still writes into the shared one
 }
 
-std::optional<Address> ProxyAddress(const ProxyEntry& proxy, platform::Sockets& sockets, Clock::time_point deadline) {
-    if (const auto literal = Address::Parse(proxy.host)) return literal;
-    const auto found = ResolveBy(sockets, proxy.host, deadline);
-    if (found.empty()) return std::nullopt;
-    return found.front();
+std::vector<std::optional<Address>> ProxyAddresses(const std::vector<ProxyEntry>& proxies, platform::Sockets& sockets,
+                                                   Clock::time_point deadline) {
+    std::vector<std::string> names;
+    for (const auto& p : proxies)
+        if (!Address::Parse(p.host)) names.push_back(p.host);
+    const auto found = ResolveBy(sockets, names, deadline);
+    std::vector<std::optional<Address>> addresses;
+    std::size_t next = 0;
+    for (const auto& p : proxies) {
+        auto literal = Address::Parse(p.host);
+        if (!literal && !found[next].empty()) literal = found[next].front();
+        next += !Address::Parse(p.host);
+        addresses.push_back(literal);
+    }
+    return addresses;
 }
 
 ProxyEntry RoadOf(const std::optional<ProxyRecord>& proxy, const std::string& script, const std::string& url,
-                  const ProxyServices& services) {
+                  const ProxyServices& services, Clock::time_point deadline) {
     const auto target = proxy::TargetOf(url);
-    if (!proxy || !target) return {};
+    if (!proxy || !target || !proxy->checked) return {};
     const auto& set = proxy->settings;
     if (set.mode == Mode::Manual) {
         if (proxy::BypassRules(set.bypass, set.bypassSyntax).Matches(target->scheme, target->host, target->port)) return {};
         return proxy::ParseProxy(target->scheme == "https" ? set.https : set.http).value_or(ProxyEntry{});
     }
     if (script.empty() || proxy->error != PacError::None) return {};
-    const auto outcome = platform::RunPac(script, {{url, target->host}}, Clock::now() + kPacRunWait, HostFor(services));
+    const auto outcome =
+        platform::RunPac(script, {{url, target->host}}, std::min(deadline, Clock::now() + kPacRunWait), HostFor(services));
     if (outcome.fault != platform::PacFault::None || outcome.results.size() != 1) return {};
     const auto entries = proxy::ParsePacResult(outcome.results.front());
     return entries && !entries->empty() ? entries->front() : ProxyEntry{};
@@ -209,6 +227,9 @@ std::optional<ProxyRecord> FindBrowserProxy(const std::string& host, const Proxy
         ReadManual(r, host);
     else
         RunAutoConfig(r, host, services, deadline, script);
+    // WPAD's file not there is automatic detection that found none, as the
+    // browser takes it: it goes direct.
+    if (r.source == ProxySource::Wpad && r.error == PacError::Unreachable) return std::nullopt;
     return r;
 }
 

@@ -18,6 +18,7 @@ namespace tarnwell {
 
 inline constexpr std::chrono::milliseconds kProxyWait{2000};  // the whole stage
 inline constexpr std::chrono::milliseconds kPacRunWait{1000};  // an auto-config file's run, every call of it
+inline constexpr std::chrono::milliseconds kProxyLookupWait{1000};  // the proxies' names, before their probes
 inline constexpr std::size_t kMaxPacBytes = 1u << 20;
 
 // Names asked of the same settings, to tell whether other sites go direct.
@@ -44,20 +45,24 @@ std::optional<ProxyRecord> FindBrowserProxy(const std::string& host, const Proxy
 // The proxy the settings give for a request of the check's own to `url` (a
 // witness's post, an issuer's fetch), as a browser's request would take
 // it: the first entry of its road. Direct when nothing is set, for a host
-// the bypass list names, and when the auto-config file `script` could not
-// be had or run (in at most kPacRunWait), or was not (proxy = off).
+// the bypass list names, when the settings turn the stage off, and when
+// the auto-config file `script` could not be had or run (by `deadline`,
+// kPacRunWait at most).
 platform::ProxyEntry RoadOf(const std::optional<ProxyRecord>& proxy, const std::string& script, const std::string& url,
-                            const ProxyServices& services);
+                            const ProxyServices& services, std::chrono::steady_clock::time_point deadline);
 
-// The address of a proxy's host: the literal itself, or the system
-// resolver's first address for the name by `deadline`.
-std::optional<Address> ProxyAddress(const platform::ProxyEntry& proxy, platform::Sockets& sockets,
-                                    std::chrono::steady_clock::time_point deadline);
+// The address of each proxy's host, all looked up at once: the literal
+// itself, or the system resolver's first address for the name by
+// `deadline`; nothing for a name not resolved by then.
+std::vector<std::optional<Address>> ProxyAddresses(const std::vector<platform::ProxyEntry>& proxies,
+                                                   platform::Sockets& sockets,
+                                                   std::chrono::steady_clock::time_point deadline);
 
-// The system resolver's addresses for `name`, given up at `deadline`: the
-// lookup runs on a thread of its own, left to end by itself when it is
-// late; nothing when no thread can be had.
-std::vector<Address> ResolveBy(platform::Sockets& sockets, const std::string& name,
-                               std::chrono::steady_clock::time_point deadline);
+// The system resolver's addresses for each of `names`, all asked at once
+// and given up at `deadline`: each lookup runs on a thread of its own, left
+// to end by itself when it is late; nothing for a name not resolved in
+// time, or when no thread can be had for it.
+std::vector<std::vector<Address>> ResolveBy(platform::Sockets& sockets, const std::vector<std::string>& names,
+                                            std::chrono::steady_clock::time_point deadline);
 
 }  // namespace tarnwell

@@ -134,13 +134,19 @@ private:
         return {*platform_.proxy, platform_.http, platform_.files, platform_.sockets};
     }
 
-    // The proxy a request of the check's own to `url` goes through.
-    platform::ProxyEntry RoadFor(const std::string& url) {
+    // The proxy a request of the check's own to `url` goes through, found
+    // by `roadDeadline_`; straight when even that cannot be had. Called only
+    // while the stage that asks runs (Tls::ProbeRoutes says so of its road).
+    platform::ProxyEntry RoadFor(const std::string& url) noexcept {
         if (!platform_.proxy || !record_.proxy) return {};
-        std::lock_guard lock(roadsMutex_);  // an issuer may be fetched on a verifying thread
-        auto& known = roads_[url];
-        if (!known) known = RoadOf(record_.proxy, script_, url, Services());
-        return *known;
+        try {
+            std::lock_guard lock(roadsMutex_);  // an issuer may be fetched on a verifying thread
+            auto& known = roads_[url];
+            if (!known) known = RoadOf(record_.proxy, script_, url, Services(), roadDeadline_);
+            return *known;
+        } catch (...) {  // no memory for it: the request goes as it would without a proxy
+            return {};
+        }
     }
 
     // The browser's road as the verdict weighs it, when a proxy is set.
@@ -148,10 +154,11 @@ private:
         if (!record_.proxy) return std::nullopt;
         const auto& p = *record_.proxy;
         ProxyEvidence road{p.entries};
-        road.doubt = !p.checked                 ? ProxyDoubt::Unchecked
-                     : p.error != PacError::None ? ProxyDoubt::Unknown
-                     : p.Differs()               ? ProxyDoubt::Differs
-                                                 : ProxyDoubt::None;
+        road.doubt = !p.checked                    ? ProxyDoubt::Unchecked
+                     : p.error != PacError::None    ? ProxyDoubt::Unknown
+                     : p.Differs()                  ? ProxyDoubt::Differs
+                     : p.Proxied() && !options_.prove ? ProxyDoubt::NoProof
+                                                    : ProxyDoubt::None;
         for (const auto& proof : record_.proofs)
             if (proof.via.scheme != platform::ProxyScheme::Direct) road.proofs.push_back(proof);
         return road;
@@ -188,17 +195,24 @@ private:
     void Prove() {
         if (!options_.prove) return;
         const auto deadline = Clock::now() + options_.proofWait;
+        roadDeadline_ = deadline;
         std::vector<platform::ProbeRoute> targets;
         for (const auto& a : ProbeTargets(record_.systemAddresses, record_.serverAddresses)) targets.push_back({a});
         std::vector<std::optional<platform::Proof>> ended(targets.size());
+        std::vector<platform::ProxyEntry> proxies;
         if (record_.proxy && record_.proxy->checked)
-            for (const auto& e : record_.proxy->entries) {
-                if (e.scheme == platform::ProxyScheme::Direct) continue;
-                std::optional<Address> address;
-                Step([&] { address = ProxyAddress(e, platform_.sockets, deadline); });
-                targets.push_back({address.value_or(Address{}), e.port, e});
-                ended.push_back(address ? std::nullopt : std::optional(platform::Unknown(platform::ProofReason::Refused)));
-            }
+            for (const auto& e : record_.proxy->entries)
+                if (e.scheme != platform::ProxyScheme::Direct) proxies.push_back(e);
+        // The proxies' names all looked up at once, in a share of the time.
+        std::vector<std::optional<Address>> addresses(proxies.size());
+        const auto lookup = [proxies, &sockets = platform_.sockets, by = std::min(deadline, Clock::now() + kProxyLookupWait)] {
+            return ProxyAddresses(proxies, sockets, by);
+        };
+        if (!proxies.empty()) Step([&] { addresses = platform_.serve ? platform::RunServed(platform_.serve, lookup) : lookup(); });
+        for (std::size_t i = 0; i < proxies.size(); ++i) {
+            targets.push_back({addresses[i].value_or(Address{}), proxies[i].port, proxies[i]});
+            ended.push_back(addresses[i] ? std::nullopt : std::optional(platform::Unknown(platform::ProofReason::Refused)));
+        }
         if (targets.empty()) return;
         Tell(event::ProofBegun{});
         std::size_t told = 0;
@@ -231,6 +245,7 @@ private:
         const bool aaaa = std::any_of(record_.systemAddresses.begin(), record_.systemAddresses.end(),
                                       [](const Address& a) { return !a.IsV4(); });
         WitnessAnswer answer;  // silent, should the asking itself fail
+        roadDeadline_ = Clock::now() + options_.witnessWait;
         Step([&] {
             answer = tarnwell::AskWitnesses(platform_.http, witness.asked, name_.qname, aaaa, options_.witnessWait,
                                             platform_.serve, [this](const std::string& url) { return RoadFor(url); });
@@ -349,6 +364,7 @@ private:
     std::string script_;  // the auto-config file's, when one was fetched
     std::map<std::string, std::optional<platform::ProxyEntry>> roads_;  // of the check's own requests, by URL
     std::mutex roadsMutex_;
+    Clock::time_point roadDeadline_;  // of the stage whose requests ask RoadFor
 };
 
 }  // namespace

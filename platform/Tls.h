@@ -119,7 +119,8 @@ struct ProbeRoute {
 
 // The proxy an http or https request of a probe (an issuer fetched from its
 // caIssuers URL) goes through, as the browser's settings give it for the
-// URL; Direct: straight to the URL's host. Called on the probing thread.
+// URL; Direct: straight to the URL's host. Called on the probing thread or
+// a verifying one, and only while ProbeRoutes runs.
 using RoadFor = std::function<ProxyEntry(const std::string& url)>;
 
 // TLS as the platform's browsers use it.

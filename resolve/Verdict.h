@@ -42,6 +42,7 @@ enum class ProxyDoubt {
     Unknown,    // the auto-config file could not be fetched or run in time
     Differs,    // the browser takes another road for http:// than for https://
     Unchecked,  // the settings turn the proxy's check off while a proxy is set
+    NoProof,    // the road goes through a proxy, and no proof was asked (--no-proof)
 };
 
 // The browser's road to the site as its proxy settings give it, when they

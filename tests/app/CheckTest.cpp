@@ -214,21 +214,24 @@ using platform::ProofResult, platform::ProofReason, platform::ReadFault;
 const Ending kEndings[] = {
     {"proxy: a variable names one for https only", kBank, Proxied(platform::ProxySettings::Mode::Manual),
      ProxyReport("Прокси: HTTP 192.0.2.8:3128 (переменная окружения https_proxy)\r\nДля http://bank.test/ браузер "
-                 "выбирает другой путь: Без прокси (переменная окружения https_proxy)\r\n", kDiffer),
+                 "выбирает другой путь: Без прокси\r\n", kDiffer),
      {}, CheckEnd::Unverified, 3},
     {"proxy: no_proxy covers the domain", kBank, Proxied(platform::ProxySettings::Mode::Manual, "", false, "example.org .test"),
      ProxyReport("Без прокси (переменная окружения no_proxy)\r\n"), {}, CheckEnd::Match, 0},
     {"proxy: a PAC file sends the bank alone through a proxy", kBank,
      Proxied(platform::ProxySettings::Mode::AutoConfig,
              Pac("return shExpMatch(host, '*bank*') ? 'PROXY 192.0.2.8:3128; DIRECT' : 'DIRECT';")),
-     ProxyReport("Прокси: HTTP 192.0.2.8:3128" + kByPac + "Без прокси" + kByPac +
-                 "Другие сайты открываются без прокси\r\n"), {}, CheckEnd::Match, 0},
+     ProxyReport("Прокси: HTTP 192.0.2.8:3128" + kByPac + "Без прокси" + kByPac + "Другие сайты открываются без прокси\r\n",
+                 "браузер открывает его через прокси 192.0.2.8:3128, а проверка HTTPS отключена (--no-proof)."),
+     {}, CheckEnd::Unverified, 3},
     {"proxy: a PAC file treats http apart", kBank,
      Proxied(platform::ProxySettings::Mode::AutoConfig,
              Pac("return url.substring(0, 6) == 'https:' ? 'DIRECT' : 'SOCKS5 [2001:db8::8]:1080';")),
-     ProxyReport("Без прокси" + kByPac + "Для http://bank.test/ браузер выбирает другой путь: SOCKS5 [2001:db8::8]:1080" +
-                 kByPac, kDiffer), {}, CheckEnd::Unverified, 3},
-    {"proxy: WPAD's file unreachable", kBank, Proxied(platform::ProxySettings::Mode::AutoDetect),
+     ProxyReport("Без прокси" + kByPac + "Для http://bank.test/ браузер выбирает другой путь: SOCKS5 [2001:db8::8]:1080\r\n",
+                 kDiffer), {}, CheckEnd::Unverified, 3},
+    {"proxy: WPAD finds no file: nothing set", kBank, Proxied(platform::ProxySettings::Mode::AutoDetect),
+     Resolved(kBank, "93.184.216.34\r\n") + "93.184.216.34\r\n" + Match(kBank), {}, CheckEnd::Match, 0},
+    {"proxy: the auto-config file unreachable", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig),
      ProxyReport("Файл автонастройки прокси недоступен: " + kPacUrl + "\r\n", PacFailed("файл недоступен")), {},
      CheckEnd::Unverified, 3},
     {"proxy: a PAC file that throws", kBank, Proxied(platform::ProxySettings::Mode::AutoConfig, Pac("throw 'x';")),
@@ -250,7 +253,8 @@ const Ending kEndings[] = {
     {"proof through a proxy that wants a password", kBank, Through(kProven, platform::Unknown(platform::ProofReason::ProxyAuth)),
      ThroughReport(kProvenLine + "\r\nчерез прокси 192.0.2.8:3128: проверить не удалось (прокси требует авторизации)",
                    "\r\nПодтвердить сайт [bank.test] не удалось: браузер открывает его через прокси 192.0.2.8:3128, а прокси "
-                   "не ответил. Повторите проверку позже или проверьте настройки прокси на компьютере.\r\n" + kBankLines),
+                   "требует авторизации. Повторите проверку позже или проверьте настройки прокси на компьютере.\r\n" +
+                       kBankLines),
      {}, CheckEnd::Unverified, 3, "", true},
     {"proof: an HTTP-only shared host through an honest proxy, the witness asked through it", kBank,
      Through(platform::Failed(platform::ProofReason::Name), platform::Failed(platform::ProofReason::Name)),

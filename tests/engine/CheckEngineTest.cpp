@@ -91,16 +91,19 @@ TEST(BrowserProxy, RoadOfTheCheckOwnRequests) {
     ProxyRecord manual{.settings = {Mode::Manual, platform::ProxyOrigin::Environment, "all_proxy", "http://u:p@192.0.2.8:3128",
                                     "all_proxy", "socks5://192.0.2.9", "all_proxy", "w.test"}};
     ProxyRecord pac{.source = ProxySource::AutoConfig, .settings = {Mode::AutoConfig}};
-    ProxyRecord failed = pac;
+    ProxyRecord failed = pac, off = manual;
     failed.error = PacError::Timeout;
+    off.checked = false;
     const std::string script = "function FindProxyForURL(u, h) { return h == 'w.test' ? 'DIRECT' : 'HTTPS p.test:8443; DIRECT'; }";
     const struct { const ProxyRecord* proxy; const char* url; const char* road; } rows[] = {
         {&manual, "https://doh.test/q", "HTTP 192.0.2.8:3128"}, {&manual, "http://ca.test/ca.der", "SOCKS5 192.0.2.9:1080"},
         {&manual, "https://w.test/q", "DIRECT"}, {&manual, "ftp://doh.test/", "DIRECT"}, {&pac, "https://doh.test/q", "HTTPS p.test:8443"},
-        {&pac, "https://w.test/", "DIRECT"}, {&failed, "https://doh.test/q", "DIRECT"}, {nullptr, "https://doh.test/q", "DIRECT"}};
+        {&pac, "https://w.test/", "DIRECT"}, {&failed, "https://doh.test/q", "DIRECT"}, {&off, "https://doh.test/q", "DIRECT"},
+        {nullptr, "https://doh.test/q", "DIRECT"}};
     for (const auto& r : rows) {
         const auto proxy = r.proxy ? std::optional(*r.proxy) : std::nullopt;
-        EXPECT_EQ(proxy::EntryText(RoadOf(proxy, script, r.url, services)), r.road) << r.url;
+        const auto by = std::chrono::steady_clock::now() + 1s;
+        EXPECT_EQ(proxy::EntryText(RoadOf(proxy, script, r.url, services, by)), r.road) << r.url;
     }
 }
 
