@@ -542,6 +542,11 @@ else # the Internet Options: 2 a proxy, 4 an auto-config URL
     ie_proxy 4 '' '' $U/bank.pac && cli n=px5 args='--json site.test' x=0 jq="$(P match "$H, \"DIRECT\"")"
     ie_proxy 4 '' '' $U/none.pac && cli n=px11 args='--json site.test' x=3 jq="$(P inconclusive '' 'error == "unreachable"')"
     ie_proxy 2 192.0.2.90:3128 && cli n=px17 args="--json --witness $W other-cert.test" x=3 jq="$(P unproven "$H")"
+    cli n=px18 args='--json --witness https://hidden.test/dns-query closed443.test' x=1 \
+        jq='.[0].witness.answered == ["https://hidden.test/dns-query"]' # a witness only the proxy can reach
+    ie_proxy 2 192.0.2.90:3129 'site.test' && cli n=px4 args='--json site.test' x=0 jq="$(P match '"DIRECT"') and $(Q '')"
+    ie_proxy 4 '' '' $U/dead.pac && cli n=px9 args='--json site.test' x=1 jq="$(Q '"unknown", "failed"')"
+    ie_proxy 2 192.0.2.90:3131 && cli n=px15 args='--json site.test' x=3 jq="$(Q '"unknown"')"
     ie_proxy 1
 fi
 
