@@ -686,6 +686,14 @@ TEST(Output, Proxy) {
     EXPECT_EQ(nlohmann::json::parse(JsonLine(r)).at("proxy").dump(),
               R"({"checked":true,"entries":["HTTPS p.test:443","DIRECT"],"error":null,"http_entries":["DIRECT"],)"
               R"("others_direct":true,"pac_url":"http://wpad/wpad.dat","source":"wpad"})");
+    // The plugin line names the proxy that failed the proof, or why the road left the site unverified.
+    r.end = CheckEnd::Impostor;
+    r.proofs = {{A("192.0.2.90"), platform::Failed(platform::ProofReason::Name), {platform::ProxyScheme::Http, "p.test", 3128}}};
+    r.judgement.decisive.reset(), r.judgement.decisiveProxy = 0;
+    EXPECT_EQ(PluginLine(r), "b.test: certificate not proven through proxy p.test:3128 (name)");
+    r.end = CheckEnd::Unverified, r.judgement.doubt = ProxyDoubt::Silent;
+    r.proofs[0].proof = platform::Unknown(platform::ProofReason::ProxyAuth);
+    EXPECT_EQ(PluginLine(r), "b.test: the browser's proxy p.test:3128 asks for a password");
     r.proxy = ProxyRecord{.source = ProxySource::Variable, .checked = false, .error = PacError::Memory};
     EXPECT_EQ(nlohmann::json::parse(JsonLine(r)).at("proxy").dump(),
               R"({"checked":false,"entries":[],"error":"memory","http_entries":[],"others_direct":false,"pac_url":null,)"
