@@ -73,7 +73,7 @@ constexpr char kUsageHead[] =
     "      --witness URL       ask this witness (an https URL; repeat for several) instead of\n"
     "                          those of the settings files\n"
     "      --no-witness        ask no witness: the domain's name goes to no DNS server over HTTPS\n"
-    "      --proxy             fetch and run the browser's auto-config file (proxy = auto)\n"
+    "      --proxy             fetch and run the browser's proxy PAC file (proxy = auto)\n"
     "      --no-proxy          only read the browser's proxy settings (proxy = off)\n"
     "  -h, --help              show this help and exit\n"
     "  -V, --version           show the version and exit\n"
