@@ -186,12 +186,10 @@ private:
         return answer;
     }
 
-    // The computer's addresses asked to prove the name over HTTPS, all at
-    // once; each proof is told in the resolver's order, as soon as it and
-    // every one before it have ended.
-    // The site's addresses, then the proxies of the browser's road (each
-    // asked for a tunnel to the name), all at once; a proxy whose host does
-    // not resolve was refused.
+    // The computer's addresses, then the proxies of the browser's road (each
+    // asked for a tunnel to the name), asked to prove the name over HTTPS
+    // all at once; each proof is told in that order, as soon as it and every
+    // one before it have ended. A proxy whose host does not resolve refused.
     void Prove() {
         if (!options_.prove) return;
         const auto deadline = Clock::now() + options_.proofWait;
