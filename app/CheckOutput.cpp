@@ -124,6 +124,17 @@ std::string_view ProofResultName(platform::ProofResult result) {
     return "unknown";
 }
 
+namespace {
+
+// An auto-config file's fault as JSON and the plugin lines name it.
+std::string_view PacErrorName(PacError error) {
+    constexpr std::string_view kNames[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
+    static_assert(std::size(kNames) == static_cast<std::size_t>(PacError::Answer) + 1);
+    return kNames[static_cast<int>(error)];
+}
+
+}  // namespace
+
 std::optional<std::string_view> ProofReasonName(platform::ProofReason reason) {
     constexpr std::string_view kNames[] = {"",        "name",    "untrusted", "expired",    "error",   "refused",
                                            "timeout", "not-tls", "aborted",   "incomplete", "internal", "resources",
@@ -189,8 +200,6 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
         const auto& p = *r.proxy;
         constexpr std::string_view kSources[] = {"environment", "auto_config", "system", "wpad"};
         static_assert(std::size(kSources) == static_cast<std::size_t>(ProxySource::Wpad) + 1);
-        constexpr std::string_view kErrors[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
-        static_assert(std::size(kErrors) == static_cast<std::size_t>(PacError::Answer) + 1);
         const auto texts = [](const std::vector<platform::ProxyEntry>& entries) {
             Json list = Json::array();
             for (const auto& e : entries) list.push_back(proxy::EntryText(e));
@@ -202,7 +211,7 @@ std::string JsonLine(const CheckRecord& r, std::optional<std::size_t> line) {
                            {"http_entries", texts(p.httpEntries)},
                            {"others_direct", p.othersDirect},
                            {"checked", p.checked},
-                           {"error", p.error == PacError::None ? Json(nullptr) : Json(kErrors[static_cast<int>(p.error)])}};
+                           {"error", p.error == PacError::None ? Json(nullptr) : Json(PacErrorName(p.error))}};
     }
     if (line) object["line"] = *line;
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -240,11 +249,9 @@ std::string Undecided(const CheckRecord& r) {
         case ProxyDoubt::NoProof:
             return "the browser's proxy " + Printable(proxy::HostPort(r.proxy->entries.front())) +
                    " was not asked (--no-proof)";
-        case ProxyDoubt::Unknown: {
-            constexpr std::string_view kErrors[] = {"", "unreachable", "timeout", "memory", "script", "answer"};
+        case ProxyDoubt::Unknown:
             return "the proxy auto-config file " + Printable(r.proxy->pacUrl) + " could not be used (" +
-                   std::string(kErrors[static_cast<int>(r.proxy->error)]) + ")";
-        }
+                   std::string(PacErrorName(r.proxy->error)) + ")";
         case ProxyDoubt::Differs: return "the browser takes another road for http:// than for https://";
         default: break;
     }

@@ -1,5 +1,7 @@
 #include "common/Text.h"
 
+#include <algorithm>
+
 namespace tarnwell::text {
 
 namespace {
@@ -116,6 +118,12 @@ std::string TrimSpaces(std::string_view utf8) {
     if (first == std::string_view::npos) return {};
     const auto last = utf8.find_last_not_of(' ');
     return std::string(utf8.substr(first, last - first + 1));
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char lower, char c) {
+               return (c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) == lower;
+           });
 }
 
 }  // namespace tarnwell::text

@@ -32,6 +32,9 @@ std::size_t CharCount(std::string_view utf8);
 // truncated sequences).
 bool ValidUtf8(std::string_view bytes);
 
+// Whether `s` begins with `prefix` (lowercase ASCII) in any letters' case.
+bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+
 // Removes leading and trailing space characters (U+0020 only).
 std::string TrimSpaces(std::string_view utf8);
 

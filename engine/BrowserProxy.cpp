@@ -1,5 +1,6 @@
 #include "engine/BrowserProxy.h"
 
+#include "common/Text.h"
 #include "resolve/ProxyRules.h"
 
 #include <algorithm>
@@ -21,18 +22,12 @@ using Mode = platform::ProxySettings::Mode;
 
 const std::vector<ProxyEntry> kDirect{ProxyEntry{}};
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char p, char c) {
-               return std::tolower(static_cast<unsigned char>(c)) == p;
-           });
-}
-
 // The local path of a file:// URL (RFC 8089): "file:///etc/p.pac" and
 // "file://localhost/etc/p.pac" are /etc/p.pac, "file:///C:/p.pac" is C:/p.pac;
 // %XX escapes decoded.
 std::string FilePath(std::string_view url) {
     url.remove_prefix(7);
-    if (StartsWithNoCase(url, "localhost/")) url.remove_prefix(9);
+    if (text::StartsWithNoCase(url, "localhost/")) url.remove_prefix(9);
     if (url.size() > 2 && url[0] == '/' && std::isalpha(static_cast<unsigned char>(url[1])) && url[2] == ':')
         url.remove_prefix(1);
     std::string path;
@@ -50,12 +45,12 @@ std::string FilePath(std::string_view url) {
 
 // The auto-config file's text, at most kMaxPacBytes of it, by the deadline.
 std::optional<std::string> FetchPac(const std::string& url, const ProxyServices& s, Clock::time_point deadline) {
-    if (StartsWithNoCase(url, "file://")) {
+    if (text::StartsWithNoCase(url, "file://")) {
         auto read = s.files.Read(FilePath(url), kMaxPacBytes);
         if (auto* text = std::get_if<std::string>(&read)) return std::move(*text);
         return std::nullopt;
     }
-    if (!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) return std::nullopt;
+    if (!text::StartsWithNoCase(url, "http://") && !text::StartsWithNoCase(url, "https://")) return std::nullopt;
     auto reply = s.http.Get(url, kMaxPacBytes, deadline);
     if (reply.end != platform::GetEnd::Reply) return std::nullopt;
     return std::move(reply.body);

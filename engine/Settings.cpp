@@ -19,12 +19,6 @@ std::string_view Trimmed(std::string_view s) {
     return s.substr(first, s.find_last_not_of(kBlanks) - first + 1);
 }
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-    return s.size() >= prefix.size() && std::equal(prefix.begin(), prefix.end(), s.begin(), [](char lower, char c) {
-               return std::tolower(static_cast<unsigned char>(c)) == lower;
-           });
-}
-
 // A host name of letters, digits, hyphens and dots (RFC 1123 section 2.1).
 bool IsHostName(std::string_view host) {
     if (host.empty() || host.front() == '.' || host.front() == '-' || host.find("..") != std::string_view::npos)
@@ -54,9 +48,9 @@ std::string Why(platform::ReadFault fault) {
 std::variant<Witness, std::string> ParseWitness(std::string_view url) {
     std::string quoted(1, '\'');  // piece by piece: GCC 12 takes "'" + std::string for an overlap (-Wrestrict)
     quoted.append(url).push_back('\'');
-    if (StartsWithNoCase(url, "http://"))
+    if (text::StartsWithNoCase(url, "http://"))
         return "a witness must be asked over https, not http: " + quoted;
-    if (!StartsWithNoCase(url, "https://")) return "not an https URL: " + quoted;
+    if (!text::StartsWithNoCase(url, "https://")) return "not an https URL: " + quoted;
     const std::string_view rest = url.substr(8);
     const std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
     std::string_view host = authority, port;

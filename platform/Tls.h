@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnwell::platform {
@@ -116,6 +117,31 @@ struct ProbeRoute {
     std::uint16_t port = kHttpsPort;  // likewise
     ProxyEntry via = {};              // the proxy at address:port; Direct: none
 };
+
+// The most an HTTP proxy's answer to CONNECT may hold before its blank line.
+inline constexpr std::size_t kMaxProxyHead = 16 * 1024;
+
+// The requests a tunnel to `name` on kHttpsPort is asked for by, as the
+// browser asks: CONNECT (RFC 9110 section 9.3.6) with the headers Chromium
+// sends; the SOCKS5 greeting offering no authentication, and `next` the
+// CONNECT to the name (RFC 1928 sections 3 and 4); a SOCKS4a CONNECT with
+// the name after an empty user ID. Empty when the name cannot be carried
+// (SOCKS5 takes at most 255 bytes).
+std::string TunnelRequest(ProxyScheme scheme, std::string_view name, bool next);
+
+// What a proxy's reply so far to the request `next` makes of the tunnel.
+struct TunnelReply {
+    enum class Step {
+        More,       // not whole yet
+        Next,       // the SOCKS5 greeting taken: the CONNECT comes next
+        Made,       // the tunnel is made
+        ProxyAuth,  // 407, or a SOCKS5 proxy that takes no client without authentication
+        Refused,    // any other status or reply, or an HTTP head over kMaxProxyHead
+    };
+    Step step = Step::More;
+    std::size_t length = 0;  // Next, Made: the reply's bytes; any after them are not the proxy's
+};
+TunnelReply ReadTunnelReply(ProxyScheme scheme, std::string_view in, bool next);
 
 // The proxy an http or https request of a probe (an issuer fetched from its
 // caIssuers URL) goes through, as the browser's settings give it for the

@@ -161,9 +161,6 @@ ProofReason Unmade(int error) {
     return resources ? ProofReason::Resources : ProofReason::Refused;
 }
 
-// The most an HTTP proxy's reply to CONNECT may take before its blank line.
-constexpr std::size_t kMaxProxyHead = 16 * 1024;
-
 // The TLS to an HTTPS proxy, and what its socket waits for when a read or a
 // write through it has to wait: the site's TLS runs inside it, through a BIO
 // whose reads and writes are the proxy TLS's own.
@@ -214,59 +211,6 @@ BIO* OverOuter(Outer& outer) {
     BIO* bio = method ? BIO_new(method) : nullptr;
     if (bio) BIO_set_data(bio, &outer), BIO_set_init(bio, 1);
     return bio;
-}
-
-// What a proxy's reply so far makes of the tunnel.
-enum class Asked { More, Next, Made, Auth, Refused, Aborted };
-
-// The requests a tunnel to `name` on kHttpsPort is asked for by: the first,
-// and (SOCKS5) the one after the proxy has chosen no authentication.
-std::string Request(ProxyScheme scheme, const std::string& name, bool next) {
-    const std::string port{char(kHttpsPort >> 8), char(kHttpsPort & 0xff)};
-    switch (scheme) {
-        case ProxyScheme::Socks5:  // RFC 1928: no authentication; then CONNECT to a domain name
-            if (!next) return std::string("\x05\x01\x00", 3);
-            return std::string("\x05\x01\x00\x03", 4) + char(name.size()) + name + port;
-        case ProxyScheme::Socks4:  // SOCKS4a: the address 0.0.0.1, an empty user id, the name
-            return std::string("\x04\x01", 2) + port + std::string("\0\0\0\x01\0", 5) + name + '\0';
-        default:  // RFC 9110 section 9.3.6, with the headers Chromium sends
-            return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
-                   ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
-    }
-}
-
-// The proxy's reply to the request `next` says which. Bytes past the reply
-// would be the site's before it has heard from us: the tunnel is broken.
-Asked Answer(ProxyScheme scheme, const std::string& in, bool next) {
-    const auto whole = [&](std::size_t size) {
-        return in.size() < size ? Asked::More : in.size() > size ? Asked::Aborted : Asked::Made;
-    };
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(in[i]); };
-    if (scheme == ProxyScheme::Socks4) {
-        if (in.size() >= 2 && (byte(0) != 0 || byte(1) != 0x5a)) return Asked::Refused;
-        return whole(8);
-    }
-    if (scheme == ProxyScheme::Socks5 && !next) {
-        if (in.size() >= 2 && byte(0) == 5 && byte(1) == 0xff) return Asked::Auth;  // it wants a method we lack
-        if (in.size() >= 2 && (byte(0) != 5 || byte(1) != 0)) return Asked::Refused;
-        return whole(2) == Asked::Made ? Asked::Next : whole(2);
-    }
-    if (scheme == ProxyScheme::Socks5) {  // VER REP RSV ATYP BND.ADDR BND.PORT
-        if (in.size() >= 2 && (byte(0) != 5 || byte(1) != 0)) return Asked::Refused;
-        if (in.size() < 5) return Asked::More;
-        const std::size_t type = byte(3);
-        if (type != 1 && type != 3 && type != 4) return Asked::Refused;
-        return whole(4 + (type == 1 ? 4 : type == 4 ? 16 : 1 + byte(4)) + 2);
-    }
-    const auto end = in.find("\r\n\r\n");
-    if (end == std::string::npos) return in.size() > kMaxProxyHead ? Asked::Refused : Asked::More;
-    // "HTTP/1.1 200 Connection established": any 2xx makes the tunnel; a
-    // refusal may come with a body.
-    if (!in.starts_with("HTTP/1.") || end < 12 || in[8] != ' ') return Asked::Refused;
-    const std::string status = in.substr(9, 3);
-    if (status == "407") return Asked::Auth;
-    if (status[0] != '2') return Asked::Refused;
-    return end + 4 == in.size() ? Asked::Made : Asked::Aborted;
 }
 
 // One route's probe, a step at a time as its socket becomes ready.
@@ -413,7 +357,8 @@ private:
 
     // The tunnel asked for.
     void Ask(Probe& p) {
-        p.out = Request(p.via->scheme, name_, false);
+        p.out = TunnelRequest(p.via->scheme, name_, false);
+        if (p.out.empty()) return End(p, Unknown(ProofReason::Refused));
         p.stage = Probe::Stage::Tunnel;
         Tunnel(p);
     }
@@ -451,17 +396,22 @@ private:
             if (got < 0) return End(p, Unknown(ProofReason::Aborted));  // closed before its reply was whole
             if (got == 0) return;
             p.in.append(buffer, static_cast<std::size_t>(got));
-            switch (Answer(p.via->scheme, p.in, p.next)) {
-                case Asked::More: continue;
-                case Asked::Next:
+            // Bytes past the proxy's reply would be the site's before it has
+            // heard from us: the tunnel is broken.
+            const auto reply = ReadTunnelReply(p.via->scheme, p.in, p.next);
+            switch (reply.step) {
+                case TunnelReply::Step::More: continue;
+                case TunnelReply::Step::Next:
+                    if (p.in.size() > reply.length) return End(p, Unknown(ProofReason::Aborted));
                     p.in.clear();
                     p.next = true;
-                    p.out = Request(p.via->scheme, name_, true);
+                    p.out = TunnelRequest(p.via->scheme, name_, true);
                     continue;
-                case Asked::Made: return Begin(p);
-                case Asked::Auth: return End(p, Unknown(ProofReason::ProxyAuth));
-                case Asked::Refused: return End(p, Unknown(ProofReason::Refused));
-                case Asked::Aborted: return End(p, Unknown(ProofReason::Aborted));
+                case TunnelReply::Step::Made:
+                    if (p.in.size() > reply.length) return End(p, Unknown(ProofReason::Aborted));
+                    return Begin(p);
+                case TunnelReply::Step::ProxyAuth: return End(p, Unknown(ProofReason::ProxyAuth));
+                case TunnelReply::Step::Refused: return End(p, Unknown(ProofReason::Refused));
             }
         }
     }

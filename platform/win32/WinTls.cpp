@@ -647,43 +647,6 @@ private:
     std::optional<SecPkgContext_StreamSizes> sizes_;
 };
 
-// The most a proxy's answer to CONNECT may hold before its blank line.
-constexpr std::size_t kMaxProxyHead = 16 * 1024;
-
-// What an HTTP proxy's reply head (its blank line not included) says of the
-// tunnel asked for by CONNECT (RFC 9110 section 9.3.6): made (None) for a 2xx
-// status, ProxyAuth for 407, refused for any other or for no status line
-// ("HTTP/1.1 200 Connection established", RFC 9112 section 4).
-ProofReason ConnectStatus(std::string_view head) {
-    const std::string_view line = head.substr(0, head.find("\r\n"));
-    if (line.size() < 12 || line.substr(0, 7) != "HTTP/1." || line[8] != ' ' ||
-        !std::all_of(line.begin() + 9, line.begin() + 12, [](char c) { return c >= '0' && c <= '9'; }) ||
-        (line.size() > 12 && line[12] != ' '))
-        return ProofReason::Refused;
-    if (line[9] == '2') return ProofReason::None;
-    return line.substr(9, 3) == "407" ? ProofReason::ProxyAuth : ProofReason::Refused;
-}
-
-// The first thing a proxy of `scheme` is asked for a tunnel to `name` on
-// kHttpsPort: CONNECT (RFC 9110 section 9.3.6) as Chromium writes it, the
-// SOCKS5 greeting offering no authentication only (RFC 1928 section 3), a
-// SOCKS4a CONNECT with the name after the empty user ID.
-std::string TunnelRequest(ProxyScheme scheme, const std::string& name) {
-    switch (scheme) {
-        case ProxyScheme::Http:
-        case ProxyScheme::Https:
-            return "CONNECT " + name + ":443 HTTP/1.1\r\nHost: " + name +
-                   ":443\r\nProxy-Connection: keep-alive\r\nUser-Agent: Mozilla/5.0\r\n\r\n";
-        case ProxyScheme::Socks5:
-            return {5, 1, 0};
-        case ProxyScheme::Socks4:
-            return std::string{4, 1, 1, static_cast<char>(0xBB), 0, 0, 0, 1, 0} + name + '\0';
-        case ProxyScheme::Direct:
-            break;
-    }
-    throw std::logic_error("no proxy");
-}
-
 // One route's probe, a step at a time and never blocking: a TCP connection
 // to the site's address or to its proxy; through a proxy, the tunnel to the
 // name (inside TLS to an HTTPS proxy, whose certificate must prove the
@@ -797,8 +760,9 @@ private:
 
     void AskForTunnel(Verifiers& verifiers) {
         stage_ = Stage::Tunnel;
-        if (via_.scheme == ProxyScheme::Socks5 && name_.size() > 255) return End(Unknown(ProofReason::Refused));
-        Put(TunnelRequest(via_.scheme, name_));
+        const std::string request = TunnelRequest(via_.scheme, name_, false);
+        if (request.empty()) return End(Unknown(ProofReason::Refused));
+        Put(request);
         Advance(verifiers);
         if (!proof_ && !raw_.empty()) Take({}, verifiers);  // what came with the proxy's last handshake message
     }
@@ -806,48 +770,19 @@ private:
     // The proxy's reply so far, `head_`: the tunnel made, refused, or more
     // of the reply awaited.
     void Tunnel(Verifiers& verifiers) {
-        const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(head_[i]); };
-        switch (via_.scheme) {
-            case ProxyScheme::Http:
-            case ProxyScheme::Https: {
-                const std::size_t blank = head_.find("\r\n\r\n");
-                if (blank == std::string::npos)
-                    return head_.size() > kMaxProxyHead ? End(Unknown(ProofReason::Refused)) : Advance(verifiers);
-                const ProofReason refusal = ConnectStatus(std::string_view(head_).substr(0, blank));
-                if (refusal != ProofReason::None) return End(Unknown(refusal));
-                return Tunnelled(blank + 4, verifiers);
-            }
-            case ProxyScheme::Socks5: {
-                if (head_.size() < 2) return Advance(verifiers);
-                if (!socksGreeted_) {
-                    // The method chosen: none (0). Anything else refuses;
-                    // "no acceptable methods" (0xFF) to a client offering no
-                    // authentication means the proxy asks for some.
-                    if (byte(0) != 5 || byte(1) != 0)
-                        return End(Unknown(byte(0) == 5 && byte(1) == 0xFF ? ProofReason::ProxyAuth
-                                                                           : ProofReason::Refused));
-                    socksGreeted_ = true;
-                    head_.erase(0, 2);
-                    // CONNECT to the name (ATYP 3) on port 443 (RFC 1928 section 4).
-                    Put(std::string{5, 1, 0, 3, static_cast<char>(name_.size())} + name_ + "\x01\xBB");
-                    return Tunnel(verifiers);
-                }
-                // VER, REP succeeded, RSV, then the bound address by its ATYP and a port.
-                if (byte(0) != 5 || byte(1) != 0 || (head_.size() > 2 && byte(2) != 0))
-                    return End(Unknown(ProofReason::Refused));
-                if (head_.size() < 5) return Advance(verifiers);
-                const std::size_t bound = byte(3) == 1 ? 4 : byte(3) == 4 ? 16 : byte(3) == 3 ? 1 + byte(4) : 0;
-                if (!bound) return End(Unknown(ProofReason::Refused));
-                return head_.size() < 4 + bound + 2 ? Advance(verifiers) : Tunnelled(4 + bound + 2, verifiers);
-            }
-            case ProxyScheme::Socks4:
-                // VN 0, CD 90 (granted), then a port and an address (RFC-less SOCKS4, 4a).
-                if (head_.size() >= 2 && (byte(0) != 0 || byte(1) != 0x5A)) return End(Unknown(ProofReason::Refused));
-                return head_.size() < 8 ? Advance(verifiers) : Tunnelled(8, verifiers);
-            case ProxyScheme::Direct:
-                break;
+        const auto reply = ReadTunnelReply(via_.scheme, head_, socksGreeted_);
+        switch (reply.step) {
+            case TunnelReply::Step::More: return Advance(verifiers);
+            case TunnelReply::Step::Next:
+                socksGreeted_ = true;
+                head_.erase(0, reply.length);
+                Put(TunnelRequest(via_.scheme, name_, true));
+                return Tunnel(verifiers);
+            case TunnelReply::Step::Made: return Tunnelled(reply.length, verifiers);
+            case TunnelReply::Step::ProxyAuth: return End(Unknown(ProofReason::ProxyAuth));
+            case TunnelReply::Step::Refused: break;
         }
-        End(Proof{});
+        End(Unknown(ProofReason::Refused));
     }
 
     // The tunnel is made with the first `reply` bytes of `head_`: the
